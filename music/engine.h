@@ -1,0 +1,261 @@
+// Internal records of the music engine, shared by loader, replayer, mixer
+// and output driver. The host only sees music.h.
+//
+// Glossary (units used throughout the engine):
+//   frame     one stereo output sample pair at MIX_RATE (44 100 Hz)
+//   tick      samples_per_tick frames; `speed` ticks make a row
+//   block     BLOCK_FRAMES (884) frames, the unit the mixing thread refills
+//   16.16     envelope values: high half integer, low half fraction
+//   32.32     play positions and steps: int frame index + u32 fraction
+//   gain      in 255ths (255 = unity); current gains carry 8 more bits
+#pragma once
+#include "music.h"
+#include <cstdint>
+
+// ---- Song data (loader) -------------------------------------------------
+
+constexpr int32_t INITIAL_GLOBAL_VOLUME = 64;
+constexpr int32_t EMPTY_PATTERN_ROWS = 64;
+constexpr int32_t MAX_INSTRUMENT_SAMPLES = 16;
+constexpr int32_t SAMPLE_PAD_BYTES = 16;
+constexpr int32_t MAX_CHANNELS = 32;
+constexpr int32_t MAX_ENVELOPE_POINTS = 12;
+constexpr int32_t KEYMAP_NOTES = 96;
+constexpr int32_t ORDER_TABLE_SIZE = 256;
+constexpr uint8_t NOTE_KEY_OFF = 255;
+constexpr uint8_t LOOP_NONE = 1;
+constexpr uint8_t LOOP_FORWARD = 2;
+constexpr uint8_t LOOP_PINGPONG = 4;
+constexpr uint16_t LINEAR_FREQUENCY = 1;
+
+struct NoteCell {
+    uint8_t note;
+    uint8_t instrument;
+    uint8_t volume;
+    uint8_t effect;
+    uint8_t param;
+};
+
+struct Pattern {
+    int32_t row_count;
+    NoteCell* cells; // row r, channel c at r * channel_count + c
+};
+
+struct EnvelopePoint {
+    uint16_t x; // ticks
+    uint16_t y; // value
+};
+
+struct Sample {
+    int16_t* data; // length frames + 8 zero frames; one zero frame also sits before data[0]
+    uint32_t length;
+    uint32_t loop_start;
+    uint32_t loop_length;
+    uint8_t volume;
+    int8_t finetune;
+    int32_t panning;
+    uint8_t bits;
+    uint8_t loop_type;
+    int8_t relative_note;
+};
+
+struct Instrument {
+    int32_t sample_count;
+    Sample* samples[MAX_INSTRUMENT_SAMPLES];
+    uint8_t keymap[KEYMAP_NOTES];
+    EnvelopePoint volume_envelope[MAX_ENVELOPE_POINTS];
+    EnvelopePoint panning_envelope[MAX_ENVELOPE_POINTS];
+    uint8_t volume_point_count;
+    uint8_t panning_point_count;
+    uint8_t volume_sustain;
+    uint8_t volume_loop_start;
+    uint8_t volume_loop_end;
+    uint8_t panning_sustain;
+    uint8_t panning_loop_start;
+    uint8_t panning_loop_end;
+    uint8_t volume_type;
+    uint8_t panning_type;
+    uint8_t vibrato_type;
+    uint8_t vibrato_sweep;
+    uint8_t vibrato_depth;
+    uint8_t vibrato_rate;
+    uint16_t fadeout;
+};
+
+typedef void (*TickHandler)(Song* song);
+
+struct Song {
+    Pattern* patterns;
+    Instrument* instruments;
+    int32_t tick_samples_left;
+    int32_t samples_per_tick;
+    int16_t song_length;
+    int16_t restart_position;
+    int16_t channel_count;
+    int32_t referenced_pattern_count;
+    int32_t pattern_count;
+    int16_t instrument_count;
+    uint16_t flags;
+    int16_t default_speed;
+    int16_t default_bpm;
+    uint8_t orders[ORDER_TABLE_SIZE];
+    uint8_t initial_global_volume;
+    // playback state
+    int32_t global_volume;
+    uint8_t global_volume_slide_memory;
+    int32_t tick;
+    int32_t speed;
+    int32_t bpm;
+    int32_t row;
+    int32_t order;
+    int32_t pattern_delay;
+    int32_t next_row;
+    int32_t next_order;
+    int32_t elapsed_ms;
+    TickHandler tick_handler;
+    SampleLoader sample_loader;
+};
+
+extern Sample empty_sample; // shared all-zero sample; never written, never freed
+
+// Sample buffers: one zero frame in front of data[0] so a read of the frame
+// before the first stays inside the allocation. Releases what the loader made.
+int16_t* sample_data_alloc(uint32_t length);
+void sample_data_free(int16_t* data);
+
+bool xm_load(Song* song, struct Stream* stream);
+
+// ---- Stream wrappers ----------------------------------------------------
+
+struct Stream {
+    StreamHandle handle;
+};
+
+Stream* stream_open(const char* name);
+void stream_close(Stream* stream);
+int32_t stream_read(void* buffer, int32_t count, Stream* stream);
+void stream_seek(Stream* stream, int32_t offset, uint8_t origin);
+int32_t stream_tell(Stream* stream);
+bool stream_callbacks_complete();
+
+// ---- Mixer voices -------------------------------------------------------
+
+constexpr int32_t VOICE_COUNT = 256;
+constexpr int32_t MIXED_VOICES = 64;
+constexpr int32_t PARTNER_OFFSET = 32;
+constexpr int32_t DIR_FORWARD = 1;
+constexpr int32_t DIR_BACKWARD = 2;
+
+struct Voice {
+    int32_t index;
+    int32_t volume_copy;
+    int32_t frequency;
+    int32_t panning_copy;
+    int32_t volume;
+    int32_t panning;
+    uint32_t start_offset;
+    const Sample* sample;
+    int32_t target_left;
+    int32_t target_right;
+    int32_t position;
+    uint32_t position_frac;
+    uint32_t step_frac;
+    uint32_t step_int;
+    int32_t direction;
+    int32_t ramp_target_left;
+    int32_t ramp_target_right;
+    int32_t current_left;
+    int32_t current_right;
+    float ramp_delta_left;
+    float ramp_delta_right;
+    int32_t ramp_frames_left;
+};
+
+extern Voice voices[VOICE_COUNT];
+
+// ---- Replayer channels --------------------------------------------------
+
+constexpr uint8_t UPDATE_FREQUENCY = 0x01;
+constexpr uint8_t UPDATE_VOLUME = 0x02;
+constexpr uint8_t UPDATE_PANNING = 0x04;
+constexpr uint8_t UPDATE_TRIGGER = 0x08;
+constexpr uint8_t UPDATE_RESTART = 0x20;
+
+struct Channel {
+    uint8_t note_index;
+    uint8_t update_flags;
+    Voice* voice;
+    Sample* sample;
+    int32_t period;
+    int32_t volume;
+    int32_t panning;
+    int32_t volume_delta;
+    int32_t period_delta;
+    int32_t volume_env_tick;
+    int32_t volume_env_point;
+    int32_t volume_env_fixed;
+    int32_t volume_env_value;
+    int32_t volume_env_step;
+    uint8_t volume_env_done;
+    int32_t panning_env_tick;
+    int32_t panning_env_point;
+    int32_t panning_env_fixed;
+    int32_t panning_env_value;
+    int32_t panning_env_step;
+    uint8_t panning_env_done;
+    int32_t fadeout_volume;
+    int32_t autovibrato_position;
+    int32_t autovibrato_sweep;
+    uint8_t key_off;
+    uint8_t instrument_index;
+    uint8_t real_note;
+    int32_t note_period;
+    uint8_t last_effect;
+    int32_t sample_offset_memory;
+    uint8_t porta_down_memory;
+    uint8_t porta_up_memory;
+    uint8_t xfine_porta_down_memory;
+    uint8_t xfine_porta_up_memory;
+    uint8_t volume_slide_memory;
+    uint8_t panning_slide_memory;
+    uint8_t retrig_volume_op;
+    uint8_t retrig_interval;
+    int32_t porta_target;
+    uint8_t porta_speed;
+    int8_t vibrato_position;
+    uint8_t vibrato_speed;
+    uint8_t vibrato_depth;
+    int8_t tremolo_position;
+    uint8_t tremolo_speed;
+    uint8_t tremolo_depth;
+    uint8_t tremor_count;
+    uint8_t tremor_on;
+    uint8_t tremor_off;
+    int32_t loop_row;
+    int32_t loop_count;
+    uint8_t wave_control;
+    uint8_t fine_volume_slide_memory;
+    uint8_t fine_porta_up_memory;
+    uint8_t fine_porta_down_memory;
+};
+
+extern Channel channels[MAX_CHANNELS];
+
+// ---- Output settings ----------------------------------------------------
+
+constexpr int32_t MIX_RATE = 44100;
+constexpr int32_t OUTPUT_BUFFER_MS = 1000;
+constexpr int32_t BLOCK_MS = 20;
+
+struct TimeInfo {
+    uint8_t order;
+    uint8_t row;
+    int32_t elapsed_ms;
+} __attribute__((packed));
+
+// Output driver: waits until the mixing thread is between blocks.
+void output_wait_idle();
+
+// The replayer's tick entry and tempo rule (replayer.cpp).
+void replayer_tick(Song* song);
+int32_t replayer_set_bpm(Song* song, int32_t bpm);

@@ -1,0 +1,367 @@
+// XM loader: reads a module through the stream callbacks into a Song whose
+// patterns are unpacked, whose samples are signed 16-bit with loop points in
+// frames, and whose loops carry one guard frame for the interpolator.
+//
+// A module is untrusted input. Short reads leave zeros (every destination is
+// cleared first), sample sizes are cut to what the stream can still supply,
+// and loops are clamped to their sample, so no header can make the loader
+// read, write or allocate beyond what the file itself accounts for.
+#include "music/engine.h"
+
+#include <cstdlib>
+#include <cstring>
+
+Sample empty_sample;
+
+// Cells of patterns that hold no data are all zero and only ever read, so
+// they share one zero block (rows of up to 65535 x 32 cells) instead of each
+// allocating its own: a tiny forged file can name thousands of empty patterns.
+static const int32_t SHARED_EMPTY_CELLS = 65535 * MAX_CHANNELS;
+static NoteCell empty_cells[SHARED_EMPTY_CELLS];
+
+int16_t* sample_data_alloc(uint32_t length) {
+    // One zero frame in front, `length` frames, then SAMPLE_PAD_BYTES of zeros.
+    size_t bytes = 2 * size_t(length) + SAMPLE_PAD_BYTES + 2;
+    int16_t* base = static_cast<int16_t*>(calloc(1, bytes));
+    return base + 1;
+}
+
+void sample_data_free(int16_t* data) {
+    if (data) free(data - 1);
+}
+
+namespace {
+
+struct Reader {
+    Stream* stream;
+    int64_t size;          // bytes the source serves
+    int64_t sample_budget; // sample bytes the source can still account for
+};
+
+int32_t read_bytes(Reader& r, void* dst, int32_t count) {
+    memset(dst, 0, size_t(count)); // a short read leaves zeros, never stale bytes
+    return stream_read(dst, count, r.stream);
+}
+
+uint8_t read_u8(Reader& r) {
+    uint8_t b[1];
+    read_bytes(r, b, 1);
+    return b[0];
+}
+
+uint16_t read_u16(Reader& r) {
+    uint8_t b[2];
+    read_bytes(r, b, 2);
+    return uint16_t(b[0] | b[1] << 8);
+}
+
+uint32_t read_u32(Reader& r) {
+    uint8_t b[4];
+    read_bytes(r, b, 4);
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+
+uint16_t get_u16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+
+int32_t clamp_offset(int64_t offset) {
+    if (offset > INT32_MAX) return INT32_MAX;
+    if (offset < INT32_MIN) return INT32_MIN;
+    return int32_t(offset);
+}
+
+void seek_to(Reader& r, int64_t position) {
+    stream_seek(r.stream, clamp_offset(position), STREAM_SEEK_SET);
+}
+
+void skip(Reader& r, int64_t count) { stream_seek(r.stream, clamp_offset(count), STREAM_SEEK_CUR); }
+
+int64_t bytes_left(Reader& r) {
+    int64_t left = r.size - stream_tell(r.stream);
+    return left < 0 ? 0 : left;
+}
+
+void decode_cell(Reader& r, NoteCell& cell) {
+    uint8_t b = read_u8(r);
+    if (b & 0x80) {
+        if (b & 0x01) cell.note = read_u8(r);
+        if (b & 0x02) cell.instrument = read_u8(r);
+        if (b & 0x04) cell.volume = read_u8(r);
+        if (b & 0x08) cell.effect = read_u8(r);
+        if (b & 0x10) cell.param = read_u8(r);
+    } else {
+        uint8_t rest[4];
+        read_bytes(r, rest, 4);
+        cell.note = b;
+        cell.instrument = rest[0];
+        cell.volume = rest[1];
+        cell.effect = rest[2];
+        cell.param = rest[3];
+    }
+    if (cell.note == 97) cell.note = NOTE_KEY_OFF;
+    if (cell.instrument > 128) cell.instrument = 0;
+}
+
+NoteCell* empty_pattern_cells(int64_t cell_count) {
+    if (cell_count <= SHARED_EMPTY_CELLS) return empty_cells;
+    return static_cast<NoteCell*>(calloc(size_t(cell_count), sizeof(NoteCell)));
+}
+
+void read_patterns(Reader& r, Song* song, uint32_t file_pattern_count) {
+    const int64_t channels = song->channel_count;
+    for (uint32_t p = 0; p < file_pattern_count; p++) {
+        Pattern& pattern = song->patterns[p];
+        read_u32(r); // header length: always taken to be 9
+        read_u8(r);  // packing type
+        uint16_t rows = read_u16(r);
+        uint16_t packed_size = read_u16(r);
+        if (rows == 0) { // no rows: a plain empty pattern, nothing read for it
+            pattern.row_count = EMPTY_PATTERN_ROWS;
+            pattern.cells = empty_pattern_cells(channels * EMPTY_PATTERN_ROWS);
+            continue;
+        }
+        pattern.row_count = rows;
+        int64_t cell_count = channels * rows;
+        if (packed_size == 0 || bytes_left(r) == 0) {
+            // Nothing to decode (or nothing left to decode it from): all zero.
+            pattern.cells = empty_pattern_cells(cell_count);
+            continue;
+        }
+        pattern.cells = static_cast<NoteCell*>(calloc(size_t(cell_count), sizeof(NoteCell)));
+        for (int64_t i = 0; i < cell_count; i++) decode_cell(r, pattern.cells[i]);
+    }
+    for (int32_t p = int32_t(file_pattern_count); p < song->pattern_count; p++) {
+        song->patterns[p].row_count = EMPTY_PATTERN_ROWS;
+        song->patterns[p].cells = empty_pattern_cells(channels * EMPTY_PATTERN_ROWS);
+    }
+}
+
+void read_sample_header(Reader& r, Sample* s) {
+    uint8_t h[14];
+    read_bytes(r, h, 14);
+    s->length = get_u16(h) | uint32_t(get_u16(h + 2)) << 16;
+    s->loop_start = get_u16(h + 4) | uint32_t(get_u16(h + 6)) << 16;
+    s->loop_length = get_u16(h + 8) | uint32_t(get_u16(h + 10)) << 16;
+    s->volume = h[12];
+    s->finetune = int8_t(h[13]);
+    s->loop_type = LOOP_NONE;
+    s->bits = 8;
+    uint8_t type = read_u8(r);
+    if (type & 1) s->loop_type = LOOP_FORWARD;
+    if (type & 2) s->loop_type = LOOP_PINGPONG;
+    if (type & 0x10) s->bits = 16;
+    if (s->loop_type == LOOP_NONE) {
+        s->loop_start = 0;
+        s->loop_length = s->length;
+    }
+    if (s->bits == 16) {
+        s->length >>= 1;
+        s->loop_start >>= 1;
+        s->loop_length >>= 1;
+    }
+    if (s->loop_length == 0) {
+        s->loop_start = 0;
+        s->loop_length = s->length;
+        s->loop_type = LOOP_NONE;
+    }
+    s->panning = read_u8(r);
+    s->relative_note = int8_t(read_u8(r));
+    skip(r, 23);
+
+    // Never allocate for more data than the file can still supply.
+    int64_t unit = s->bits / 8;
+    int64_t supply = bytes_left(r) < r.sample_budget ? bytes_left(r) : r.sample_budget;
+    if (int64_t(s->length) * unit > supply) s->length = uint32_t(supply / unit);
+    r.sample_budget -= int64_t(s->length) * unit;
+
+    if (s->length != 0) {
+        // Loops reaching beyond the sample are cut back to it.
+        if (s->loop_type != LOOP_NONE && s->loop_start >= s->length) {
+            s->loop_type = LOOP_NONE;
+            s->loop_start = 0;
+            s->loop_length = s->length;
+        } else if (uint64_t(s->loop_start) + s->loop_length > s->length) {
+            s->loop_length = s->length - s->loop_start;
+        }
+        s->data = sample_data_alloc(s->length);
+    }
+}
+
+void read_sample_data(Reader& r, Song* song, Sample* s, int32_t instrument, int32_t index) {
+    if (s->length == 0) return;
+    int32_t byte_count = int32_t(int64_t(s->bits) * s->length / 8);
+    int16_t* work = sample_data_alloc(s->length);
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(work);
+    if (song->sample_loader) {
+        song->sample_loader(bytes, byte_count, s->bits, instrument, index);
+        skip(r, byte_count);
+    } else {
+        read_bytes(r, bytes, byte_count);
+    }
+    if (s->bits == 8) {
+        for (uint32_t k = 0; k < s->length; k++) s->data[k] = int16_t(uint16_t(bytes[k] << 8));
+        s->bits = 16;
+        sample_data_free(work);
+    } else {
+        for (uint32_t k = 0; k < s->length; k++)
+            work[k] = int16_t(uint16_t(bytes[2 * k] | bytes[2 * k + 1] << 8));
+        sample_data_free(s->data);
+        s->data = work;
+    }
+    if (!song->sample_loader) {
+        uint16_t sum = 0;
+        for (uint32_t k = 0; k < s->length; k++) {
+            sum = uint16_t(sum + uint16_t(s->data[k]));
+            s->data[k] = int16_t(sum);
+        }
+    }
+    uint32_t end = s->loop_start + s->loop_length;
+    if (s->loop_type == LOOP_PINGPONG)
+        s->data[end] = s->data[end - 1];
+    else if (s->loop_type == LOOP_FORWARD)
+        s->data[end] = s->data[s->loop_start];
+}
+
+void read_envelope(const uint8_t* p, EnvelopePoint* points) {
+    for (int i = 0; i < MAX_ENVELOPE_POINTS; i++) {
+        points[i].x = get_u16(p + 4 * i);
+        points[i].y = get_u16(p + 4 * i + 2);
+    }
+}
+
+bool read_instrument(Reader& r, Song* song, int32_t index) {
+    Instrument& ins = song->instruments[index];
+    int64_t start = stream_tell(r.stream);
+    int32_t header_size = int32_t(read_u32(r));
+    skip(r, 23);
+    uint16_t sample_count = read_u16(r);
+    if (sample_count > MAX_INSTRUMENT_SAMPLES) return false;
+    ins.sample_count = sample_count;
+    if (sample_count == 0) {
+        for (Sample*& slot : ins.samples) slot = &empty_sample;
+        seek_to(r, start + header_size);
+        return true;
+    }
+    uint8_t h[212]; // positions 29 to 240 of the instrument header
+    read_bytes(r, h, sizeof h);
+    memcpy(ins.keymap, h + 4, KEYMAP_NOTES);
+    read_envelope(h + 100, ins.volume_envelope);
+    read_envelope(h + 148, ins.panning_envelope);
+    const uint8_t* b = h + 196;
+    // More than 12 points would index beyond the stored envelope.
+    ins.volume_point_count = b[0] > MAX_ENVELOPE_POINTS ? MAX_ENVELOPE_POINTS : b[0];
+    ins.panning_point_count = b[1] > MAX_ENVELOPE_POINTS ? MAX_ENVELOPE_POINTS : b[1];
+    ins.volume_sustain = b[2];
+    ins.volume_loop_start = b[3];
+    ins.volume_loop_end = b[4];
+    ins.panning_sustain = b[5];
+    ins.panning_loop_start = b[6];
+    ins.panning_loop_end = b[7];
+    ins.volume_type = b[8];
+    ins.panning_type = b[9];
+    ins.vibrato_type = b[10];
+    ins.vibrato_sweep = b[11];
+    ins.vibrato_depth = b[12];
+    ins.vibrato_rate = b[13];
+    ins.fadeout = uint16_t(get_u16(b + 14) << 1);
+    if (ins.volume_point_count < 2) ins.volume_type = 0;
+    if (ins.panning_point_count < 2) ins.panning_type = 0;
+    seek_to(r, start + header_size);
+
+    for (int32_t j = 0; j < sample_count; j++) {
+        ins.samples[j] = static_cast<Sample*>(calloc(1, sizeof(Sample)));
+        read_sample_header(r, ins.samples[j]);
+    }
+    for (int32_t j = sample_count; j < MAX_INSTRUMENT_SAMPLES; j++) ins.samples[j] = &empty_sample;
+    for (int32_t j = 0; j < sample_count; j++) read_sample_data(r, song, ins.samples[j], index, j);
+    return true;
+}
+
+} // namespace
+
+bool xm_load(Song* song, Stream* stream) {
+    Reader r{stream, 0, 0};
+    stream_seek(stream, 0, STREAM_SEEK_SET);
+    char signature[17];
+    read_bytes(r, signature, 17);
+    if (memcmp(signature, "Extended Module: ", 17) != 0) return false;
+    song->tick_handler = replayer_tick;
+    song->initial_global_volume = INITIAL_GLOBAL_VOLUME;
+
+    stream_seek(stream, 0, STREAM_SEEK_END);
+    r.size = stream_tell(stream);
+    r.sample_budget = r.size;
+
+    seek_to(r, 60);
+    uint32_t header_size = read_u32(r);
+    uint8_t h[6];
+    read_bytes(r, h, 6);
+    song->song_length = int16_t(get_u16(h));
+    song->restart_position = int16_t(get_u16(h + 2));
+    song->channel_count = int16_t(get_u16(h + 4));
+    uint16_t file_pattern_count = read_u16(r);
+    uint8_t rest[264];
+    read_bytes(r, rest, 264);
+    song->instrument_count = int16_t(get_u16(rest));
+    song->flags = get_u16(rest + 2);
+    song->default_speed = int16_t(get_u16(rest + 4));
+    song->default_bpm = int16_t(get_u16(rest + 6));
+    memcpy(song->orders, rest + 8, ORDER_TABLE_SIZE);
+
+    // The replayer holds MAX_CHANNELS channels; a song needs at least one.
+    if (song->channel_count < 1 || song->channel_count > MAX_CHANNELS) return false;
+    if (song->song_length > ORDER_TABLE_SIZE) song->song_length = ORDER_TABLE_SIZE;
+    seek_to(r, 60 + int64_t(header_size));
+
+    int32_t referenced = 0;
+    for (int32_t i = 0; i < song->song_length; i++)
+        if (song->orders[i] >= referenced) referenced = song->orders[i] + 1;
+    song->referenced_pattern_count = referenced;
+    song->pattern_count = file_pattern_count > referenced ? file_pattern_count : referenced;
+    song->patterns = static_cast<Pattern*>(calloc(size_t(song->pattern_count) + 1, sizeof(Pattern)));
+    read_patterns(r, song, file_pattern_count);
+
+    int32_t instrument_count = song->instrument_count > 0 ? song->instrument_count : 0;
+    song->instruments = static_cast<Instrument*>(calloc(size_t(instrument_count) + 1, sizeof(Instrument)));
+    for (int32_t i = 0; i < instrument_count; i++)
+        if (!read_instrument(r, song, i)) return false;
+    return true;
+}
+
+Song* song_load(const char* name, SampleLoader sample_loader) {
+    Song* song = static_cast<Song*>(calloc(1, sizeof(Song)));
+    Stream* stream = stream_open(name);
+    if (!stream) {
+        free(song);
+        return nullptr;
+    }
+    song->sample_loader = sample_loader;
+    bool loaded = xm_load(song, stream);
+    stream_close(stream);
+    if (loaded) return song;
+    song_free(song);
+    return nullptr;
+}
+
+bool song_free(Song* song) {
+    if (!song) return false;
+    output_wait_idle();
+    player_stop(song);
+    if (song->instruments) {
+        for (int32_t i = 0; i < song->instrument_count; i++) {
+            Instrument& ins = song->instruments[i];
+            for (int32_t j = 0; j < ins.sample_count; j++) {
+                if (!ins.samples[j]) continue;
+                sample_data_free(ins.samples[j]->data);
+                free(ins.samples[j]);
+            }
+        }
+        free(song->instruments);
+    }
+    if (song->patterns) {
+        for (int32_t p = 0; p < song->pattern_count; p++)
+            if (song->patterns[p].cells != empty_cells) free(song->patterns[p].cells);
+        free(song->patterns);
+    }
+    free(song);
+    return true;
+}

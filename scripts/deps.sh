@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs the Debian packages vlorp needs to build, test and capture, but
+# only those that are missing. Usage: scripts/deps.sh [build|test]
+set -euo pipefail
+want=(cmake ninja-build g++ pkg-config libsdl2-dev libgl-dev libglu1-mesa-dev libpng-dev
+      libgl1-mesa-dri libegl1 libegl-mesa0 ffmpeg)
+if [ "${1:-build}" = test ]; then
+    want+=(libgtest-dev libbenchmark-dev xvfb xauth clang libclang-rt-14-dev
+           libfuzzer-14-dev fonts-dejavu-core libfreetype-dev)
+fi
+missing=()
+for p in "${want[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+echo "vlorp: installing ${missing[*]}" >&2
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: a plain optimised
+# build, then the same tests under AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh test
+jobs=$(nproc)
+
+run_ctest() { # build dir
+    # GL tests need a display; Xvfb gives one where there is none.
+    if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
+        xvfb-run -a -s "-screen 0 1024x768x24" ctest --test-dir "$1" --output-on-failure -j "$jobs"
+    else
+        ctest --test-dir "$1" --output-on-failure -j "$jobs"
+    fi
+}
+
+echo "== optimised build =="
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/release
+run_ctest build/release
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLORP_SANITIZE=address >/dev/null
+cmake --build build/asan
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_ctest build/asan

@@ -1,0 +1,406 @@
+#include "tests/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const NoteCell& cell(const Song* song, int pattern, int row, int channel) {
+    return song->patterns[pattern].cells[row * song->channel_count + channel];
+}
+
+XmSampleDef raw8(std::vector<int16_t> stored) {
+    XmSampleDef s;
+    s.pcm = std::move(stored);
+    s.delta = false;
+    return s;
+}
+
+} // namespace
+
+TEST(Loader, HeaderAndOrderTable) {
+    XmModuleDef m = test_module(6, 16);
+    m.patterns.push_back(m.patterns[0]);
+    m.orders = {1, 0, 2};
+    m.restart = 1;
+    m.speed = 5;
+    m.bpm = 126;
+    m.flags = 1;
+    Song* song = test_load_module(m);
+    ASSERT_NE(song, nullptr);
+    EXPECT_EQ(song->song_length, 3);
+    EXPECT_EQ(song->restart_position, 1);
+    EXPECT_EQ(song->channel_count, 6);
+    EXPECT_EQ(song->referenced_pattern_count, 3);
+    EXPECT_EQ(song->pattern_count, 3);
+    EXPECT_EQ(song->default_speed, 5);
+    EXPECT_EQ(song->default_bpm, 126);
+    EXPECT_EQ(song->flags, 1);
+    EXPECT_EQ(song->initial_global_volume, 64);
+    EXPECT_EQ(song->tick_handler, &replayer_tick);
+    EXPECT_EQ(song->patterns[0].row_count, 16);
+    EXPECT_EQ(song->patterns[2].row_count, 64) << "a pattern the file lacks has 64 empty rows";
+    ASSERT_NE(song->patterns[2].cells, nullptr);
+    EXPECT_EQ(cell(song, 2, 63, 5).note, 0);
+    song_free(song);
+
+    // Only the first song_length entries count; the whole table is kept.
+    m.orders = {7, 9, 9};
+    m.song_length = 0;
+    song = test_load_module(m);
+    ASSERT_NE(song, nullptr);
+    EXPECT_EQ(song->referenced_pattern_count, 0);
+    EXPECT_EQ(song->pattern_count, 2);
+    EXPECT_EQ(song->orders[1], 9);
+    song_free(song);
+
+    // A song length beyond the table is clamped to it.
+    m.song_length = 300;
+    m.orders.assign(256, 0);
+    m.orders[255] = 4;
+    song = test_load_module(m);
+    ASSERT_NE(song, nullptr);
+    EXPECT_EQ(song->song_length, 256);
+    EXPECT_EQ(song->pattern_count, 5);
+    song_free(song);
+}
+
+TEST(Loader, RefusesWhatItCannotPlay) {
+    std::vector<uint8_t> bytes = xm_write(test_module());
+    Song* song = test_load_bytes(bytes);
+    ASSERT_NE(song, nullptr);
+    song_free(song);
+    std::vector<uint8_t> bad = bytes;
+    bad[9] = 'm'; // "Extended module: "
+    EXPECT_EQ(test_load_bytes(bad), nullptr);
+    bad = bytes;
+    bad[16] = '_';
+    EXPECT_EQ(test_load_bytes(bad), nullptr);
+    EXPECT_EQ(test_load_bytes({'E', 'x'}), nullptr);
+
+    for (int channels : {0, 33, 65535}) {
+        bad = bytes;
+        bad[68] = uint8_t(channels);
+        bad[69] = uint8_t(channels >> 8);
+        EXPECT_EQ(test_load_bytes(bad), nullptr) << channels << " channels";
+    }
+    XmModuleDef m = test_module();
+    m.instruments.push_back(test_instrument({1, 2, 3}));
+    m.instruments.push_back(test_instrument({1, 2, 3}));
+    m.instruments[1].declared_sample_count = 17;
+    EXPECT_EQ(test_load_module(m), nullptr);
+}
+
+TEST(Loader, UnpacksCells) {
+    XmModuleDef m = test_module(2, 3);
+    // empty | note+instrument | plain 5-byte cell | key off, instrument 129 |
+    // instrument 128 only | every field through the mask
+    m.patterns[0].raw_data = {128,       131, 12, 3,   49,  5,  0x40, 0x0C, 0x20,
+                              131,       97,  129, 130, 128, 0x9f, 2, 1, 0x30, 0x0F, 0xFF};
+    XmPatternDef empty;
+    empty.rows = 32;
+    empty.write_no_data = true;
+    m.patterns.push_back(empty);
+    XmPatternDef after;
+    after.rows = 1;
+    xm_cell(after, 2, 0, 1) = {60, 1, 0, 0, 0};
+    m.patterns.push_back(after);
+    Song* song = test_load_module(m);
+    ASSERT_NE(song, nullptr);
+    const NoteCell c0 = cell(song, 0, 0, 0), c1 = cell(song, 0, 0, 1), c2 = cell(song, 0, 1, 0),
+                   c3 = cell(song, 0, 1, 1), c4 = cell(song, 0, 2, 0), c5 = cell(song, 0, 2, 1);
+    EXPECT_EQ(c0.note + c0.instrument + c0.volume + c0.effect + c0.param, 0);
+    EXPECT_EQ(c1.note, 12);
+    EXPECT_EQ(c1.instrument, 3);
+    EXPECT_EQ(c1.volume, 0);
+    EXPECT_EQ(c2.note, 49);
+    EXPECT_EQ(c2.instrument, 5);
+    EXPECT_EQ(c2.volume, 0x40);
+    EXPECT_EQ(c2.effect, 0x0C);
+    EXPECT_EQ(c2.param, 0x20);
+    EXPECT_EQ(c3.note, NOTE_KEY_OFF);
+    EXPECT_EQ(c3.instrument, 0);
+    EXPECT_EQ(c4.note, 0);
+    EXPECT_EQ(c4.instrument, 128);
+    EXPECT_EQ(c5.note, 2);
+    EXPECT_EQ(c5.instrument, 1);
+    EXPECT_EQ(c5.volume, 0x30);
+    EXPECT_EQ(c5.effect, 0x0F);
+    EXPECT_EQ(c5.param, 0xFF);
+    EXPECT_EQ(song->patterns[1].row_count, 32);
+    EXPECT_EQ(cell(song, 1, 31, 1).note, 0);
+    EXPECT_EQ(cell(song, 2, 0, 1).note, 60) << "an empty pattern consumes only its header";
+    song_free(song);
+}
+
+TEST(Loader, ZeroRowPatternBecomesSixtyFourEmptyRows) {
+    XmModuleDef m = test_module(2, 0);
+    m.patterns[0].raw_data = {0x81, 50}; // would be a cell, but nothing is read for 0 rows
+    Song* song = test_load_module(m);
+    ASSERT_NE(song, nullptr);
+    EXPECT_EQ(song->patterns[0].row_count, 64);
+    EXPECT_EQ(cell(song, 0, 63, 1).note, 0);
+    song_free(song);
+}
+
+TEST(Loader, InstrumentHeaders) {
+    XmModuleDef m = test_module();
+    XmInstrumentDef none;
+    none.header_size = 40; // 11 bytes of padding after the 29-byte header
+    m.instruments.push_back(none);
+    XmInstrumentDef env = test_instrument({10, 20});
+    env.volume_envelope.point_count = 1;
+    env.volume_envelope.type = 7;
+    env.panning_envelope.point_count = 2;
+    env.panning_envelope.type = 7;
+    env.panning_envelope.x[1] = 10;
+    env.panning_envelope.y[1] = 64;
+    env.fadeout = 0x9000;
+    env.keymap[95] = 3;
+    env.vibrato_type = 2;
+    env.vibrato_rate = 9;
+    m.instruments.push_back(env);
+    XmInstrumentDef many = test_instrument({1});
+    many.samples.assign(16, many.samples[0]);
+    many.volume_envelope.point_count = 20;
+    many.volume_envelope.type = 1;
+    m.instruments.push_back(many);
+    Song* song = test_load_module(m);
+    ASSERT_NE(song, nullptr);
+    ASSERT_EQ(song->instrument_count, 3);
+
+    const Instrument& i0 = song->instruments[0];
+    EXPECT_EQ(i0.sample_count, 0);
+    for (Sample* s : i0.samples) EXPECT_EQ(s, &empty_sample);
+    EXPECT_EQ(i0.fadeout, 0);
+
+    const Instrument& i1 = song->instruments[1];
+    EXPECT_EQ(i1.sample_count, 1) << "the next instrument starts at start + header size";
+    EXPECT_EQ(i1.volume_type, 0) << "one point: envelope off";
+    EXPECT_EQ(i1.panning_type, 7);
+    EXPECT_EQ(i1.panning_envelope[1].x, 10);
+    EXPECT_EQ(i1.panning_envelope[1].y, 64);
+    EXPECT_EQ(i1.fadeout, 0x2000) << "doubled, kept to 16 bits";
+    EXPECT_EQ(i1.keymap[95], 3);
+    EXPECT_EQ(i1.vibrato_type, 2);
+    EXPECT_EQ(i1.vibrato_rate, 9);
+    EXPECT_NE(i1.samples[0], &empty_sample);
+    EXPECT_EQ(i1.samples[1], &empty_sample);
+    EXPECT_EQ(i1.samples[0]->data[1], 20 << 8);
+
+    const Instrument& i2 = song->instruments[2];
+    EXPECT_EQ(i2.sample_count, 16);
+    for (Sample* s : i2.samples) EXPECT_NE(s, &empty_sample);
+    EXPECT_EQ(i2.volume_point_count, 12) << "point counts are clamped to the table";
+    EXPECT_TRUE(song_free(song));
+    EXPECT_EQ(empty_sample.data, nullptr);
+}
+
+TEST(Loader, SampleHeadersAndLoops) {
+    XmModuleDef m = test_module();
+    XmInstrumentDef ins;
+    std::vector<int16_t> ramp(40);
+    for (int i = 0; i < 40; i++) ramp[size_t(i)] = int16_t(i - 20);
+    XmSampleDef s;
+    s.pcm = ramp;
+    s.loop = 3; // both bits: ping-pong
+    s.loop_start = 10;
+    s.loop_length = 20;
+    ins.samples.push_back(s); // 0
+    s.loop = 1;
+    ins.samples.push_back(s); // 1: forward
+    s.loop = 0;
+    ins.samples.push_back(s); // 2: no loop despite a loop length
+    s.loop = 1;
+    s.loop_length = 0;
+    ins.samples.push_back(s); // 3: forward with length 0 loop
+    XmSampleDef wide;
+    wide.bits = 16;
+    wide.pcm.assign(500, 0);
+    wide.pcm[499] = 1234;
+    wide.loop = 1;
+    wide.loop_start = 100;
+    wide.loop_length = 200;
+    ins.samples.push_back(wide); // 4: 16-bit, byte counts halved
+    ins.samples.push_back(raw8({1, 1, -2})); // 5
+    XmSampleDef empty;
+    empty.bits = 16;
+    ins.samples.push_back(empty); // 6
+    ins.samples.push_back(raw8({5})); // 7: read right after the 16-bit data
+    XmSampleDef beyond = s;
+    beyond.loop_start = 30;
+    beyond.loop_length = 50;
+    ins.samples.push_back(beyond); // 8: loop end beyond the sample
+    beyond.loop = 2;
+    beyond.loop_start = 45;
+    ins.samples.push_back(beyond); // 9: loop start beyond the sample
+    m.instruments.push_back(ins);
+    Song* song = test_load_module(m);
+    ASSERT_NE(song, nullptr);
+    Sample* const* sm = song->instruments[0].samples;
+
+    EXPECT_EQ(sm[0]->loop_type, LOOP_PINGPONG);
+    EXPECT_EQ(sm[0]->data[30], sm[0]->data[29]) << "ping-pong guard repeats the last loop frame";
+    EXPECT_EQ(sm[0]->data[0], -20 << 8);
+    EXPECT_EQ(sm[0]->data[-1], 0) << "a zero frame sits in front of every sample";
+    EXPECT_EQ(sm[1]->loop_type, LOOP_FORWARD);
+    EXPECT_EQ(sm[1]->data[30], sm[1]->data[10]) << "forward guard repeats the loop start";
+    EXPECT_EQ(sm[2]->loop_type, LOOP_NONE);
+    EXPECT_EQ(sm[2]->loop_start, 0u);
+    EXPECT_EQ(sm[2]->loop_length, 40u);
+    EXPECT_EQ(sm[2]->data[40], 0) << "no loop: zero after the last frame";
+    EXPECT_EQ(sm[3]->loop_type, LOOP_NONE);
+    EXPECT_EQ(sm[3]->loop_length, 40u);
+
+    EXPECT_EQ(sm[4]->length, 500u);
+    EXPECT_EQ(sm[4]->loop_start, 100u);
+    EXPECT_EQ(sm[4]->loop_length, 200u);
+    EXPECT_EQ(sm[4]->bits, 16);
+    EXPECT_EQ(sm[4]->data[499], 1234);
+    EXPECT_EQ(sm[5]->data[0], 256);
+    EXPECT_EQ(sm[5]->data[1], 512);
+    EXPECT_EQ(sm[5]->data[2], 0);
+    EXPECT_EQ(sm[5]->bits, 16);
+    EXPECT_EQ(sm[6]->length, 0u);
+    EXPECT_EQ(sm[6]->data, nullptr);
+    EXPECT_EQ(sm[6]->bits, 16) << "an empty sample keeps its header's bits";
+    EXPECT_EQ(sm[7]->data[0], 5 << 8);
+
+    EXPECT_EQ(sm[8]->loop_type, LOOP_FORWARD);
+    EXPECT_EQ(sm[8]->loop_start, 30u);
+    EXPECT_EQ(sm[8]->loop_length, 10u) << "a loop is cut back to the sample";
+    EXPECT_EQ(sm[8]->data[40], sm[8]->data[30]);
+    EXPECT_EQ(sm[9]->loop_type, LOOP_NONE);
+    EXPECT_EQ(sm[9]->loop_start, 0u);
+    EXPECT_EQ(sm[9]->loop_length, 40u);
+    song_free(song);
+}
+
+TEST(Loader, SixteenBitDeltaAndOddByteLength) {
+    XmModuleDef m = test_module();
+    XmInstrumentDef ins;
+    XmSampleDef s;
+    s.bits = 16;
+    s.pcm = {1000, -1000, 32767, -32768};
+    s.header_length_bytes = 7; // odd: one byte less is read
+    ins.samples.push_back(s);
+    ins.samples.push_back(raw8({9, 9}));
+    m.instruments.push_back(ins);
+    std::vector<uint8_t> bytes = xm_write(m);
+    // Keep 6 of the 8 data bytes: a 7-byte header length reads 3 frames, and the
+    // next sample's data follows right after them.
+    bytes.erase(bytes.end() - 4, bytes.end() - 2);
+    Song* song = test_load_bytes(bytes);
+    ASSERT_NE(song, nullptr);
+    Sample* const* sm = song->instruments[0].samples;
+    EXPECT_EQ(sm[0]->length, 3u);
+    EXPECT_EQ(sm[0]->data[0], 1000);
+    EXPECT_EQ(sm[0]->data[1], -1000);
+    EXPECT_EQ(sm[0]->data[2], 32767);
+    EXPECT_EQ(sm[1]->data[0], 0x0900);
+    EXPECT_EQ(sm[1]->data[1], 0x1200);
+    song_free(song);
+}
+
+namespace {
+std::vector<std::vector<int32_t>> loader_calls;
+void record_loader(void* dst, int32_t bytes, int32_t bits, int32_t ins, int32_t index) {
+    loader_calls.push_back({bytes, bits, ins, index});
+    uint8_t* out = static_cast<uint8_t*>(dst);
+    for (int32_t i = 0; i < bytes; i++) out[i] = uint8_t(i + 1);
+}
+} // namespace
+
+TEST(Loader, SampleLoaderReplacesStreamData) {
+    XmModuleDef m = test_module();
+    m.instruments.push_back(test_instrument({0, 0, 0}));
+    XmInstrumentDef two;
+    XmSampleDef empty;
+    two.samples.push_back(empty);
+    XmSampleDef wide;
+    wide.bits = 16;
+    wide.pcm = {7, 7};
+    two.samples.push_back(wide);
+    m.instruments.push_back(two);
+    loader_calls.clear();
+    Song* song = test_load_module(m, record_loader);
+    ASSERT_NE(song, nullptr);
+    ASSERT_EQ(loader_calls.size(), 2u) << "empty samples are not passed to the loader";
+    EXPECT_EQ(loader_calls[0], (std::vector<int32_t>{3, 8, 0, 0}));
+    EXPECT_EQ(loader_calls[1], (std::vector<int32_t>{4, 16, 1, 1}));
+    Sample* a = song->instruments[0].samples[0];
+    EXPECT_EQ(a->data[0], 1 << 8) << "loaded PCM is not delta-decoded";
+    EXPECT_EQ(a->data[2], 3 << 8);
+    Sample* b = song->instruments[1].samples[1];
+    EXPECT_EQ(b->data[0], 0x0201);
+    EXPECT_EQ(b->data[1], 0x0403);
+    song_free(song);
+}
+
+TEST(Loader, TruncatedAndForgedFilesStayInBounds) {
+    XmModuleDef m = test_module(4, 8);
+    xm_cell(m.patterns[0], 4, 7, 3) = {30, 1, 0, 0, 0};
+    XmInstrumentDef ins = test_instrument(std::vector<int16_t>(1000, 3));
+    ins.samples[0].loop = 1;
+    ins.samples[0].loop_start = 900;
+    ins.samples[0].loop_length = 100;
+    m.instruments.push_back(ins);
+    std::vector<uint8_t> bytes = xm_write(m);
+
+    // Cut inside the sample data: the sample shrinks to what is there.
+    std::vector<uint8_t> cut(bytes.begin(), bytes.end() - 500);
+    Song* song = test_load_bytes(cut);
+    ASSERT_NE(song, nullptr);
+    Sample* s = song->instruments[0].samples[0];
+    EXPECT_EQ(s->length, 500u);
+    EXPECT_EQ(s->loop_type, LOOP_NONE) << "the loop started beyond what is left";
+    EXPECT_EQ(s->loop_length, 500u);
+    song_free(song);
+
+    // A forged sample length of 4 GiB allocates only what the file supplies.
+    XmModuleDef forged = m;
+    forged.instruments[0].samples[0].header_length_bytes = 0xFFFFFFFF;
+    song = test_load_module(forged);
+    ASSERT_NE(song, nullptr);
+    EXPECT_EQ(song->instruments[0].samples[0]->length, 1000u);
+    song_free(song);
+
+    // Every prefix of the file loads or fails cleanly, never reading beyond it.
+    for (size_t n = 0; n <= bytes.size(); n += (n < 400 ? 1 : 37)) {
+        std::vector<uint8_t> prefix(bytes.begin(), bytes.begin() + long(n));
+        song = test_load_bytes(prefix);
+        if (n < 17) {
+            EXPECT_EQ(song, nullptr);
+        }
+        if (song) {
+            EXPECT_GE(song->patterns[0].row_count, 1);
+            song_free(song);
+        }
+    }
+}
+
+TEST(Loader, EveryCorpusModuleLoadsAndFrees) {
+    std::vector<std::string> files = test_corpus_files();
+    if (files.empty()) GTEST_SKIP() << "no corpus at " << VLORP_CORPUS_DIR;
+    for (const std::string& path : files) {
+        FILE* f = fopen(path.c_str(), "rb");
+        ASSERT_NE(f, nullptr) << path;
+        std::vector<uint8_t> bytes;
+        int c;
+        while ((c = fgetc(f)) != EOF) bytes.push_back(uint8_t(c));
+        fclose(f);
+        Song* song = test_load_bytes(bytes);
+        ASSERT_NE(song, nullptr) << path;
+        EXPECT_GE(song->channel_count, 2) << path;
+        EXPECT_GT(song->song_length, 0) << path;
+        for (int i = 0; i < song->instrument_count; i++) {
+            const Instrument& ins = song->instruments[i];
+            for (int j = 0; j < ins.sample_count; j++) {
+                const Sample* s = ins.samples[j];
+                if (!s->data) continue;
+                EXPECT_EQ(s->bits, 16);
+                EXPECT_LE(uint64_t(s->loop_start) + s->loop_length, s->length) << path;
+            }
+        }
+        EXPECT_TRUE(song_free(song));
+    }
+}

@@ -1,0 +1,21 @@
+// Helpers shared by the engine tests: load modules built in memory, list
+// the corpus of real modules.
+#pragma once
+#include "music/engine.h"
+#include "tools/xm_writer.h"
+
+#include <string>
+#include <vector>
+
+// Registers a memory source over `bytes` (kept alive by the helper) and
+// loads it through song_load. The bytes stay valid until the next call.
+Song* test_load_bytes(const std::vector<uint8_t>& bytes, SampleLoader loader = nullptr);
+Song* test_load_module(const XmModuleDef& module, SampleLoader loader = nullptr);
+
+// A module with `channels` channels, one pattern of `rows` empty rows in order 0.
+XmModuleDef test_module(int channels = 4, int rows = 64);
+// A plain 8-bit sample instrument (keymap all slot 0).
+XmInstrumentDef test_instrument(std::vector<int16_t> pcm, int bits = 8);
+
+// Paths of the corpus's .xm files, sorted; empty when the folder is absent.
+std::vector<std::string> test_corpus_files();
