@@ -61,7 +61,9 @@ uint32_t read_u32(Reader& r) {
     return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
 }
 
-uint16_t get_u16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+uint16_t get_u16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 
 int32_t clamp_offset(int64_t offset) {
     if (offset > INT32_MAX) return INT32_MAX;
@@ -73,7 +75,9 @@ void seek_to(Reader& r, int64_t position) {
     stream_seek(r.stream, clamp_offset(position), STREAM_SEEK_SET);
 }
 
-void skip(Reader& r, int64_t count) { stream_seek(r.stream, clamp_offset(count), STREAM_SEEK_CUR); }
+void skip(Reader& r, int64_t count) {
+    stream_seek(r.stream, clamp_offset(count), STREAM_SEEK_CUR);
+}
 
 int64_t bytes_left(Reader& r) {
     int64_t left = r.size - stream_tell(r.stream);
@@ -317,11 +321,13 @@ bool xm_load(Song* song, Stream* stream) {
         if (song->orders[i] >= referenced) referenced = song->orders[i] + 1;
     song->referenced_pattern_count = referenced;
     song->pattern_count = file_pattern_count > referenced ? file_pattern_count : referenced;
-    song->patterns = static_cast<Pattern*>(calloc(size_t(song->pattern_count) + 1, sizeof(Pattern)));
+    song->patterns =
+        static_cast<Pattern*>(calloc(size_t(song->pattern_count) + 1, sizeof(Pattern)));
     read_patterns(r, song, file_pattern_count);
 
     int32_t instrument_count = song->instrument_count > 0 ? song->instrument_count : 0;
-    song->instruments = static_cast<Instrument*>(calloc(size_t(instrument_count) + 1, sizeof(Instrument)));
+    song->instruments =
+        static_cast<Instrument*>(calloc(size_t(instrument_count) + 1, sizeof(Instrument)));
     for (int32_t i = 0; i < instrument_count; i++)
         if (!read_instrument(r, song, i)) return false;
     return true;

@@ -11,7 +11,9 @@ MemorySource* memsrc_open_bytes(const uint8_t* data, int32_t size) {
     return src;
 }
 
-void memsrc_close(StreamHandle handle) { free(handle); }
+void memsrc_close(StreamHandle handle) {
+    free(handle);
+}
 
 int32_t memsrc_read(void* buffer, int32_t count, StreamHandle handle) {
     MemorySource* src = static_cast<MemorySource*>(handle);
@@ -27,14 +29,23 @@ void memsrc_seek(StreamHandle handle, int32_t offset, uint8_t origin) {
     MemorySource* src = static_cast<MemorySource*>(handle);
     int64_t position = src->position;
     switch (origin) {
-    case STREAM_SEEK_SET: position = offset; break;
-    case STREAM_SEEK_CUR: position += offset; break;
-    case STREAM_SEEK_END: position = int64_t(src->size) + offset; break;
-    default: return;
+    case STREAM_SEEK_SET:
+        position = offset;
+        break;
+    case STREAM_SEEK_CUR:
+        position += offset;
+        break;
+    case STREAM_SEEK_END:
+        position = int64_t(src->size) + offset;
+        break;
+    default:
+        return;
     }
     if (position > src->size) position = src->size;
     if (position < 0) position = 0;
     src->position = int32_t(position);
 }
 
-int32_t memsrc_tell(StreamHandle handle) { return static_cast<MemorySource*>(handle)->position; }
+int32_t memsrc_tell(StreamHandle handle) {
+    return static_cast<MemorySource*>(handle)->position;
+}

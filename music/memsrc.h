@@ -6,7 +6,7 @@
 
 struct MemorySource {
     int32_t size;
-    int32_t position; // next byte to read, 0..size
+    int32_t position;    // next byte to read, 0..size
     const uint8_t* data; // not owned
 };
 

@@ -12,7 +12,13 @@ bool player_play(Song* song) {
     return false;
 }
 
-bool player_stop(Song* song) { return song != nullptr; }
+bool player_stop(Song* song) {
+    return song != nullptr;
+}
 
-int player_get_order(Song*) { return 0; }
-int player_get_row(Song*) { return 0; }
+int player_get_order(Song*) {
+    return 0;
+}
+int player_get_row(Song*) {
+    return 0;
+}

@@ -94,8 +94,8 @@ TEST(Loader, UnpacksCells) {
     XmModuleDef m = test_module(2, 3);
     // empty | note+instrument | plain 5-byte cell | key off, instrument 129 |
     // instrument 128 only | every field through the mask
-    m.patterns[0].raw_data = {128,       131, 12, 3,   49,  5,  0x40, 0x0C, 0x20,
-                              131,       97,  129, 130, 128, 0x9f, 2, 1, 0x30, 0x0F, 0xFF};
+    m.patterns[0].raw_data = {128, 131, 12,  3,   49,   5, 0x40, 0x0C, 0x20, 131,
+                              97,  129, 130, 128, 0x9f, 2, 1,    0x30, 0x0F, 0xFF};
     XmPatternDef empty;
     empty.rows = 32;
     empty.write_no_data = true;
@@ -220,11 +220,11 @@ TEST(Loader, SampleHeadersAndLoops) {
     wide.loop = 1;
     wide.loop_start = 100;
     wide.loop_length = 200;
-    ins.samples.push_back(wide); // 4: 16-bit, byte counts halved
+    ins.samples.push_back(wide);             // 4: 16-bit, byte counts halved
     ins.samples.push_back(raw8({1, 1, -2})); // 5
     XmSampleDef empty;
     empty.bits = 16;
-    ins.samples.push_back(empty); // 6
+    ins.samples.push_back(empty);     // 6
     ins.samples.push_back(raw8({5})); // 7: read right after the 16-bit data
     XmSampleDef beyond = s;
     beyond.loop_start = 30;

@@ -51,7 +51,9 @@ TEST(MemorySource, SeeksClampToBothEnds) {
     memsrc_close(b);
 }
 
-static StreamHandle open_null(const char*) { return nullptr; }
+static StreamHandle open_null(const char*) {
+    return nullptr;
+}
 
 TEST(StreamWrappers, RegistrationIsAllOrNone) {
     stream_set_callbacks(open_null, memsrc_close, memsrc_read, memsrc_seek, memsrc_tell);

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
-static void put8(std::vector<uint8_t>& out, uint32_t v) { out.push_back(uint8_t(v)); }
+static void put8(std::vector<uint8_t>& out, uint32_t v) {
+    out.push_back(uint8_t(v));
+}
 static void put16(std::vector<uint8_t>& out, uint32_t v) {
     put8(out, v);
     put8(out, v >> 8);
@@ -97,8 +99,8 @@ std::vector<uint8_t> xm_write(const XmModuleDef& m) {
     int pattern_count =
         m.declared_pattern_count >= 0 ? m.declared_pattern_count : int(m.patterns.size());
     put16(out, uint32_t(pattern_count));
-    int instrument_count = m.declared_instrument_count >= 0 ? m.declared_instrument_count
-                                                            : int(m.instruments.size());
+    int instrument_count =
+        m.declared_instrument_count >= 0 ? m.declared_instrument_count : int(m.instruments.size());
     put16(out, uint32_t(instrument_count));
     put16(out, m.flags);
     put16(out, m.speed);
@@ -122,8 +124,8 @@ std::vector<uint8_t> xm_write(const XmModuleDef& m) {
 
     for (const XmInstrumentDef& ins : m.instruments) {
         size_t start = out.size();
-        int count = ins.declared_sample_count >= 0 ? ins.declared_sample_count
-                                                   : int(ins.samples.size());
+        int count =
+            ins.declared_sample_count >= 0 ? ins.declared_sample_count : int(ins.samples.size());
         int64_t header_size = ins.header_size >= 0 ? ins.header_size : (count ? 263 : 29);
         put32(out, uint32_t(header_size));
         put_text(out, ins.name, 22);
@@ -136,10 +138,10 @@ std::vector<uint8_t> xm_write(const XmModuleDef& m) {
             write_envelope_points(out, ins.panning_envelope);
             const XmEnvelope& v = ins.volume_envelope;
             const XmEnvelope& p = ins.panning_envelope;
-            uint8_t bytes[14] = {v.point_count,  p.point_count,   v.sustain,      v.loop_start,
-                                 v.loop_end,     p.sustain,       p.loop_start,   p.loop_end,
-                                 v.type,         p.type,          ins.vibrato_type,
-                                 ins.vibrato_sweep, ins.vibrato_depth, ins.vibrato_rate};
+            uint8_t bytes[14] = {
+                v.point_count,    p.point_count,     v.sustain,         v.loop_start,    v.loop_end,
+                p.sustain,        p.loop_start,      p.loop_end,        v.type,          p.type,
+                ins.vibrato_type, ins.vibrato_sweep, ins.vibrato_depth, ins.vibrato_rate};
             put_bytes(out, bytes, 14);
             put16(out, ins.fadeout);
         }

@@ -59,8 +59,8 @@ struct XmInstrumentDef {
     XmEnvelope panning_envelope;
     uint8_t vibrato_type = 0, vibrato_sweep = 0, vibrato_depth = 0, vibrato_rate = 0;
     uint16_t fadeout = 0;
-    int64_t header_size = -1;          // -1: 263 with samples, 29 without
-    int declared_sample_count = -1;    // -1: samples.size()
+    int64_t header_size = -1;       // -1: 263 with samples, 29 without
+    int declared_sample_count = -1; // -1: samples.size()
 };
 
 struct XmModuleDef {
@@ -71,9 +71,9 @@ struct XmModuleDef {
     uint16_t speed = 6;
     uint16_t bpm = 125;
     uint16_t restart = 0;
-    std::vector<uint8_t> orders;  // written into the 256-entry table
-    int song_length = -1;         // -1: orders.size()
-    uint32_t header_size = 276;   // from offset 60
+    std::vector<uint8_t> orders; // written into the 256-entry table
+    int song_length = -1;        // -1: orders.size()
+    uint32_t header_size = 276;  // from offset 60
     int declared_pattern_count = -1;
     std::vector<XmPatternDef> patterns;
     std::vector<XmInstrumentDef> instruments;
