@@ -124,7 +124,7 @@ static XmSampleDef make_lead() {
     s.loop = 1;
     s.loop_length = period;
     s.relative_note = 12;
-    s.panning = 112;
+    s.panning = 128;
     return s;
 }
 
@@ -142,7 +142,7 @@ static XmSampleDef make_pluck() {
     s.pcm = to_8bit(x, 110);
     s.loop = 1;
     s.loop_length = period;
-    s.panning = 80;
+    s.panning = 88;
     return s;
 }
 
@@ -671,6 +671,12 @@ static const char* const THEME_A = "A4:6 C5:2 E5:4 D5:2 C5:2  D5:4 C5:2 A4:2 =:6
                                    "E5:6 G5:2 E5:4 D5:2 C5:2  D5:6 B4:2 G4:6 -:2";
 static const char* const THEME_A2 = "A4:6 C5:2 E5:4 A5:4  G5:4 F5:2 E5:2 C5:6 -:2 "
                                     "E5:6 G5:2 C6:4 B5:2 G5:2  ~A5:4 G5:4 E5:6 -:2";
+// A: the statement with grace-note slides into the bar openings.
+static const char* const THEME_A_SLIDES = "G4:1 ~A4:5 C5:2 E5:4 D5:2 C5:2  D5:4 C5:2 A4:2 =:6 -:2 "
+                                          "D5:1 ~E5:5 G5:2 E5:4 D5:2 C5:2  D5:6 B4:2 G4:6 -:2";
+// C: the motif's outline in short stabs answered by falling thirds.
+static const char* const THEME_C = "A5:2 -:2 A5:2 G5:2 E5:4 C5:4  F5:2 -:2 F5:2 E5:2 C5:4 A4:4 "
+                                   "G5:2 -:2 G5:2 E5:2 C5:4 G4:4  B4:4 D5:4 G5:4 -:4";
 static const char* const THEME_B = "E5:3 =:3 A5:2 G5:4 E5:4  F5:3 E5:3 C5:2 A4:6 -:2 "
                                    "G5:3 =:3 C6:2 B5:4 G5:4  A5:4 G5:4 D5:4 B4:2 D5:2";
 
@@ -768,14 +774,14 @@ static void score(Writer& w) {
             pads(w, o, bar, false, false, o == 4 && bar == 0 ? 22 : -1);
             pluck_bar(w, o, bar, bar == 3 && o == 6 ? "x.ox.o^.x.o....." : "x.o..o^.x.o..o^.", 24,
                       pitch("G4"));
-            bass_bar(w, o, bar, bar == 3 ? "R.-R..O.R.-R.O5O" : "R.-R..O.R.-R..O.", 36);
+            bass_bar(w, o, bar, bar == 3 ? "R.-R..O.R.-R.O5O" : "R.-R..O.R.-R..O.", 34);
         }
         line(w, row_of(o, 0, 0), CH_LEAD, lead, themes[o - 4]);
         drum_bars(w, o, 0, 3, CH_KICK, KICK, C4, "X.....x.X.......", "X:60 x:46");
         steps(w, row_of(o, 3, 0), CH_KICK, KICK, C4,
               o == 6 ? "X.....x.X...X.X." : "X.....x.X.....x.", "X:60 x:46");
         drum_bars(w, o, 0, 3, CH_SNARE, SNARE, C4, "....X.......X..o", "X:58 o:20");
-        drum_bars(w, o, 0, 4, CH_HAT, HAT, C4, "xoxoXoxoxoxoXoxo", "X:42 x:32 o:18");
+        drum_bars(w, o, 0, 4, CH_HAT, HAT, C4, "xoxoXoxoxoxoXoxo", "X:38 x:28 o:16");
         if (o < 6) {
             steps(w, row_of(o, 3, 0), CH_SNARE, SNARE, C4, "....X..o....X.oo", "X:58 o:22");
         } else {
@@ -789,11 +795,11 @@ static void score(Writer& w) {
 
     // -- 7-9: the full beat. A kick on every beat, open hats on the off-beats
     // (after the crash has rung for two beats), pumping off-beat bass.
-    LineStyle lead_full = {LEAD, 40, 0, 6, 0x52, 0x10, true, 0};
+    LineStyle lead_full = {LEAD, 43, 0, 6, 0x52, 0x10, true, 0};
     for (int o = 7; o <= 9; o++) {
         bool last = o == 9;
         for (int bar = 0; bar < 4; bar++) {
-            pads(w, o, bar, false, false, o == 7 && bar == 0 ? 20 : -1);
+            pads(w, o, bar, false, false, o == 7 && bar == 0 ? 24 : -1);
             pluck_bar(w, o, bar, last && bar == 3 ? "x.ox.o^ox.ox...." : "x.ox.o^ox.ox^o^o", 22,
                       pitch("G4"));
             bass_bar(w, o, bar,
@@ -801,7 +807,8 @@ static void score(Writer& w) {
                              : (last ? "-.RR-.R.-.RR-..." : "-.RR-.R.-.RR-O5O"),
                      38);
         }
-        line(w, row_of(o, 0, 0), CH_LEAD, lead_full, themes[o - 7]);
+        const char* full_themes[3] = {THEME_A_SLIDES, THEME_A2, THEME_C};
+        line(w, row_of(o, 0, 0), CH_LEAD, lead_full, full_themes[o - 7]);
         drum_bars(w, o, 0, 4, CH_KICK, KICK, C4, "X...X...X...X...", "X:64");
         drum_bars(w, o, 0, last ? 3 : 4, CH_SNARE, SNARE, C4, "....X.......X...", "X:62");
         drum_bars(w, o, 0, last ? 3 : 4, CH_HAT, HAT, C4, "XoxoXoxoXoxoXoxo", "X:46 x:30 o:18");
@@ -823,13 +830,13 @@ static void score(Writer& w) {
     // -- 10-11: the breakdown. F G Em Am; the bell sings the motif at half
     // speed with its echo, the bass holds each chord.
     for (int bar = 0; bar < 4; bar++) {
-        pads(w, 10, bar, bar == 0, true, bar == 0 ? 28 : -1, bar == 0 ? 22 : -1);
+        pads(w, 10, bar, bar == 0, true, bar == 0 ? 24 : -1, bar == 0 ? 18 : -1);
         pads(w, 11, bar, false, true);
     }
     for (int o = 10; o <= 11; o++)
-        for (int bar = 0; bar < 4; bar++) bass_bar(w, o, bar, "R...........-...", 32);
-    LineStyle bell_slow = {BELL, 32, 0, 0, 0, 0, false, 104};
-    LineStyle echo_slow = {BELL, 14, 0, 0, 0, 0, false, 208};
+        for (int bar = 0; bar < 4; bar++) bass_bar(w, o, bar, "R...........-...", 28);
+    LineStyle bell_slow = {BELL, 28, 0, 0, 0, 0, false, 104};
+    LineStyle echo_slow = {BELL, 12, 0, 0, 0, 0, false, 208};
     const char* slow_motif = "A4:8 C5:4 E5:4  D5:8 C5:4 B4:4  E5:12 G5:4  A5:16 "
                              "A5:8 G5:4 F5:4  D5:8 E5:4 G5:4  B5:8 G5:4 E5:4  A5:8 E5:4 C5:4";
     line(w, row_of(10, 0, 0), CH_LEAD, bell_slow, slow_motif);
@@ -871,7 +878,7 @@ static void score(Writer& w) {
     // third below, the full beat, a crash on every bar line.
     LineStyle lead_up = {LEAD, 46, 2, 6, 0x53, 0x10, true, 0};
     LineStyle second = {LEAD, 27, 2, 0, 0, 0x10, true, 56};
-    const char* climax_themes[4] = {THEME_A, THEME_A2, THEME_B, THEME_A2};
+    const char* climax_themes[4] = {THEME_A_SLIDES, THEME_A2, THEME_B, THEME_C};
     for (int o = 13; o <= 16; o++) {
         bool last = o == 14 || o == 16;
         for (int bar = 0; bar < 4; bar++) {
