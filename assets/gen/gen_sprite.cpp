@@ -15,6 +15,9 @@ constexpr int STRIP_WIDTH = 256;
 constexpr int STRIP_HEIGHT = 128;
 constexpr int FRAME_COUNT = 4;
 constexpr int FRAME_WIDTH = STRIP_WIDTH / FRAME_COUNT;
+// The figure is drawn this much higher than designed, so that it sits on the
+// frame centre, which is what the show spins it about.
+constexpr double FIGURE_DROP = 10.0;
 
 struct Rgb {
     uint8_t r, g, b;
@@ -52,11 +55,11 @@ static const Rgb PALETTE[MATERIAL_COUNT][3] = {
     {{196, 196, 210}, {244, 244, 236}, {255, 255, 255}}, // eye
     {{20, 16, 30}, {28, 22, 40}, {240, 240, 250}},       // pupil (highlight = glint)
     {{46, 120, 56}, {78, 168, 70}, {134, 212, 100}},     // closed lid
-    {{70, 14, 34}, {96, 22, 44}, {120, 30, 56}},         // mouth inside
-    {{176, 52, 78}, {214, 84, 108}, {240, 132, 150}},    // tongue
+    {{50, 10, 26}, {70, 14, 34}, {90, 22, 44}},          // mouth inside
+    {{150, 30, 50}, {180, 44, 62}, {206, 70, 86}},       // tongue
     {{206, 206, 190}, {250, 250, 236}, {255, 255, 255}}, // tooth
-    {{196, 84, 118}, {236, 138, 160}, {255, 190, 204}},  // brain
-    {{160, 56, 92}, {176, 66, 102}, {196, 84, 118}},     // brain fold
+    {{214, 120, 160}, {246, 168, 196}, {255, 214, 228}}, // brain
+    {{128, 30, 70}, {146, 40, 82}, {170, 60, 100}},      // brain fold
     {{46, 120, 56}, {78, 168, 70}, {134, 212, 100}},     // hand
     {{196, 84, 118}, {236, 138, 160}, {255, 190, 204}},  // crumb
     {{28, 18, 36}, {28, 18, 36}, {28, 18, 36}},          // drawn line
@@ -73,10 +76,10 @@ struct Pose {
 };
 
 static const Pose POSES[FRAME_COUNT] = {
-    {0.0, 1.0, 88.0, false, 0, 0.0},
-    {2.0, 0.45, 86.0, false, 2, 1.0},
-    {4.0, 0.0, 98.0, false, 3, 2.5},
-    {2.0, 0.5, 96.0, true, 1, 1.0},
+    {0.0, 1.0, 92.0, false, 0, 0.0},
+    {2.0, 0.45, 90.0, false, 2, 1.0},
+    {4.0, 0.0, 101.0, false, 3, 2.5},
+    {2.0, 0.5, 99.0, true, 1, 1.0},
 };
 
 struct Hit {
@@ -126,7 +129,7 @@ static Hit sample(const Pose& p, double x, double y) {
     double bcx = 64, bcy = p.brain_y;
     for (int side = -1; side <= 1; side += 2) {
         double ax = 64 + side * 34, ay = by + 6;
-        double hx = bcx + side * 15, hy = bcy + 3;
+        double hx = bcx + side * 19, hy = bcy + 5;
         // Thick segment from shoulder to hand.
         double vx = hx - ax, vy = hy - ay;
         double t = ((x - ax) * vx + (y - ay) * vy) / (vx * vx + vy * vy);
@@ -174,17 +177,30 @@ static Hit sample(const Pose& p, double x, double y) {
             if (t >= 0 && t <= 1 && std::fabs(x - fx) <= 3.0 * (1 - t)) take(M_TOOTH, 1);
         }
     }
-    // The brain, held in both hands, with a bite taken out of its top right.
-    if (ellipse(x, y, bcx, bcy, 16, 11, &s) && !(sq(x - (bcx + 10)) + sq(y - (bcy - 10)) < 26) &&
-        !(sq(x - (bcx + 3)) + sq(y - (bcy - 12)) < 18)) {
+    // The brain, held in both hands, with a bite taken out of its top right:
+    // a cluster of rounded lobes, each outlined where it lies on another, so
+    // it reads as coils; a cleft down the middle splits the hemispheres.
+    static const double LOBES[9][3] = {{-12, -5, 8}, {-4, -8, 8}, {-13, 5, 7},
+                                       {-5, 3, 8},   {5, 3, 8},   {13, 5, 7},
+                                       {12, -5, 8},  {-5, 10, 6}, {5, 10, 6}};
+    bool bitten =
+        sq(x - (bcx + 13)) + sq(y - (bcy - 13)) < 30 || sq(x - (bcx + 5)) + sq(y - (bcy - 15)) < 22;
+    if (ellipse(x, y, bcx, bcy, 21, 15, &s) && !bitten) {
+        int lobe_hits = 0;
+        bool rim = false;
+        for (const auto& l : LOBES) {
+            double d = std::sqrt(sq((x - bcx - l[0]) / 1.25) + sq(y - bcy - l[1]));
+            if (d <= l[2]) {
+                lobe_hits++;
+                if (d > l[2] - 1.3) rim = true;
+            }
+        }
         take(M_BRAIN, s);
-        // Winding folds: thin dark lines along a wavy field, and the middle cleft.
-        double f = (y - bcy) * 0.3 + 1.2 * std::sin((x - bcx) * 0.32 + 0.8 * std::sin(y * 0.7));
-        if (std::fabs(f - std::round(f)) < 0.16 && s != 2) take(M_FOLD, 1);
-        if (std::fabs(x - bcx) < 1.2 && y < bcy + 5) take(M_FOLD, 1);
+        if (rim && lobe_hits > 1) take(M_FOLD, 1);
+        if (std::fabs(x - bcx) < 1.5 && y < bcy + 7) take(M_FOLD, 1);
     }
     for (int side = -1; side <= 1; side += 2)
-        if (ellipse(x, y, bcx + side * 15, bcy + 3, 5.5, 5.5, &s)) take(M_HAND, s);
+        if (ellipse(x, y, bcx + side * 19, bcy + 5, 5.5, 5.5, &s)) take(M_HAND, s);
     // Brain crumbs flying off the bite.
     static const double CRUMBS[3][2] = {{92, 66}, {100, 58}, {88, 54}};
     for (int i = 0; i < p.crumbs; i++) {
@@ -207,7 +223,7 @@ int main(int argc, char** argv) {
         for (int ty = 0; ty < STRIP_HEIGHT; ty++)
             for (int tx = 0; tx < FRAME_WIDTH; tx++)
                 map[size_t(ty) * STRIP_WIDTH + size_t(f * FRAME_WIDTH + tx)] =
-                    sample(POSES[f], tx * 2.0 + 1.0, ty + 0.5);
+                    sample(POSES[f], tx * 2.0 + 1.0, ty + 0.5 + FIGURE_DROP);
 
     auto at = [&](int f, int tx, int ty) {
         if (tx < 0 || tx >= FRAME_WIDTH || ty < 0 || ty >= STRIP_HEIGHT) return Hit{M_NONE, 1};
