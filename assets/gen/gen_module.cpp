@@ -467,6 +467,13 @@ static void effect(Writer& w, int row, int channel, uint8_t fx, uint8_t param) {
     c.param = param;
 }
 
+// A volume-column command alone (slides: 0x6y down, 0x7y up, per tick).
+static void volume_column(Writer& w, int row, int channel, uint8_t value) {
+    XmCell& c = at(w, row, channel);
+    if (c.volume) clash(w, row, channel, "the volume column");
+    c.volume = value;
+}
+
 static void key_off(Writer& w, int row, int channel) {
     note(w, row, channel, KEY_OFF, 0, -1);
 }
@@ -782,6 +789,9 @@ static void score(Writer& w) {
               o == 6 ? "X.....x.X...X.X." : "X.....x.X.....x.", "X:60 x:46");
         drum_bars(w, o, 0, 3, CH_SNARE, SNARE, C4, "....X.......X..o", "X:58 o:20");
         drum_bars(w, o, 0, 4, CH_HAT, HAT, C4, "xoxoXoxoxoxoXoxo", "X:38 x:28 o:16");
+        // Swing: the soft off-beat sixteenths come a tick late.
+        for (int r = row_of(o, 0, 1); r < row_of(o + 1, 0, 0); r += 2)
+            effect(w, r, CH_HAT, FX_EXTENDED, EX_NOTE_DELAY | 1);
         if (o < 6) {
             steps(w, row_of(o, 3, 0), CH_SNARE, SNARE, C4, "....X..o....X.oo", "X:58 o:22");
         } else {
@@ -833,8 +843,18 @@ static void score(Writer& w) {
         pads(w, 10, bar, bar == 0, true, bar == 0 ? 24 : -1, bar == 0 ? 18 : -1);
         pads(w, 11, bar, false, true);
     }
+    // The bass holds each chord and glides into the next one.
     for (int o = 10; o <= 11; o++)
-        for (int bar = 0; bar < 4; bar++) bass_bar(w, o, bar, "R...........-...", 28);
+        for (int bar = 0; bar < 4; bar++) {
+            bass_bar(w, o, bar, "R...............", 28);
+            int next = o * 4 + bar + 1;
+            Chord c = chord_at(next / 4, next % 4);
+            int target = place(c.root, pitch("C2"));
+            if (target > pitch("A2")) target -= 12;
+            note(w, row_of(o, bar, 13), CH_BASS, target, 0, -1);
+            effect(w, row_of(o, bar, 13), CH_BASS, FX_TONE_PORTA, 0x0C);
+            for (int k = 14; k < 16; k++) effect(w, row_of(o, bar, k), CH_BASS, FX_TONE_PORTA, 0);
+        }
     LineStyle bell_slow = {BELL, 28, 0, 0, 0, 0, false, 104};
     LineStyle echo_slow = {BELL, 12, 0, 0, 0, 0, false, 208};
     const char* slow_motif = "A4:8 C5:4 E5:4  D5:8 C5:4 B4:4  E5:12 G5:4  A5:16 "
@@ -924,6 +944,8 @@ static void score(Writer& w) {
     }
     LineStyle lead_soft = {LEAD, 30, 0, 6, 0x52, 0x10, true, 0};
     line(w, row_of(17, 0, 0), CH_LEAD, lead_soft, THEME_A);
+    // The theme's last note dies away in the volume column.
+    for (int r = row_of(17, 3, 9); r < row_of(17, 3, 14); r++) volume_column(w, r, CH_LEAD, 0x62);
     drum_bars(w, 17, 0, 2, CH_KICK, KICK, C4, "X.....x.X.......", "X:52 x:38");
     drum_bars(w, 17, 2, 4, CH_KICK, KICK, C4, "X.......X.......", "X:40");
     drum_bars(w, 17, 0, 2, CH_SNARE, SNARE, C4, "....X.......X...", "X:44");
