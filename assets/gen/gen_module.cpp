@@ -235,7 +235,8 @@ static XmSampleDef make_hat() {
         prev = r;
         double metal = 0;
         for (double f : partials) metal += std::sin(2 * PI * f * t) > 0 ? 0.25 : -0.25;
-        x[i] = (0.8 * hp + 0.35 * metal) * std::exp(-t * 55);
+        double tail = std::min(1.0, (n - i) / 120.0); // no click where the sample ends
+        x[i] = (0.8 * hp + 0.35 * metal) * std::exp(-t * 55) * tail;
     }
     XmSampleDef s;
     s.name = "hihat";
