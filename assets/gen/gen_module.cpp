@@ -107,40 +107,49 @@ static XmSampleDef make_bass() {
     return s;
 }
 
-// Lead: a 30 % pulse with a little saw, one looped cycle of 64.
+// Lead: a 30 % pulse with a little saw. Three brighter cycles give each note
+// an edge before the looped cycle of 64 takes over.
 static XmSampleDef make_lead() {
-    const int period = 64;
-    std::vector<double> x(period);
-    for (int i = 0; i < period; i++) {
-        double p = double(i) / period;
-        x[i] = additive(p, 18, [](int k) {
-            double pulse = std::sin(PI * k * 0.3) / k;
-            return (pulse + 0.35 / k) * std::exp(-0.05 * k);
-        });
+    const int period = 64, attack = 3;
+    std::vector<double> x;
+    for (int c = 0; c <= attack; c++) {
+        double soften = 0.05 + 0.03 * c; // fewer high harmonics each cycle
+        for (int i = 0; i < period; i++) {
+            double p = double(i) / period;
+            x.push_back(additive(p, 24 - 2 * c, [&](int k) {
+                double pulse = std::sin(PI * k * 0.3) / k;
+                return (pulse + 0.35 / k) * std::exp(-soften * k);
+            }));
+        }
     }
     XmSampleDef s;
     s.name = "lead pulse";
     s.pcm = to_8bit(x);
     s.loop = 1;
+    s.loop_start = uint32_t(attack * period);
     s.loop_length = period;
     s.relative_note = 12;
     s.panning = 128;
     return s;
 }
 
-// Pluck for the arpeggios: a hollow narrow pulse, one cycle of 32.
+// Pluck for the arpeggios: a hollow narrow pulse, one looped cycle of 32
+// after two brighter ones that give the pick.
 static XmSampleDef make_pluck() {
-    const int period = 32;
-    std::vector<double> x(period);
-    for (int i = 0; i < period; i++) {
-        double p = double(i) / period;
-        x[i] =
-            additive(p, 12, [](int k) { return std::sin(PI * k * 0.2) / k * (k % 2 ? 1.0 : 0.7); });
-    }
+    const int period = 32, attack = 2;
+    std::vector<double> x;
+    for (int c = 0; c <= attack; c++)
+        for (int i = 0; i < period; i++) {
+            double p = double(i) / period;
+            x.push_back(additive(p, c < attack ? 15 : 12, [&](int k) {
+                return std::sin(PI * k * 0.2) / k * (k % 2 ? 1.0 : 0.7) * (c < attack ? 1.15 : 1.0);
+            }));
+        }
     XmSampleDef s;
     s.name = "pluck";
     s.pcm = to_8bit(x, 110);
     s.loop = 1;
+    s.loop_start = uint32_t(attack * period);
     s.loop_length = period;
     s.panning = 88;
     return s;
