@@ -1,24 +1,280 @@
-// Output driver (stopped-state placeholder until the mixing thread lands).
-#include "music/engine.h"
+// Output driver: one looping ring of BLOCK_COUNT blocks that the device plays
+// while a mixing thread refills, block by block, whatever the play cursor
+// has left. Each block's TimeInfo entry records the song position reached
+// at its end; the position queries read the entry of the block under the
+// cursor, so they follow the music that is heard, not the music last mixed
+// (which runs a ring, about 2 s, ahead).
+//
+// Glossary:
+//   block      BLOCK_FRAMES frames, mixed as a whole into its ring slice
+//   ring       RING_FRAMES frames of 16-bit PCM the device loops over, with
+//              a float twin (mix_buffer) the mixer accumulates into
+//   run        part of a block that lies within one tick
+//   cursor     the block the device is playing
+//
+// Threads: the caller of player_play mixes the pre-fill; after that only the
+// mixing thread mixes. Across threads only the three flags, the two block
+// indices and the TimeInfo bytes are shared, as atomics, without locks.
+#include "music/output.h"
+#include "music/mixer.h"
+#include "music/output_device.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+#include <thread>
 
 Voice voices[VOICE_COUNT];
 Channel channels[MAX_CHANNELS];
+std::atomic<uint32_t> output_ring_published{0};
 
-void output_wait_idle() {}
+namespace {
+
+struct OutputState {
+    Song* playing_song;
+    const OutputDevice* chosen_device; // null: the platform's
+    const OutputDevice* open_device;   // null when closed
+    int16_t* wave_buffer;              // RING_FRAMES interleaved frames
+    void* mix_allocation;
+    float* mix_buffer; // 16-byte aligned inside mix_allocation
+    TimeInfo* time_info;
+    float inv_mix_rate;
+    bool offline;
+    std::thread* mixer_thread; // null when none runs; never destroyed at exit
+    char device_error[256];
+};
+
+OutputState out;
+std::atomic<int32_t> mix_block_index{0};
+std::atomic<int32_t> audible_block_index{0};
+std::atomic<uint8_t> exit_requested{0};
+std::atomic<uint8_t> mixing_busy{0};
+std::atomic<uint8_t> thread_exited{1};
+
+constexpr auto POLL_INTERVAL = std::chrono::milliseconds(5);
+constexpr auto STOP_POLL_INTERVAL = std::chrono::milliseconds(10);
+
+// player_play's steps up to the device: voices, channels, playback state,
+// the TimeInfo ring. False if the stream callbacks are incomplete.
+bool output_setup(Song* song) {
+    if (!stream_callbacks_complete()) return false;
+    out.inv_mix_rate = float(1.0 / MIX_RATE);
+    ramp_frames = MIX_RATE * 128 / 44100;
+    inv_ramp_frames = float(1.0 / double(uint32_t(ramp_frames)));
+
+    memset(voices, 0, sizeof voices);
+    for (int32_t i = 0; i < VOICE_COUNT; i++) {
+        voices[i].index = i;
+        voices[i].step_int = 1;
+    }
+
+    song->global_volume = song->initial_global_volume;
+    song->next_order = -1;
+    song->next_row = -1;
+    song->speed = song->default_speed;
+    song->row = 0;
+    song->order = 0;
+    song->tick_samples_left = 0;
+    song->tick = 0;
+    song->pattern_delay = 0;
+    song->elapsed_ms = 0;
+    replayer_set_bpm(song, song->default_bpm);
+
+    int32_t used = song->channel_count < 0 ? 0 : song->channel_count;
+    if (used > MAX_CHANNELS) used = MAX_CHANNELS;
+    memset(channels, 0, sizeof(Channel) * size_t(used));
+    for (int32_t i = 0; i < used; i++) channels[i].voice = &voices[i];
+
+    out.playing_song = song;
+    out.time_info = static_cast<TimeInfo*>(calloc(BLOCK_COUNT, sizeof(TimeInfo)));
+    return true;
+}
+
+void output_alloc_buffers() {
+    out.wave_buffer = static_cast<int16_t*>(calloc(size_t(RING_FRAMES) * 2, sizeof(int16_t)));
+    size_t bytes = size_t(RING_FRAMES) * 2 * sizeof(float);
+    out.mix_allocation = calloc(1, bytes + 256);
+    uintptr_t base = reinterpret_cast<uintptr_t>(out.mix_allocation);
+    out.mix_buffer = reinterpret_cast<float*>((base + 15) & ~uintptr_t(15));
+}
+
+void output_thread_main() {
+    thread_exited.store(0, std::memory_order_release);
+    const OutputDevice* device = out.open_device;
+    if (device->promote_thread) device->promote_thread();
+    while (!exit_requested.load(std::memory_order_acquire)) {
+        int64_t played = device->played_frames();
+        if (played < 0) played = 0;
+        int32_t cursor = int32_t(played % RING_FRAMES / BLOCK_FRAMES);
+        while (mix_block_index.load(std::memory_order_relaxed) != cursor) {
+            mixing_busy.store(1, std::memory_order_release);
+            // Move the queries on first, so none reads the entry being rewritten.
+            int32_t audible = audible_block_index.load(std::memory_order_relaxed) + 1;
+            audible_block_index.store(audible == BLOCK_COUNT ? 0 : audible,
+                                      std::memory_order_release);
+            output_mix_block();
+            mixing_busy.store(0, std::memory_order_release);
+        }
+        std::this_thread::sleep_for(POLL_INTERVAL);
+    }
+    thread_exited.store(1, std::memory_order_release);
+}
+
+int query_entry(Song* song, bool order) {
+    if (!song || !out.time_info) return 0;
+    TimeInfo& entry = out.time_info[audible_block_index.load(std::memory_order_acquire)];
+    return std::atomic_ref<uint8_t>(order ? entry.order : entry.row)
+        .load(std::memory_order_relaxed);
+}
+
+} // namespace
+
+int32_t output_block_frames() {
+    return BLOCK_FRAMES;
+}
+
+void output_mix_block() {
+    Song* song = out.playing_song;
+    const int32_t k = mix_block_index.load(std::memory_order_relaxed);
+    float* slice = out.mix_buffer + size_t(k) * BLOCK_FRAMES * 2;
+    memset(slice, 0, sizeof(float) * BLOCK_FRAMES * 2);
+
+    int32_t left_in_tick = song->tick_samples_left;
+    int32_t done = 0;
+    float* cursor = slice;
+    while (done < BLOCK_FRAMES) {
+        if (left_in_tick <= 0) {
+            if (song->tick_handler) song->tick_handler(song);
+            // Read after the call: a tempo change on this tick sets its length.
+            left_in_tick = song->samples_per_tick;
+            if (left_in_tick <= 0) left_in_tick = BLOCK_FRAMES - done; // never stall
+        }
+        int32_t n = left_in_tick < BLOCK_FRAMES - done ? left_in_tick : BLOCK_FRAMES - done;
+        mixer_mix_run(cursor, n);
+        // Each run is truncated on its own: a plain block adds 20, not 20.045.
+        song->elapsed_ms += int32_t(double(n) * double(out.inv_mix_rate) * 1000.0);
+        done += n;
+        cursor += 2 * n;
+        left_in_tick -= n;
+    }
+
+    TimeInfo& entry = out.time_info[k];
+    std::atomic_ref<uint8_t>(entry.order).store(uint8_t(song->order), std::memory_order_relaxed);
+    std::atomic_ref<uint8_t>(entry.row).store(uint8_t(song->row), std::memory_order_relaxed);
+    entry.elapsed_ms = song->elapsed_ms;
+    song->tick_samples_left = left_in_tick;
+
+    mixer_convert_to_pcm16(out.wave_buffer + size_t(k) * BLOCK_FRAMES * 2, slice, BLOCK_FRAMES);
+    output_ring_published.fetch_add(1, std::memory_order_release);
+    mix_block_index.store(k + 1 == BLOCK_COUNT ? 0 : k + 1, std::memory_order_release);
+}
 
 bool player_play(Song* song) {
     if (!song) return false;
     player_stop(song);
-    return false;
+    if (!output_setup(song)) return false;
+
+    const OutputDevice* device = out.chosen_device ? out.chosen_device : output_platform_device();
+    out.device_error[0] = 0;
+    if (!device || !device->open()) {
+        const char* why = device && device->error ? device->error() : "no audio device";
+        snprintf(out.device_error, sizeof out.device_error, "%s",
+                 why && *why ? why : "no audio device");
+        return false;
+    }
+    out.open_device = device;
+    output_alloc_buffers();
+
+    do output_mix_block(); // pre-fill the whole ring before the device starts
+    while (mix_block_index.load(std::memory_order_relaxed) != 0);
+
+    device->start(out.wave_buffer, RING_FRAMES);
+    exit_requested.store(0, std::memory_order_release);
+    thread_exited.store(0, std::memory_order_release);
+    try {
+        out.mixer_thread = new std::thread(output_thread_main);
+    } catch (const std::system_error&) {
+        snprintf(out.device_error, sizeof out.device_error, "cannot start the mixing thread");
+        thread_exited.store(1, std::memory_order_release);
+        player_stop(song);
+        return false;
+    }
+    return true;
 }
 
 bool player_stop(Song* song) {
-    return song != nullptr;
+    if (!song) return false;
+    exit_requested.store(1, std::memory_order_release);
+    while (mixing_busy.load(std::memory_order_acquire)) std::this_thread::yield();
+    if (out.mixer_thread) {
+        while (!thread_exited.load(std::memory_order_acquire))
+            std::this_thread::sleep_for(STOP_POLL_INTERVAL);
+        out.mixer_thread->join();
+        delete out.mixer_thread;
+        out.mixer_thread = nullptr;
+    }
+    free(out.mix_allocation);
+    out.mix_allocation = nullptr;
+    out.mix_buffer = nullptr;
+    if (out.open_device) out.open_device->reset();
+    free(out.wave_buffer);
+    out.wave_buffer = nullptr;
+    out.playing_song = nullptr;
+    free(out.time_info);
+    out.time_info = nullptr;
+    if (out.open_device) out.open_device->close();
+    out.open_device = nullptr;
+    out.offline = false;
+    mix_block_index.store(0, std::memory_order_release);
+    audible_block_index.store(0, std::memory_order_release);
+    return true;
 }
 
-int player_get_order(Song*) {
-    return 0;
+void output_wait_idle() {
+    while (mixing_busy.load(std::memory_order_acquire)) std::this_thread::yield();
 }
-int player_get_row(Song*) {
-    return 0;
+
+int player_get_order(Song* song) {
+    return query_entry(song, true);
+}
+
+int player_get_row(Song* song) {
+    return query_entry(song, false);
+}
+
+bool output_offline_start(Song* song) {
+    if (!song) return false;
+    player_stop(song);
+    if (!output_setup(song)) return false;
+    output_alloc_buffers();
+    out.offline = true;
+    return true;
+}
+
+const int16_t* output_offline_mix_block(TimeInfo* info) {
+    if (!out.offline || !out.playing_song) return nullptr;
+    const int32_t k = mix_block_index.load(std::memory_order_relaxed);
+    output_mix_block();
+    audible_block_index.store(k, std::memory_order_release); // handed out = heard
+    if (info) *info = out.time_info[k];
+    return out.wave_buffer + size_t(k) * BLOCK_FRAMES * 2;
+}
+
+void output_set_device(const OutputDevice* device) {
+    out.chosen_device = device;
+}
+
+const char* output_device_error() {
+    return out.device_error;
+}
+
+int32_t output_mix_block_index() {
+    return mix_block_index.load(std::memory_order_acquire);
+}
+
+int32_t output_audible_block_index() {
+    return audible_block_index.load(std::memory_order_acquire);
 }

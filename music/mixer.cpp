@@ -1,0 +1,289 @@
+// Software mixer: linear-interpolation resampling of 16-bit mono samples at a
+// 32.32 step, separate left/right gains ramped over `ramp_frames` frames so
+// gain changes never click, and sample ends that stop, wrap or turn round.
+//
+// Glossary:
+//   P, S      play position and step, 32.32 fixed point held in 64 bits
+//             (integer frame index in the high word, fraction in the low)
+//   unit      2^-32 of a frame, the least step of P
+//   E, L, W   loop end, loop start and loop length, in frames
+//   D24, S24  distance and step cut to 24 fraction bits for the end estimate
+//   run       the frames of one call; a run never crosses a tick
+//   segment   the part of a run in which a voice meets no end and no ramp
+//             end, so the inner loops test nothing but a frame counter
+//   gain      1.0 is unity; targets are 255ths, current gains 255ths << 8
+//
+// Arithmetic: every expression is evaluated in double precision; results
+// are rounded to float only where they are stored as floats (the gains, the
+// ramp deltas, every mix-buffer sum). The interpolated value s0 + f(s1 - s0)
+// is exact in double, and so is its integer form V = v * 2^31, which the
+// inner loops compute with one integer multiply; the 2^-31 is folded into the
+// gains, which scales every product by a power of two and changes no bit.
+#include "music/mixer.h"
+
+#include <cmath>
+
+int32_t ramp_frames = 128;
+float inv_ramp_frames = 1.0f / 128;
+
+namespace {
+
+constexpr double K255 = double(GAIN_SCALE);
+constexpr double TWO_POW_M31 = 1.0 / 2147483648.0;
+constexpr double TWO_POW_31 = 2147483648.0;
+constexpr uint64_t FRAME = uint64_t(1) << 32;
+constexpr uint64_t LOW_BIT = 1;
+
+// Rounds to float through memory: the optimiser must not keep a wider value
+// (a vectorised pair of gains has been seen to skip this rounding).
+float to_f32(double x) {
+    volatile float f = float(x);
+    return f;
+}
+
+int32_t round_even(double x) {
+    return int32_t(std::nearbyint(x));
+}
+
+// v * 2^31 for the frame at position p: exact in 48 bits.
+inline double interpolate(const int16_t* data, uint64_t p) {
+    int32_t i = int32_t(uint32_t(p >> 32));
+    int64_t s0 = data[i];
+    int64_t s1 = data[i + 1];
+    int64_t half_frac = int64_t(uint32_t(p) >> 1); // lowest fraction bit cleared
+    return double(s0 * 2147483648 + half_frac * (s1 - s0));
+}
+
+inline uint64_t advance(uint64_t p, uint64_t step, bool forward) {
+    p &= ~LOW_BIT;
+    return forward ? p + step : p - step;
+}
+
+// Steady gains, two frames per pass. gl and gr carry the 2^-31 of V.
+uint64_t render_pairs(float* out, const int16_t* data, uint64_t p, uint64_t step, bool forward,
+                      uint32_t pairs, double gl, double gr) {
+    for (; pairs; pairs--) {
+        uint64_t p1 = advance(p, step, forward);
+        double v0 = interpolate(data, p);
+        double v1 = interpolate(data, p1);
+        p = advance(p1, step, forward);
+        float l0 = float(double(out[0]) + v0 * gl);
+        float r0 = float(double(out[1]) + v0 * gr);
+        float l1 = float(double(out[2]) + v1 * gl);
+        float r1 = float(double(out[3]) + v1 * gr);
+        out[0] = l0;
+        out[1] = r0;
+        out[2] = l1;
+        out[3] = r1;
+        out += 4;
+    }
+    return p;
+}
+
+// Ramped gains, one frame per pass; gains and deltas carry the 2^-31 of V.
+uint64_t render_ramp(float* out, const int16_t* data, uint64_t p, uint64_t step, bool forward,
+                     uint32_t frames, double& gl, double& gr, double dl, double dr) {
+    double l = gl, r = gr;
+    for (; frames; frames--) {
+        double v = interpolate(data, p);
+        p = advance(p, step, forward);
+        out[0] = float(double(out[0]) + v * l);
+        out[1] = float(double(out[1]) + v * r);
+        out += 2;
+        l += dl;
+        r += dr;
+    }
+    gl = l;
+    gr = r;
+    return p;
+}
+
+int64_t signed_position(uint64_t p) {
+    return int64_t(p); // high word is the signed frame index
+}
+
+// Ping-pong end handling on u = P - L (units) in a loop of w units: the
+// first reflection always happens; further ones while the position lies
+// outside the loop are folded in closed form (every two reflections move the
+// position by 2w, so only the remainder matters).
+void reflect(__int128& u, int32_t& direction, __int128 w) {
+    auto fold = [&](__int128 x) { // x >= 0, moving forward before the fold
+        __int128 m = x % (2 * w);
+        if (m < w) {
+            u = m;
+            direction = DIR_FORWARD;
+        } else {
+            u = 2 * w - 1 - m;
+            direction = DIR_BACKWARD;
+        }
+    };
+    if (direction == DIR_FORWARD) {
+        u = 2 * w - 1 - u; // reflect at the end: 2E - P - 2^-32
+        direction = DIR_BACKWARD;
+        if (u < 0) fold(-1 - u); // below the start: reflect there too
+    } else {
+        u = -1 - u; // reflect at the start: 2L - P - 2^-32
+        direction = DIR_FORWARD;
+        if (u >= w) fold(u);
+    }
+}
+
+void mix_voice(Voice* voice, float* out, int32_t frames) {
+    const Sample* sample = voice->sample;
+    const int16_t* data = sample->data;
+    const uint64_t step = uint64_t(voice->step_int) << 32 | voice->step_frac;
+    uint64_t s24 = (uint64_t(voice->step_int) << 24) + (voice->step_frac >> 8);
+    if (s24 == 0) s24 = END_FALLBACK_STEP >> 8;
+    const int64_t loop_start = sample->loop_start;
+    const int64_t loop_end = int64_t(sample->loop_start) + sample->loop_length;
+    uint64_t p = uint64_t(uint32_t(voice->position)) << 32 | voice->position_frac;
+    uint32_t left = uint32_t(frames);
+
+    while (left > 0) {
+        // Distance to the boundary in the direction of travel.
+        const bool forward = voice->direction == DIR_FORWARD;
+        const int64_t position = int32_t(uint32_t(p >> 32));
+        __int128 distance;
+        if (forward) {
+            int64_t end = position > loop_end ? int64_t(sample->length) : loop_end;
+            distance = (__int128(end) << 32) - signed_position(p);
+        } else {
+            distance = signed_position(p) - (__int128(loop_start) << 32);
+        }
+
+        // Frames to the boundary. A voice already past it (a run that ended
+        // a hair beyond the end, or a start beyond the sample) meets it now.
+        uint32_t seg = left;
+        bool end_reached = false;
+        if (distance < 0) {
+            seg = 0;
+            end_reached = true;
+        } else if (distance < (__int128(1) << 56)) {
+            uint64_t d24 = uint64_t(distance) >> 8;
+            uint64_t n_end = d24 == 0 ? (distance > 0 ? 1 : 0) : (d24 + s24 - 1) / s24;
+            if (n_end <= seg) {
+                seg = uint32_t(n_end);
+                end_reached = true;
+            }
+        }
+
+        // Ramp set-up.
+        const uint32_t seg_before_ramp = seg;
+        int32_t ramp = 0;
+        if (voice->ramp_frames_left != 0 && voice->target_left == voice->ramp_target_left &&
+            voice->target_right == voice->ramp_target_right) {
+            ramp = voice->ramp_frames_left;
+        } else {
+            voice->ramp_target_left = voice->target_left;
+            voice->ramp_target_right = voice->target_right;
+            int64_t diff_l = int64_t(voice->target_left) - (uint32_t(voice->current_left) >> 8);
+            int64_t diff_r = int64_t(voice->target_right) - (uint32_t(voice->current_right) >> 8);
+            voice->ramp_delta_left =
+                diff_l ? to_f32(double(diff_l) * K255 * double(inv_ramp_frames)) : 0.0f;
+            voice->ramp_delta_right =
+                diff_r ? to_f32(double(diff_r) * K255 * double(inv_ramp_frames)) : 0.0f;
+            if (diff_l || diff_r) {
+                ramp = ramp_frames;
+            } else { // nothing to ramp: settle exactly on the targets
+                voice->ramp_frames_left = 0;
+                voice->current_left = voice->target_left * 256;
+                voice->current_right = voice->target_right * 256;
+            }
+        }
+        if (ramp > 0) {
+            voice->ramp_frames_left = ramp;
+            if (seg > uint32_t(ramp)) seg = uint32_t(ramp);
+        }
+
+        // Gains, rounded to float as stored.
+        const double cl = to_f32(double(voice->current_left) * (1.0 / 256) * K255);
+        const double cr = to_f32(double(voice->current_right) * (1.0 / 256) * K255);
+
+        // Render.
+        if (ramp <= 0) {
+            const double gl = to_f32(double(voice->target_left) * K255);
+            const double gr = to_f32(double(voice->target_right) * K255);
+            p = render_pairs(out, data, p, step, forward, seg / 2, gl * TWO_POW_M31,
+                             gr * TWO_POW_M31);
+            if (seg & 1) { // the odd last frame goes the ramp way, from the current gains
+                double l = cl * TWO_POW_M31, r = cr * TWO_POW_M31;
+                p = render_ramp(out + 2 * (seg - 1), data, p, step, forward, 1, l, r, 0.0, 0.0);
+                voice->current_left = round_even(l * TWO_POW_31 * 255 * 256);
+                voice->current_right = round_even(r * TWO_POW_31 * 255 * 256);
+            }
+        } else {
+            double l = cl * TWO_POW_M31, r = cr * TWO_POW_M31;
+            p = render_ramp(out, data, p, step, forward, seg, l, r,
+                            double(voice->ramp_delta_left) * TWO_POW_M31,
+                            double(voice->ramp_delta_right) * TWO_POW_M31);
+            if (seg > 0) {
+                voice->current_left = round_even(l * TWO_POW_31 * 255 * 256);
+                voice->current_right = round_even(r * TWO_POW_31 * 255 * 256);
+            }
+            voice->ramp_frames_left = ramp - int32_t(seg);
+            if (voice->ramp_frames_left == 0) { // ramp over: snap to the targets
+                voice->ramp_delta_left = 0;
+                voice->ramp_delta_right = 0;
+                voice->current_left = voice->target_left * 256;
+                voice->current_right = voice->target_right * 256;
+                if (seg < seg_before_ramp) { // the boundary still lies ahead
+                    out += 2 * seg;
+                    left -= seg;
+                    continue;
+                }
+            }
+        }
+        out += 2 * seg;
+        left -= seg;
+        if (!end_reached) continue;
+
+        // End handling. With steps below 2^-24 of a frame the end estimate
+        // runs early; only a position within one frame of its boundary
+        // (always the case for real steps) turns round or stops.
+        const __int128 sp = signed_position(p);
+        const bool near_boundary =
+            forward ? sp > (__int128(loop_end) - 1) << 32 : sp < (__int128(loop_start) + 1) << 32;
+        const bool looped = sample->loop_length != 0;
+        if (looped && (sample->loop_type & LOOP_FORWARD)) {
+            // Wrap only positions at or past the loop end (compared unsigned);
+            // one that stopped a little short reaches it in the next segment.
+            // Backward here only from a record never triggered: turn forward
+            // at the loop start rather than stand still.
+            if (!forward) voice->direction = DIR_FORWARD;
+            if (uint32_t(p >> 32) >= uint64_t(loop_end)) {
+                uint64_t start = uint64_t(loop_start) << 32;
+                p = start + (p - start) % (uint64_t(sample->loop_length) << 32);
+            }
+        } else if (looped && (sample->loop_type & LOOP_PINGPONG)) {
+            if (near_boundary) {
+                __int128 u = sp - (__int128(loop_start) << 32);
+                reflect(u, voice->direction, __int128(sample->loop_length) << 32);
+                p = uint64_t(int64_t((__int128(loop_start) << 32) + u));
+            }
+        } else if (near_boundary || distance < 0 || !looped) {
+            voice->sample = nullptr;
+            voice->position = 0;
+            voice->position_frac = 0;
+            return;
+        }
+    }
+    voice->position = int32_t(uint32_t(p >> 32));
+    voice->position_frac = uint32_t(p);
+}
+
+} // namespace
+
+void mixer_mix_run(float* buffer, int32_t frames) {
+    if (frames <= 0) return;
+    for (int32_t i = 0; i < MIXED_VOICES; i++)
+        if (voices[i].sample) mix_voice(&voices[i], buffer, frames);
+}
+
+void mixer_convert_to_pcm16(int16_t* destination, const float* source, int32_t frames) {
+    if (frames <= 0 || !destination || !source) return;
+    for (int32_t i = 0; i < 2 * frames; i++) {
+        float x = source[i];
+        x = x < -32768.0f ? -32768.0f : (x > 32767.0f ? 32767.0f : x);
+        destination[i] = int16_t(std::lrint(x)); // ties to even
+    }
+}

@@ -1,0 +1,22 @@
+// Software mixer: renders the mixed Voices into runs of stereo float frames
+// and turns finished blocks into clipped 16-bit PCM.
+#pragma once
+#include "music/engine.h"
+
+// Ramp length in frames and its inverse; the output driver sets them up when
+// playback starts (128 frames and 1/128 at 44 100 Hz, also the defaults).
+extern int32_t ramp_frames;
+extern float inv_ramp_frames;
+
+// The single-precision 1/255 that turns gains in 255ths into factors.
+constexpr float GAIN_SCALE = 0.003921569f;
+// Step used only to estimate the end of a voice whose step is zero (256 Hz).
+constexpr uint32_t END_FALLBACK_STEP = uint32_t((uint64_t(256) << 32) / MIX_RATE);
+
+// Adds voices 0..MIXED_VOICES-1 into `frames` interleaved left/right float
+// frames at `buffer` and advances their positions, ramps and loops by that
+// many frames. Does not clear the buffer. Not reentrant.
+void mixer_mix_run(float* buffer, int32_t frames);
+
+// Rounds (ties to even) and clamps 2 x `frames` floats into 16-bit samples.
+void mixer_convert_to_pcm16(int16_t* destination, const float* source, int32_t frames);

@@ -1,0 +1,37 @@
+// Output driver: plays the Song through a looping ring of 20 ms blocks that a
+// mixing thread refills behind the play cursor, recording per block the song
+// position reached, so the position queries report what is being heard.
+// Offline rendering drives the same block filler without device or thread.
+#pragma once
+#include "music/engine.h"
+
+struct OutputDevice;
+
+// 20 ms rounded up to a multiple of 4 frames: 884 frames at 44 100 Hz.
+constexpr int32_t BLOCK_FRAMES = (MIX_RATE * BLOCK_MS / 1000 + 3) & ~3;
+// Twice the buffer setting: 100 blocks, about 2 s.
+constexpr int32_t RING_FRAMES = (OUTPUT_BUFFER_MS / BLOCK_MS) * BLOCK_FRAMES * 2;
+constexpr int32_t BLOCK_COUNT = RING_FRAMES / BLOCK_FRAMES;
+
+int32_t output_block_frames();
+
+// Mixes block `mix_block_index` (driving the Song's tick handler and the
+// mixer), records its TimeInfo entry, converts it to PCM, advances the index.
+void output_mix_block();
+
+// Offline rendering: player_play's set-up without device, thread or pre-fill.
+// False for a null Song or incomplete stream callbacks. End with player_stop.
+bool output_offline_start(Song* song);
+// Mixes the next block; returns its BLOCK_FRAMES frames of interleaved
+// 16-bit PCM (valid until the next call) and fills *info with its TimeInfo
+// entry. Null when offline playback is not running.
+const int16_t* output_offline_mix_block(TimeInfo* info);
+
+// Chooses the device player_play opens (null: the platform's device).
+void output_set_device(const OutputDevice* device);
+// Why the last player_play could not open its device ("" if it could).
+const char* output_device_error();
+
+// Driver state, for tests and status displays.
+int32_t output_mix_block_index();
+int32_t output_audible_block_index();

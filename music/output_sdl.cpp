@@ -1,0 +1,116 @@
+// SDL2 audio behind the output driver's device interface. The audio
+// callback copies from the looping ring at its own cursor and counts the
+// frames it hands out; the play position is that count minus what the
+// device still holds, so it tracks what is heard and never wraps.
+#include "music/engine.h"
+#include "music/output_device.h"
+
+#include <SDL.h>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int DEVICE_BUFFER_FRAMES = 1024; // small: the ring does the buffering
+
+struct SdlAudio {
+    SDL_AudioDeviceID device;
+    int32_t device_frames; // frames the device buffers beyond the callback
+    const int16_t* ring;
+    int32_t ring_frames;
+    int32_t cursor; // callback thread only
+    std::atomic<int64_t> handed_out;
+    char error[256];
+};
+
+SdlAudio sdl;
+
+void SDLCALL sdl_callback(void*, Uint8* stream, int len) {
+    output_ring_published.load(std::memory_order_acquire);
+    int32_t frames = len / 4;
+    int16_t* dst = reinterpret_cast<int16_t*>(stream);
+    if (!sdl.ring) {
+        memset(stream, 0, size_t(len));
+        return;
+    }
+    for (int32_t left = frames; left > 0;) {
+        int32_t n = sdl.ring_frames - sdl.cursor;
+        if (n > left) n = left;
+        memcpy(dst, sdl.ring + size_t(sdl.cursor) * 2, size_t(n) * 4);
+        dst += 2 * n;
+        left -= n;
+        sdl.cursor += n;
+        if (sdl.cursor == sdl.ring_frames) sdl.cursor = 0;
+    }
+    sdl.handed_out.fetch_add(frames, std::memory_order_release);
+}
+
+bool sdl_open() {
+    sdl.error[0] = 0;
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        snprintf(sdl.error, sizeof sdl.error, "%s", SDL_GetError());
+        return false;
+    }
+    SDL_AudioSpec want{}, have{};
+    want.freq = MIX_RATE;
+    want.format = AUDIO_S16SYS;
+    want.channels = 2;
+    want.samples = DEVICE_BUFFER_FRAMES;
+    want.callback = sdl_callback;
+    // No changes allowed: SDL converts if the hardware differs, the engine
+    // always renders 44 100 Hz 16-bit stereo.
+    sdl.device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    if (sdl.device == 0) {
+        snprintf(sdl.error, sizeof sdl.error, "%s", SDL_GetError());
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        return false;
+    }
+    sdl.device_frames = have.samples;
+    sdl.ring = nullptr;
+    return true;
+}
+
+void sdl_start(const int16_t* ring, int32_t ring_frames) {
+    SDL_LockAudioDevice(sdl.device);
+    sdl.ring = ring;
+    sdl.ring_frames = ring_frames;
+    sdl.cursor = 0;
+    sdl.handed_out.store(0, std::memory_order_release);
+    SDL_UnlockAudioDevice(sdl.device);
+    SDL_PauseAudioDevice(sdl.device, 0);
+}
+
+int64_t sdl_played_frames() {
+    int64_t played = sdl.handed_out.load(std::memory_order_acquire) - sdl.device_frames;
+    return played < 0 ? 0 : played;
+}
+
+void sdl_reset() {
+    SDL_PauseAudioDevice(sdl.device, 1);
+    SDL_LockAudioDevice(sdl.device); // waits for a running callback
+    sdl.ring = nullptr;
+    SDL_UnlockAudioDevice(sdl.device);
+}
+
+void sdl_close() {
+    SDL_CloseAudioDevice(sdl.device);
+    sdl.device = 0;
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
+void sdl_promote_thread() {
+    SDL_SetThreadPriority(SDL_THREAD_PRIORITY_TIME_CRITICAL); // best effort
+}
+
+const char* sdl_error() {
+    return sdl.error;
+}
+
+const OutputDevice SDL_DEVICE = {sdl_open,  sdl_start,          sdl_played_frames, sdl_reset,
+                                 sdl_close, sdl_promote_thread, sdl_error};
+
+} // namespace
+
+const OutputDevice* output_platform_device() {
+    return &SDL_DEVICE;
+}

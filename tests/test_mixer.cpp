@@ -1,0 +1,513 @@
+// Software mixer: worked cases with exact numbers, and the optimised mixer
+// against a plain one-frame-at-a-time reference on random voices, bit for bit.
+#include "music/mixer.h"
+
+#include <cmath>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr double TWO32 = 4294967296.0;
+
+// ---- reference: every rule written out one frame at a time -------------
+
+float f32(double x) {
+    volatile float f = float(x);
+    return f;
+}
+
+int64_t pos_of(const Voice& v) {
+    return int64_t(v.position) * int64_t(1ll << 32) + int64_t(v.position_frac);
+}
+
+void set_pos(Voice& v, int64_t p) {
+    v.position = int32_t(p >> 32);
+    v.position_frac = uint32_t(uint64_t(p));
+}
+
+void ref_frame(Voice& v, float* out, double gl, double gr) {
+    const int16_t* data = v.sample->data;
+    double s0 = data[v.position], s1 = data[v.position + 1];
+    double f = double(v.position_frac & ~1u) / TWO32;
+    double x = s0 + f * (s1 - s0);
+    out[0] = float(double(out[0]) + x * gl);
+    out[1] = float(double(out[1]) + x * gr);
+    int64_t step = int64_t(uint64_t(v.step_int) << 32 | v.step_frac);
+    int64_t p = pos_of(v) & ~int64_t(1);
+    set_pos(v, v.direction == DIR_FORWARD ? p + step : p - step);
+}
+
+void ref_voice(Voice& v, float* out, int frames) {
+    const Sample* s = v.sample;
+    const double k = double(0.003921569f);
+    const int64_t L = s->loop_start, E = int64_t(s->loop_start) + s->loop_length;
+    int left = frames;
+    while (left > 0) {
+        bool forward = v.direction == DIR_FORWARD;
+        int64_t d;
+        if (forward) {
+            int64_t e = v.position > E ? int64_t(s->length) : E;
+            d = (e << 32) - pos_of(v);
+        } else {
+            d = pos_of(v) - (L << 32);
+        }
+        int seg = left;
+        bool end = false;
+        if (d < 0) {
+            seg = 0;
+            end = true;
+        } else if ((d >> 32) < (1 << 24)) {
+            uint64_t d24 = uint64_t(d) >> 8;
+            uint64_t s24 = uint64_t(v.step_int) * (1u << 24) + v.step_frac / 256;
+            if (s24 == 0) s24 = 97391;
+            uint64_t n = d24 / s24 + (d24 % s24 != 0);
+            if (d24 == 0 && d > 0) n = 1;
+            if (n <= uint64_t(seg)) {
+                seg = int(n);
+                end = true;
+            }
+        }
+        int before = seg, ramp = 0;
+        if (v.ramp_frames_left != 0 && v.target_left == v.ramp_target_left &&
+            v.target_right == v.ramp_target_right) {
+            ramp = v.ramp_frames_left;
+        } else {
+            v.ramp_target_left = v.target_left;
+            v.ramp_target_right = v.target_right;
+            int dl = v.target_left - int(uint32_t(v.current_left) >> 8);
+            int dr = v.target_right - int(uint32_t(v.current_right) >> 8);
+            v.ramp_delta_left = dl ? f32(dl * k * double(inv_ramp_frames)) : 0.0f;
+            v.ramp_delta_right = dr ? f32(dr * k * double(inv_ramp_frames)) : 0.0f;
+            if (dl || dr) {
+                ramp = ramp_frames;
+            } else {
+                v.ramp_frames_left = 0;
+                v.current_left = v.target_left * 256;
+                v.current_right = v.target_right * 256;
+            }
+        }
+        if (ramp > 0) {
+            v.ramp_frames_left = ramp;
+            if (seg > ramp) seg = ramp;
+        }
+        double gl = f32(v.target_left * k), gr = f32(v.target_right * k);
+        double cl = f32(v.current_left * (1.0 / 256) * k);
+        double cr = f32(v.current_right * (1.0 / 256) * k);
+        bool ramp_way = ramp > 0;
+        for (int i = 0; i < seg; i++) {
+            if (ramp > 0 || (seg % 2 == 1 && i == seg - 1)) { // odd last frame too
+                ramp_way = true;
+                ref_frame(v, out + 2 * i, cl, cr);
+                if (ramp > 0) {
+                    cl += v.ramp_delta_left;
+                    cr += v.ramp_delta_right;
+                }
+            } else {
+                ref_frame(v, out + 2 * i, gl, gr);
+            }
+        }
+        if (ramp_way && seg > 0) {
+            v.current_left = int32_t(std::nearbyint(cl * 255 * 256));
+            v.current_right = int32_t(std::nearbyint(cr * 255 * 256));
+        }
+        out += 2 * seg;
+        left -= seg;
+        if (ramp > 0) {
+            v.ramp_frames_left = ramp - seg;
+            if (v.ramp_frames_left == 0) {
+                v.ramp_delta_left = v.ramp_delta_right = 0;
+                v.current_left = v.target_left * 256;
+                v.current_right = v.target_right * 256;
+                if (seg < before) continue;
+            }
+        }
+        if (!end) continue;
+        int64_t p = pos_of(v);
+        bool near = forward ? p > ((E - 1) << 32) : p < ((L + 1) << 32);
+        bool looped = s->loop_length != 0;
+        if (looped && (s->loop_type & LOOP_FORWARD)) {
+            v.direction = DIR_FORWARD;
+            while (uint32_t(v.position) >= uint64_t(E)) v.position -= int32_t(s->loop_length);
+        } else if (looped && (s->loop_type & LOOP_PINGPONG)) {
+            if (!near) continue;
+            // One reflection after the other, the way the rules tell it.
+            if (v.direction == DIR_FORWARD) {
+                set_pos(v, (E << 33) - pos_of(v) - 1);
+                v.direction = DIR_BACKWARD;
+            } else {
+                set_pos(v, (L << 33) - pos_of(v) - 1);
+                v.direction = DIR_FORWARD;
+            }
+            for (;;) {
+                if (v.direction == DIR_BACKWARD && v.position < L) {
+                    set_pos(v, (L << 33) - pos_of(v) - 1);
+                    v.direction = DIR_FORWARD;
+                } else if (v.direction == DIR_FORWARD && v.position >= E) {
+                    set_pos(v, (E << 33) - pos_of(v) - 1);
+                    v.direction = DIR_BACKWARD;
+                } else {
+                    break;
+                }
+            }
+        } else if (near || d < 0 || !looped) {
+            v.sample = nullptr;
+            v.position = 0;
+            v.position_frac = 0;
+            return;
+        }
+    }
+}
+
+void ref_mix_run(Voice* vs, float* out, int frames) {
+    if (frames <= 0) return;
+    for (int i = 0; i < MIXED_VOICES; i++)
+        if (vs[i].sample) ref_voice(vs[i], out, frames);
+}
+
+// ---- helpers -------------------------------------------------------------
+
+struct TestSample {
+    Sample s{};
+    explicit TestSample(std::vector<int16_t> pcm, uint8_t loop_type = LOOP_NONE,
+                        uint32_t loop_start = 0, uint32_t loop_length = 0) {
+        s.length = uint32_t(pcm.size());
+        s.data = sample_data_alloc(s.length);
+        memcpy(s.data, pcm.data(), pcm.size() * 2);
+        s.loop_type = loop_type;
+        s.bits = 16;
+        if (loop_type == LOOP_NONE) {
+            s.loop_start = 0;
+            s.loop_length = s.length;
+        } else {
+            s.loop_start = loop_start;
+            s.loop_length = loop_length;
+            uint32_t e = loop_start + loop_length;
+            s.data[e] = loop_type == LOOP_FORWARD ? s.data[loop_start] : s.data[e - 1];
+        }
+    }
+    ~TestSample() { sample_data_free(s.data); }
+    TestSample(const TestSample&) = delete;
+    TestSample& operator=(const TestSample&) = delete;
+};
+
+class Mixer : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        memset(voices, 0, sizeof voices);
+        for (int i = 0; i < VOICE_COUNT; i++) {
+            voices[i].index = i;
+            voices[i].step_int = 1;
+        }
+        ramp_frames = 128;
+        inv_ramp_frames = 1.0f / 128;
+    }
+    // A voice playing `s` at `pos` frames with step `step`, gains settled at `gain`.
+    Voice& start(int i, const Sample& s, double pos, double step, int gain = 255) {
+        Voice& v = voices[i];
+        v.sample = &s;
+        set_pos(v, int64_t(std::llround(pos * TWO32)));
+        uint64_t st = uint64_t(std::llround(step * TWO32));
+        v.step_int = uint32_t(st >> 32);
+        v.step_frac = uint32_t(st);
+        v.direction = DIR_FORWARD;
+        v.target_left = v.target_right = gain;
+        v.ramp_target_left = v.ramp_target_right = gain;
+        v.current_left = v.current_right = gain * 256;
+        return v;
+    }
+};
+
+std::vector<int16_t> ramp_pcm(int n) {
+    std::vector<int16_t> pcm(size_t(n), 0);
+    for (int i = 0; i < n; i++) pcm[size_t(i)] = int16_t(i * 10);
+    return pcm;
+}
+
+double position(const Voice& v) {
+    return double(pos_of(v)) / TWO32;
+}
+
+bool same_voice(const Voice& a, const Voice& b) {
+    return a.sample == b.sample && a.position == b.position && a.position_frac == b.position_frac &&
+           a.direction == b.direction && a.ramp_target_left == b.ramp_target_left &&
+           a.ramp_target_right == b.ramp_target_right && a.current_left == b.current_left &&
+           a.current_right == b.current_right &&
+           memcmp(&a.ramp_delta_left, &b.ramp_delta_left, 4) == 0 &&
+           memcmp(&a.ramp_delta_right, &b.ramp_delta_right, 4) == 0 &&
+           a.ramp_frames_left == b.ramp_frames_left;
+}
+
+// ---- sample ends ---------------------------------------------------------
+
+TEST_F(Mixer, ZeroFramesChangeNothing) {
+    TestSample s(ramp_pcm(100));
+    start(0, s.s, 10.5, 1.25);
+    Voice before = voices[0];
+    float buf[4] = {1, 2, 3, 4};
+    mixer_mix_run(buf, 0);
+    mixer_mix_run(buf, -5);
+    EXPECT_TRUE(same_voice(before, voices[0]));
+    EXPECT_EQ(buf[0], 1);
+    EXPECT_EQ(buf[3], 4);
+}
+
+TEST_F(Mixer, UnloopedSampleStopsAtItsEnd) {
+    TestSample s(ramp_pcm(1000));
+    start(0, s.s, 998.0, 1.0);
+    float buf[20] = {};
+    mixer_mix_run(buf, 10);
+    EXPECT_EQ(buf[0], 9980); // unity gain: the sample values themselves
+    EXPECT_EQ(buf[1], 9980);
+    EXPECT_EQ(buf[2], 9990);
+    for (int i = 4; i < 20; i++) EXPECT_EQ(buf[i], 0) << i;
+    EXPECT_EQ(voices[0].sample, nullptr);
+    EXPECT_EQ(voices[0].position, 0);
+    EXPECT_EQ(voices[0].position_frac, 0u);
+}
+
+TEST_F(Mixer, ForwardLoopWrapsPastItsEnd) {
+    TestSample s(ramp_pcm(300), LOOP_FORWARD, 100, 50);
+    Voice& v = start(0, s.s, 149.5, 1.0);
+    float buf[2] = {};
+    mixer_mix_run(buf, 1);
+    EXPECT_EQ(buf[0], (1490 + 1000) / 2.0f); // the guard frame repeats the loop start
+    EXPECT_EQ(position(v), 100.5);
+    float more[6] = {};
+    mixer_mix_run(more, 3);
+    EXPECT_EQ(more[0], 1005);
+    EXPECT_EQ(position(v), 103.5);
+}
+
+TEST_F(Mixer, ForwardLoopNeverPlaysPastItsEnd) {
+    // A run that stopped a hair beyond the loop end wraps at once instead of
+    // playing what follows the loop.
+    std::vector<int16_t> pcm = ramp_pcm(300);
+    for (int i = 150; i < 300; i++) pcm[size_t(i)] = 30000;
+    TestSample s(pcm, LOOP_FORWARD, 100, 50);
+    Voice& v = start(0, s.s, 150.0 + 1000 / TWO32, 1.0);
+    float buf[2] = {};
+    mixer_mix_run(buf, 1);
+    EXPECT_NEAR(buf[0], 1000, 0.01);
+    EXPECT_NEAR(position(v), 101.0, 1e-6);
+    // A start beyond an unlooped sample ends the voice without a sound.
+    TestSample plain(ramp_pcm(50));
+    v.sample = nullptr;
+    start(1, plain.s, 70.0, 1.0);
+    float quiet[8] = {};
+    mixer_mix_run(quiet, 4);
+    EXPECT_EQ(voices[1].sample, nullptr);
+    for (float x : quiet) EXPECT_EQ(x, 0.0f);
+}
+
+TEST_F(Mixer, BackwardOnAForwardLoopTurnsRoundInsteadOfStalling) {
+    TestSample s(std::vector<int16_t>(64, 1000), LOOP_FORWARD, 0, 64);
+    Voice& v = start(0, s.s, 0.0, 1.0);
+    v.direction = 0; // a cleared record: counts as backward
+    float buf[8] = {};
+    mixer_mix_run(buf, 4);
+    EXPECT_EQ(v.direction, DIR_FORWARD);
+    EXPECT_EQ(position(v), 4.0);
+    EXPECT_EQ(buf[6], 1000);
+}
+
+TEST_F(Mixer, StoppingAHairShortOfTheEndStillMovesOn) {
+    // Less than 2^-24 of a frame short: the 24-bit estimate says 0 frames,
+    // which must still render one so the position reaches the end.
+    TestSample s(ramp_pcm(300), LOOP_FORWARD, 100, 50);
+    Voice& v = start(0, s.s, 150.0 - 100 / TWO32, 1.0);
+    float buf[8] = {};
+    mixer_mix_run(buf, 4);
+    EXPECT_NEAR(position(v), 104.0, 1e-6);
+    EXPECT_NEAR(buf[0], 1000, 0.01); // all but on the guard frame
+}
+
+TEST_F(Mixer, PingPongLoopTurnsRound) {
+    TestSample s(ramp_pcm(300), LOOP_PINGPONG, 100, 50);
+    Voice& v = start(0, s.s, 149.25, 1.0);
+    float buf[2] = {};
+    mixer_mix_run(buf, 1);
+    EXPECT_EQ(v.direction, DIR_BACKWARD);
+    EXPECT_EQ(v.position, 149);
+    EXPECT_EQ(v.position_frac, 0xBFFFFFFFu); // 149.75 - 2^-32
+    // Backward on an exact start: the frame before the loop for one frame.
+    TestSample z(ramp_pcm(20), LOOP_PINGPONG, 0, 10);
+    Voice& w = start(1, z.s, 2.0, 1.0);
+    w.direction = DIR_BACKWARD;
+    float more[8] = {};
+    mixer_mix_run(more, 3); // 2, 1, then reflect at 0
+    EXPECT_EQ(w.direction, DIR_FORWARD);
+    EXPECT_EQ(w.position, 0);
+    EXPECT_EQ(w.position_frac, 0xFFFFFFFEu);
+}
+
+TEST_F(Mixer, PingPongWithAStepLongerThanTheLoopFoldsBackInside) {
+    TestSample s(ramp_pcm(64), LOOP_PINGPONG, 10, 3);
+    Voice& v = start(0, s.s, 11.0, 37.3);
+    Voice ref[VOICE_COUNT];
+    memcpy(ref, voices, sizeof voices);
+    std::vector<float> a(400, 0), b(400, 0);
+    mixer_mix_run(a.data(), 200);
+    ref_mix_run(ref, b.data(), 200);
+    EXPECT_EQ(0, memcmp(a.data(), b.data(), a.size() * 4));
+    EXPECT_TRUE(same_voice(v, ref[0]));
+    EXPECT_GE(v.position, 9);
+    EXPECT_LE(v.position, 13);
+}
+
+// ---- ramps ---------------------------------------------------------------
+
+TEST_F(Mixer, RampRisesOver128FramesAndCarriesAcrossRuns) {
+    TestSample s(std::vector<int16_t>(64, 1000), LOOP_FORWARD, 0, 64);
+    Voice& v = start(0, s.s, 0.0, 1.0, 0);
+    v.target_left = v.target_right = 255;
+    std::vector<float> buf(2 * 200, 0);
+    mixer_mix_run(buf.data(), 100);
+    EXPECT_EQ(v.ramp_frames_left, 28);
+    EXPECT_EQ(v.current_left, 51000); // gain 100/128
+    mixer_mix_run(buf.data() + 200, 100);
+    for (int k = 1; k <= 100; k++)
+        EXPECT_EQ(buf[size_t(2 * (k - 1))], 1000.0f * (k - 1) / 128) << k;
+    // The second run restarts from the gain kept in current_left (1/65280 steps).
+    EXPECT_EQ(buf[200], float(1000 * double(float(199.21875 * double(GAIN_SCALE)))));
+    EXPECT_NEAR(buf[2 * 127], 1000.0f * 127 / 128, 1e-3);
+    for (int k = 129; k <= 200; k++) EXPECT_EQ(buf[size_t(2 * (k - 1) + 1)], 1000.0f) << k;
+    EXPECT_EQ(v.ramp_frames_left, 0);
+    EXPECT_EQ(v.current_left, 65280);
+    EXPECT_EQ(v.ramp_delta_left, 0.0f);
+}
+
+TEST_F(Mixer, RetargetMidRampStartsAFreshRampFromTheGainReached) {
+    TestSample s(std::vector<int16_t>(64, 1000), LOOP_FORWARD, 0, 64);
+    Voice& v = start(0, s.s, 0.0, 1.0, 0);
+    v.target_left = v.target_right = 255;
+    std::vector<float> buf(2 * 300, 0);
+    mixer_mix_run(buf.data(), 64);
+    EXPECT_EQ(v.current_left, 32640); // gain 0.5
+    v.target_left = 0;
+    mixer_mix_run(buf.data() + 128, 10);
+    EXPECT_EQ(v.ramp_frames_left, 118);
+    const double k = double(GAIN_SCALE);
+    float delta = float(-127 * k / 128);
+    EXPECT_EQ(v.ramp_delta_left, delta);
+    EXPECT_EQ(buf[128], float(1000 * double(float(127.5 * k)))); // starts from the gain reached
+    // The right side did not change target but is ramped on from 0.5 too.
+    EXPECT_EQ(buf[129], 500.0f);
+    mixer_mix_run(buf.data() + 148, 118);
+    EXPECT_EQ(v.ramp_frames_left, 0);
+    EXPECT_EQ(v.current_left, 0);
+    EXPECT_EQ(v.current_right, 65280);
+}
+
+TEST_F(Mixer, ChangeWithoutDifferenceEndsTheRampAndUnchangedSidesHold) {
+    TestSample s(std::vector<int16_t>(64, 1000), LOOP_FORWARD, 0, 64);
+    Voice& v = start(0, s.s, 0.0, 1.0, 0);
+    v.target_left = v.target_right = 255;
+    float buf[2 * 64] = {};
+    mixer_mix_run(buf, 64);
+    // Only the right side moves: the left keeps its gain (no stale delta).
+    v.target_left = v.current_left >> 8; // 127, no difference
+    v.target_right = 0;
+    mixer_mix_run(buf, 32);
+    EXPECT_EQ(v.ramp_delta_left, 0.0f);
+    EXPECT_EQ(v.current_left, 32640);
+    // Targets that match the current gains on both sides end the ramp at once.
+    v.target_left = v.current_left >> 8;
+    v.target_right = v.current_right >> 8;
+    mixer_mix_run(buf, 1);
+    EXPECT_EQ(v.ramp_frames_left, 0);
+    EXPECT_EQ(v.current_left, v.target_left * 256);
+    EXPECT_EQ(v.current_right, v.target_right * 256);
+}
+
+TEST_F(Mixer, SilentLoopingVoiceKeepsMoving) {
+    TestSample s(ramp_pcm(64), LOOP_FORWARD, 0, 64);
+    Voice& v = start(0, s.s, 0.0, 1.5, 0);
+    float buf[2 * 100] = {};
+    for (int i = 0; i < 10; i++) mixer_mix_run(buf, 100);
+    for (float x : buf) EXPECT_EQ(x, 0.0f);
+    EXPECT_EQ(v.sample, &s.s);
+    EXPECT_NEAR(position(v), std::fmod(1500.0, 64.0), 1e-6);
+}
+
+// ---- conversion -----------------------------------------------------------
+
+TEST(MixerConvert, RoundsHalfToEvenAndClamps) {
+    float in[10] = {32767.5f, -40000, 2.5f, 3.5f, -0.5f, -1.5f, 40000, -32768.5f, 0.49f, 1e30f};
+    int16_t out[10];
+    mixer_convert_to_pcm16(out, in, 5);
+    int16_t want[10] = {32767, -32768, 2, 4, 0, -2, 32767, -32768, 0, 32767};
+    for (int i = 0; i < 10; i++) EXPECT_EQ(out[i], want[i]) << i;
+    out[0] = 7;
+    mixer_convert_to_pcm16(out, in, 0);
+    mixer_convert_to_pcm16(nullptr, in, 5);
+    mixer_convert_to_pcm16(out, nullptr, 5);
+    EXPECT_EQ(out[0], 7);
+}
+
+// ---- the optimised mixer equals the reference, bit for bit ---------------
+
+TEST_F(Mixer, MatchesOneFrameReferenceOnRandomVoices) {
+    std::mt19937 rng(20261207);
+    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    std::vector<TestSample*> samples;
+    for (int i = 0; i < 24; i++) {
+        int n = uniform(1, 3000);
+        std::vector<int16_t> pcm(size_t(n), 0);
+        for (auto& x : pcm) x = int16_t(uniform(-32768, 32767));
+        int kind = uniform(0, 2);
+        uint32_t ls = uint32_t(uniform(0, n - 1));
+        uint32_t ll = uint32_t(uniform(1, n - int(ls)));
+        samples.push_back(new TestSample(pcm,
+                                         kind == 0   ? LOOP_NONE
+                                         : kind == 1 ? LOOP_FORWARD
+                                                     : LOOP_PINGPONG,
+                                         ls, ll));
+    }
+    Voice ref[VOICE_COUNT];
+    long frames_checked = 0;
+    for (int round = 0; round < 60; round++) {
+        // Between runs the "replayer" triggers, retargets and re-pitches voices.
+        for (int i = 0; i < MIXED_VOICES; i++) {
+            Voice& v = voices[i];
+            int what = uniform(0, 9);
+            if (what == 0 || (!v.sample && what < 4)) {
+                const Sample& s = samples[size_t(uniform(0, 23))]->s;
+                v.sample = &s;
+                set_pos(v, int64_t(uniform(0, int(s.length) - 1)) << 32 | uint32_t(rng()));
+                v.direction = DIR_FORWARD;
+                v.current_left = v.current_right = 0;
+                v.ramp_frames_left = 0;
+            }
+            if (what <= 5) {
+                v.target_left = uniform(0, 255);
+                v.target_right = uniform(0, 3) == 0 ? v.target_left : uniform(0, 255);
+            }
+            if (what <= 6) {
+                int scale = uniform(0, 9);
+                uint64_t step =
+                    scale == 0   ? uint64_t(rng()) % (uint64_t(40) << 32) // up to 40 frames
+                    : scale == 1 ? uint64_t(uniform(1, 8)) << 32          // whole steps
+                                 : uint64_t(0x1999999A) + uint64_t(rng()) % (uint64_t(4) << 32);
+                v.step_int = uint32_t(step >> 32);
+                v.step_frac = uint32_t(step);
+            }
+        }
+        memcpy(ref, voices, sizeof voices);
+        int frames = uniform(0, 1200);
+        std::vector<float> a(size_t(2 * frames) + 2, 0.0f), b(a.size(), 0.0f);
+        for (size_t i = 0; i < a.size(); i++) a[i] = b[i] = float(uniform(-3000, 3000)) / 7;
+        mixer_mix_run(a.data(), frames);
+        ref_mix_run(ref, b.data(), frames);
+        ASSERT_EQ(0, memcmp(a.data(), b.data(), a.size() * sizeof(float))) << "round " << round;
+        for (int i = 0; i < MIXED_VOICES; i++)
+            ASSERT_TRUE(same_voice(voices[i], ref[i])) << "round " << round << " voice " << i;
+        frames_checked += frames;
+    }
+    EXPECT_GT(frames_checked, 20000);
+    for (TestSample* s : samples) delete s;
+}
+
+} // namespace

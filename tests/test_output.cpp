@@ -1,0 +1,379 @@
+// Output driver: runs cut at tick boundaries, elapsed time, the TimeInfo
+// ring and the position queries, the mixing thread against a test device
+// whose play position the test moves, and end to end through SDL's disk
+// audio driver against the offline render.
+#include "music/mixer.h"
+#include "music/output.h"
+#include "music/output_device.h"
+#include "tests/test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// ---- a device the test drives ---------------------------------------------
+
+struct TestDevice {
+    bool open_ok = true;
+    int opens = 0, starts = 0, resets = 0, closes = 0;
+    const int16_t* ring = nullptr;
+    std::atomic<int64_t> position{0};
+};
+TestDevice dev;
+
+const OutputDevice TEST_DEVICE = {
+    [] { return ++dev.opens, dev.open_ok; },
+    [](const int16_t* ring, int32_t) {
+        dev.starts++;
+        dev.ring = ring;
+        dev.position = 0;
+    },
+    [] { return dev.position.load(); },
+    [] {
+        dev.resets++;
+        volatile int16_t touch = dev.ring[0]; // the ring must still exist (ASan)
+        (void)touch;
+        dev.ring = nullptr;
+    },
+    [] { dev.closes++; },
+    nullptr,
+    [] { return "test device refused"; },
+};
+
+// ---- scripted tick handlers ---------------------------------------------
+
+std::vector<int32_t> tick_lengths; // frames of each tick; the last one repeats
+int tick_calls = 0;
+
+void scripted_tick(Song* song) {
+    size_t i =
+        size_t(tick_calls) < tick_lengths.size() ? size_t(tick_calls) : tick_lengths.size() - 1;
+    song->samples_per_tick = tick_lengths[i];
+    song->row = tick_calls; // the position the TimeInfo ring records
+    song->order = tick_calls / 3;
+    tick_calls++;
+}
+
+// A small deterministic "replayer" that makes sound: it triggers, retargets
+// and re-pitches voices the way the real one does, from the Song's state only.
+const Sample* toy_sample;
+void toy_tick(Song* song) {
+    int t = song->tick++;
+    song->samples_per_tick = 500 + (t * 37) % 700;
+    song->row = t / 4 % 64;
+    song->order = t / 256;
+    Voice& v = voices[t % 6];
+    if (t % 3 == 0) {
+        v.sample = toy_sample;
+        v.position = t % 5;
+        v.position_frac = 0;
+        v.direction = DIR_FORWARD;
+        v.current_left = v.current_right = 0;
+        v.ramp_frames_left = 0;
+    }
+    v.target_left = 40 + (t * 53) % 180;
+    v.target_right = 40 + (t * 29) % 180;
+    uint64_t step = (uint64_t(1) << 31) + uint64_t(t % 17) * 0x23456789u;
+    v.step_int = uint32_t(step >> 32);
+    v.step_frac = uint32_t(step);
+}
+
+Song* load_song(void (*handler)(Song*)) {
+    XmModuleDef m = test_module(8, 64);
+    std::vector<int16_t> wave(200);
+    for (size_t i = 0; i < wave.size(); i++) wave[i] = int16_t((i * 7 % 200) - 100);
+    m.instruments.push_back(test_instrument(wave));
+    m.instruments[0].samples[0].loop = 2;
+    m.instruments[0].samples[0].loop_start = 20;
+    m.instruments[0].samples[0].loop_length = 150;
+    Song* song = test_load_module(m);
+    if (song) {
+        song->tick_handler = handler;
+        toy_sample = song->instruments[0].samples[0];
+    }
+    return song;
+}
+
+class Output : public ::testing::Test {
+  protected:
+    Song* song = nullptr;
+    void SetUp() override {
+        tick_lengths = {875};
+        tick_calls = 0;
+        dev.open_ok = true;
+        dev.opens = dev.starts = dev.resets = dev.closes = 0;
+        dev.position = 0;
+        output_set_device(&TEST_DEVICE);
+        song = load_song(scripted_tick);
+        ASSERT_NE(song, nullptr);
+    }
+    void TearDown() override {
+        song_free(song);
+        output_set_device(nullptr);
+    }
+};
+
+template <class Cond> bool wait_for(Cond cond) {
+    for (int i = 0; i < 400; i++) {
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return cond();
+}
+
+int thread_count() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/task")) {
+        while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
+        closedir(d);
+    }
+    return n;
+}
+
+// ---- block filler --------------------------------------------------------
+
+TEST_F(Output, BlocksAreCutAtTickBoundariesAndTheRemainderCarries) {
+    ASSERT_TRUE(output_offline_start(song));
+    EXPECT_EQ(BLOCK_FRAMES, 884);
+    EXPECT_EQ(BLOCK_COUNT, 100);
+    TimeInfo info{};
+    output_offline_mix_block(&info);
+    EXPECT_EQ(tick_calls, 2); // ticks start at frames 0 and 875
+    EXPECT_EQ(song->tick_samples_left, 2 * 875 - 884);
+    for (int b = 1; b < 100; b++) output_offline_mix_block(&info);
+    EXPECT_EQ(tick_calls, (100 * 884 + 874) / 875);
+    EXPECT_EQ(song->tick_samples_left, tick_calls * 875 - 100 * 884);
+    EXPECT_EQ(info.row, uint8_t(tick_calls - 1));
+    player_stop(song);
+}
+
+TEST_F(Output, VoiceChangesTakeEffectOnTheTickFrame) {
+    static Sample dc{};
+    dc.data = sample_data_alloc(64);
+    for (int i = 0; i <= 64; i++) dc.data[i] = 1000; // with the loop's guard frame
+    dc.length = dc.loop_length = 64;
+    dc.loop_type = LOOP_FORWARD;
+    song->tick_handler = [](Song* song) {
+        song->samples_per_tick = 875;
+        if (song->tick++ == 1) { // second tick: a note at full gain, no ramp
+            voices[0].sample = &dc;
+            voices[0].direction = DIR_FORWARD;
+            voices[0].target_left = voices[0].target_right = 255;
+            voices[0].ramp_target_left = voices[0].ramp_target_right = 255;
+            voices[0].current_left = voices[0].current_right = 255 * 256;
+        }
+    };
+    ASSERT_TRUE(output_offline_start(song));
+    const int16_t* pcm = output_offline_mix_block(nullptr);
+    EXPECT_EQ(pcm[2 * 874], 0);
+    EXPECT_EQ(pcm[2 * 875], 1000);
+    EXPECT_EQ(pcm[2 * 883 + 1], 1000);
+    player_stop(song);
+    sample_data_free(dc.data);
+}
+
+TEST_F(Output, ElapsedTimeTruncatesEachRun) {
+    tick_lengths = {400, 100000};
+    ASSERT_TRUE(output_offline_start(song));
+    TimeInfo info{};
+    output_offline_mix_block(&info);
+    EXPECT_EQ(info.elapsed_ms, 9 + 10);
+    output_offline_mix_block(&info);
+    EXPECT_EQ(info.elapsed_ms, 19 + 20); // a plain block adds 20, not 20.045
+    player_stop(song);
+
+    tick_lengths = {882, 100000};
+    tick_calls = 0;
+    ASSERT_TRUE(output_offline_start(song));
+    output_offline_mix_block(&info);
+    EXPECT_EQ(info.elapsed_ms, 19); // 882 frames are 19.9999996 ms in single precision
+    EXPECT_EQ(song->elapsed_ms, 19);
+    player_stop(song);
+}
+
+TEST_F(Output, OfflineStartResetsThePlaybackState) {
+    song->row = 7;
+    song->tick_samples_left = 99;
+    voices[3].sample = &empty_sample;
+    channels[2].voice = nullptr;
+    ASSERT_TRUE(output_offline_start(song));
+    EXPECT_EQ(song->row, 0);
+    EXPECT_EQ(song->next_row, -1);
+    EXPECT_EQ(song->tick_samples_left, 0);
+    EXPECT_EQ(song->samples_per_tick, 882); // the module's 125 bpm
+    EXPECT_EQ(song->global_volume, 64);
+    EXPECT_EQ(voices[3].sample, nullptr);
+    EXPECT_EQ(voices[3].index, 3);
+    EXPECT_EQ(voices[3].step_int, 1u);
+    EXPECT_EQ(channels[2].voice, &voices[2]);
+    player_stop(song);
+    EXPECT_EQ(output_offline_mix_block(nullptr), nullptr);
+}
+
+// ---- playback control and queries ----------------------------------------
+
+TEST_F(Output, QueriesAnswerZeroWhenNothingPlays) {
+    EXPECT_EQ(player_get_order(song), 0);
+    EXPECT_EQ(player_get_row(song), 0);
+    EXPECT_FALSE(player_play(nullptr));
+    EXPECT_FALSE(player_stop(nullptr));
+    ASSERT_TRUE(player_play(song));
+    EXPECT_EQ(player_get_row(nullptr), 0);
+    EXPECT_FALSE(player_play(nullptr)); // and playback goes on
+    EXPECT_FALSE(player_stop(nullptr));
+    EXPECT_EQ(dev.resets, 0);
+    EXPECT_TRUE(player_stop(song));
+    EXPECT_EQ(player_get_order(song), 0);
+    EXPECT_EQ(player_get_row(song), 0);
+}
+
+TEST_F(Output, PlayPreFillsTheRingAndReportsTheFirstBlock) {
+    tick_lengths = {3000}; // rows longer than a block
+    ASSERT_TRUE(player_play(song));
+    EXPECT_EQ(dev.opens, 1);
+    EXPECT_EQ(dev.starts, 1);
+    EXPECT_EQ(tick_calls, (100 * 884 + 2999) / 3000); // the whole ring, on this thread
+    EXPECT_EQ(player_get_row(song), 0);
+    EXPECT_EQ(player_get_order(song), 0);
+    EXPECT_EQ(output_mix_block_index(), 0);
+    player_stop(song);
+    EXPECT_EQ(dev.resets, 1);
+    EXPECT_EQ(dev.closes, 1);
+}
+
+TEST_F(Output, TheThreadCatchesUpBehindTheCursor) {
+    tick_lengths = {884}; // one tick per block: the row is the block's number
+    ASSERT_TRUE(player_play(song));
+    dev.position = 5 * 884 + 100; // the device is in block 5
+    ASSERT_TRUE(wait_for([] { return output_mix_block_index() == 5; }));
+    EXPECT_EQ(output_audible_block_index(), 5);
+    EXPECT_EQ(player_get_row(song), 5); // mixed one ring ago
+    EXPECT_EQ(tick_calls, 105);
+    dev.position = RING_FRAMES + 2 * 884; // past the ring's end: blocks 5..99, 0, 1
+    ASSERT_TRUE(wait_for([] { return output_mix_block_index() == 2; }));
+    EXPECT_EQ(output_audible_block_index(), 2);
+    EXPECT_EQ(tick_calls, 202);
+    EXPECT_EQ(player_get_row(song), 102);
+    EXPECT_EQ(player_get_order(song), 102 / 3);
+    player_stop(song);
+}
+
+TEST_F(Output, PlayingTwiceRestartsWithOneThread) {
+    int before = thread_count();
+    ASSERT_TRUE(player_play(song));
+    EXPECT_EQ(thread_count(), before + 1);
+    dev.position = 3 * 884;
+    ASSERT_TRUE(wait_for([] { return output_mix_block_index() == 3; }));
+    tick_calls = 0;
+    ASSERT_TRUE(player_play(song));
+    EXPECT_EQ(thread_count(), before + 1);
+    EXPECT_EQ(output_mix_block_index(), 0);
+    EXPECT_EQ(dev.opens, 2);
+    EXPECT_EQ(dev.closes, 1);
+    EXPECT_EQ(player_get_row(song), 1); // from the beginning again
+    player_stop(song);
+    EXPECT_EQ(thread_count(), before);
+}
+
+TEST_F(Output, AFailedStartIsTidiedByTheNextStop) {
+    dev.open_ok = false;
+    EXPECT_FALSE(player_play(song));
+    EXPECT_STREQ(output_device_error(), "test device refused");
+    EXPECT_EQ(dev.starts, 0);
+    EXPECT_EQ(player_get_row(song), 0);
+    EXPECT_TRUE(player_stop(song));
+    EXPECT_EQ(dev.resets, 0);
+    EXPECT_EQ(dev.closes, 0);
+    dev.open_ok = true;
+    EXPECT_TRUE(player_play(song));
+    player_stop(song);
+}
+
+TEST_F(Output, IncompleteStreamCallbacksRefusePlay) {
+    stream_set_callbacks(nullptr, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_FALSE(player_play(song));
+    EXPECT_FALSE(output_offline_start(song));
+    EXPECT_EQ(dev.opens, 0);
+    EXPECT_EQ(player_get_row(song), 0);
+}
+
+TEST_F(Output, FreeingThePlayingSongStopsIt) {
+    ASSERT_TRUE(player_play(song));
+    dev.position = 50 * 884;
+    EXPECT_TRUE(song_free(song));
+    song = nullptr;
+    EXPECT_EQ(dev.closes, 1);
+    EXPECT_EQ(output_mix_block_index(), 0);
+    EXPECT_FALSE(song_free(nullptr));
+}
+
+// ---- end to end through SDL -----------------------------------------------
+
+std::vector<int16_t> read_pcm(const std::string& path) {
+    std::vector<int16_t> pcm;
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+        int16_t buf[4096];
+        size_t n;
+        while ((n = fread(buf, 2, 4096, f)) > 0) pcm.insert(pcm.end(), buf, buf + n);
+        fclose(f);
+    }
+    return pcm;
+}
+
+TEST(OutputSdl, PlaysWhatTheOfflineRenderMakes) {
+    char path[] = "/tmp/vlorp_disk_audio_XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", path, 1);
+    Song* song = load_song(toy_tick);
+    ASSERT_NE(song, nullptr);
+    output_set_device(nullptr);
+    if (!player_play(song)) {
+        song_free(song);
+        unlink(path);
+        GTEST_SKIP() << "SDL disk audio unavailable: " << output_device_error();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(4000));
+    EXPECT_GT(player_get_row(song) + player_get_order(song), 0);
+    player_stop(song);
+    std::vector<int16_t> heard = read_pcm(path);
+    unlink(path);
+
+    ASSERT_TRUE(output_offline_start(song));
+    std::vector<int16_t> rendered;
+    while (rendered.size() < heard.size() + 2 * RING_FRAMES) {
+        const int16_t* block = output_offline_mix_block(nullptr);
+        rendered.insert(rendered.end(), block, block + 2 * BLOCK_FRAMES);
+    }
+    player_stop(song);
+    song_free(song);
+
+    // The device writes silence while paused, before the ring starts and
+    // after it stops, in whole device buffers.
+    const size_t chunk = 2 * 1024;
+    auto silent = [&](size_t at) {
+        for (size_t i = at; i < at + chunk && i < heard.size(); i++)
+            if (heard[i]) return false;
+        return true;
+    };
+    size_t start = 0, end = heard.size();
+    while (start < end && silent(start)) start += chunk;
+    while (end > start + chunk && silent(end - chunk)) end -= chunk;
+    ASSERT_GT(end - start, size_t(2 * 44100 * 3)) << "less than 3 s heard";
+    size_t mismatches = 0, first = 0;
+    for (size_t i = start; i < end; i++)
+        if (heard[i] != rendered[i - start] && !mismatches++) first = i - start;
+    EXPECT_EQ(mismatches, 0u) << "first at frame " << first / 2;
+}
+
+} // namespace
