@@ -1,6 +1,7 @@
 // vlorp-xm: the music engine's command-line tool.
 #include "music/engine.h"
 #include "tools/filesrc.h"
+#include "tools/vlorp_xm.h"
 
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,8 @@ static const char* USAGE =
     "\n"
     "commands:\n"
     "  info FILE.xm     print the module's header figures, one 'name value' per line\n"
+    "  render FILE.xm   mix the song offline into a WAV or raw PCM file\n"
+    "  play FILE.xm     play the song on the audio device\n"
     "\n"
     "Run 'vlorp-xm COMMAND --help' for a command's options.\n";
 
@@ -53,14 +56,14 @@ Song* vlorp_xm_load(const char* path) {
     return song;
 }
 
-static bool wants_help(int argc, char** argv) {
+bool vlorp_xm_wants_help(int argc, char** argv) {
     for (int i = 0; i < argc; i++)
         if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) return true;
     return false;
 }
 
 static int cmd_info(int argc, char** argv) {
-    if (wants_help(argc, argv)) {
+    if (vlorp_xm_wants_help(argc, argv)) {
         fputs(INFO_USAGE, stdout);
         return 0;
     }
@@ -105,6 +108,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!strcmp(command, "info")) return cmd_info(argc - 2, argv + 2);
+    if (!strcmp(command, "render")) return cmd_render(argc - 2, argv + 2);
+    if (!strcmp(command, "play")) return cmd_play(argc - 2, argv + 2);
     fprintf(stderr, "vlorp-xm: unknown command '%s'\n\n%s", command, USAGE);
     return 2;
 }

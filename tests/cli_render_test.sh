@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Command-line behaviour of vlorp-xm render and play: outputs, lengths,
+# timeline, and errors that leave nothing behind.
+set -u
+tool=$1
+module=$2
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fails=0
+check() { # description, then a condition
+    local what=$1; shift
+    if "$@"; then echo "ok: $what"; else echo "FAIL: $what"; fails=$((fails + 1)); fi
+}
+size() { stat -c %s "$1"; }
+
+"$tool" render --help >"$tmp/out" 2>&1; check "render --help exits 0" test $? -eq 0
+check "render --help names --timeline" grep -q -- "--timeline" "$tmp/out"
+"$tool" play --help >/dev/null 2>&1; check "play --help exits 0" test $? -eq 0
+"$tool" render "$module" >/dev/null 2>&1; check "render without -o exits 2" test $? -eq 2
+"$tool" render "$module" -o "$tmp/x.wav" -t 1 --blocks 2 >/dev/null 2>&1
+check "-t with --blocks exits 2" test $? -eq 2
+"$tool" render "$module" -o "$tmp/x.wav" -t 0 >/dev/null 2>&1; check "-t 0 exits 2" test $? -eq 2
+
+# One second is 50 blocks of 884 frames, 4 bytes each, after a 44-byte header.
+"$tool" render "$module" -o "$tmp/one.wav" -t 1 --timeline "$tmp/one.tsv" -q; rc=$?
+check "render exits 0" test $rc -eq 0
+check "WAV size is whole blocks" test "$(size "$tmp/one.wav")" -eq $((44 + 50 * 884 * 4))
+check "WAV header" test "$(head -c 4 "$tmp/one.wav")$(tail -c +9 "$tmp/one.wav" | head -c 8)" = "RIFFWAVEfmt "
+check "WAV data size" test "$(od -An -tu4 -j40 -N4 "$tmp/one.wav" | tr -d ' ')" -eq $((50 * 884 * 4))
+check "timeline has one line per block" test "$(wc -l <"$tmp/one.tsv")" -eq 50
+check "timeline lines are block order row ms" \
+    test "$(awk -F'\t' 'NF != 4 || $1 != NR - 1 { bad++ } END { print bad + 0 }' "$tmp/one.tsv")" -eq 0
+check "elapsed grows" test "$(tail -n 1 "$tmp/one.tsv" | cut -f 4)" -ge 900
+
+"$tool" render "$module" -o "$tmp/one.raw" -t 1 -q
+check "raw is the WAV's data" cmp -s "$tmp/one.raw" <(tail -c +45 "$tmp/one.wav")
+"$tool" render "$module" -o - --blocks 50 -q >"$tmp/stdout.raw"
+check "stdout gets the same PCM" cmp -s "$tmp/one.raw" "$tmp/stdout.raw"
+check "no temporary files left" test "$(ls "$tmp" | grep -c part)" -eq 0
+
+"$tool" render "$module" -o "$tmp/missing/x.wav" -t 1 2>"$tmp/err"; rc=$?
+check "unwritable output exits 1" test $rc -eq 1
+check "unwritable output names it" grep -q "missing/x.wav" "$tmp/err"
+printf 'not a module' >"$tmp/bad.xm"
+echo keep >"$tmp/keep.wav"
+"$tool" render "$tmp/bad.xm" -o "$tmp/keep.wav" 2>"$tmp/err"; rc=$?
+check "bad module exits 1" test $rc -eq 1
+check "bad module leaves the old output" test "$(cat "$tmp/keep.wav")" = keep
+"$tool" render "$module" -o "$tmp/t.wav" --timeline "$tmp/missing/t.tsv" -t 1 2>/dev/null
+check "unwritable timeline writes nothing" test ! -e "$tmp/t.wav"
+
+SDL_AUDIODRIVER=no-such-driver "$tool" play "$module" -t 1 </dev/null 2>"$tmp/err"; rc=$?
+check "play without a device exits 1" test $rc -eq 1
+check "with one line" test "$(wc -l <"$tmp/err")" -eq 1
+check "saying so" grep -q "no audio device" "$tmp/err"
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$tmp/disk.raw" "$tool" play "$module" -t 1 </dev/null 2>"$tmp/err"
+check "play -t 1 exits 0" test $? -eq 0
+check "and plays about a second" test "$(size "$tmp/disk.raw")" -ge $((4 * 44100 / 2))
+[ $fails -eq 0 ]

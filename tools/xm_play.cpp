@@ -1,0 +1,137 @@
+// vlorp-xm play: plays a song on the audio device with a one-line status
+// (time, order, row as heard) until q, Escape, Ctrl-C or the time limit.
+#include "music/output.h"
+#include "tools/vlorp_xm.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+static const char* PLAY_USAGE =
+    "usage: vlorp-xm play FILE.xm [-t SECONDS]\n"
+    "\n"
+    "Plays FILE.xm on the default audio device. On a terminal a status line\n"
+    "shows the time and the order and row being heard; q, Escape or Ctrl-C stop.\n"
+    "\n"
+    "  -t SECONDS   stop after this many seconds\n";
+
+namespace {
+
+volatile std::sig_atomic_t stop_requested = 0;
+
+void on_signal(int) {
+    stop_requested = 1;
+}
+
+struct Terminal {
+    bool raw = false;
+    termios saved{};
+};
+
+void terminal_raw(Terminal& t) {
+    if (!isatty(0) || tcgetattr(0, &t.saved) != 0) return;
+    termios raw = t.saved;
+    raw.c_lflag &= ~tcflag_t(ICANON | ECHO); // keys one by one; Ctrl-C still signals
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    t.raw = tcsetattr(0, TCSANOW, &raw) == 0;
+}
+
+void terminal_restore(Terminal& t) {
+    if (t.raw) tcsetattr(0, TCSANOW, &t.saved);
+}
+
+// True if q or Escape was pressed.
+bool quit_key(const Terminal& t) {
+    if (!t.raw) return false;
+    pollfd p{0, POLLIN, 0};
+    while (poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
+        char c;
+        if (read(0, &c, 1) != 1) return false;
+        if (c == 'q' || c == 'Q' || c == 27) return true;
+    }
+    return false;
+}
+
+// Audio libraries write their own diagnostics while probing for a device;
+// keep them off the terminal, the failure gets one line of ours.
+bool play_quietly(Song* song) {
+    int saved = dup(2), null = open("/dev/null", O_WRONLY);
+    if (saved >= 0 && null >= 0) dup2(null, 2);
+    if (null >= 0) close(null);
+    bool ok = player_play(song);
+    if (saved >= 0) {
+        dup2(saved, 2);
+        close(saved);
+    }
+    return ok;
+}
+
+} // namespace
+
+int cmd_play(int argc, char** argv) {
+    if (vlorp_xm_wants_help(argc, argv)) {
+        fputs(PLAY_USAGE, stdout);
+        return 0;
+    }
+    const char* input = nullptr;
+    double limit = 0;
+    for (int i = 0; i < argc; i++) {
+        if (!strcmp(argv[i], "-t") && i + 1 < argc) {
+            char* end;
+            limit = strtod(argv[++i], &end);
+            if (*end || !(limit > 0)) {
+                fprintf(stderr, "vlorp-xm play: -t wants seconds above 0, not '%s'\n\n%s", argv[i],
+                        PLAY_USAGE);
+                return 2;
+            }
+        } else if (argv[i][0] == '-' || input) {
+            fprintf(stderr, "vlorp-xm play: unexpected '%s'\n\n%s", argv[i], PLAY_USAGE);
+            return 2;
+        } else {
+            input = argv[i];
+        }
+    }
+    if (!input) {
+        fputs(PLAY_USAGE, stderr);
+        return 2;
+    }
+    Song* song = vlorp_xm_load(input);
+    if (!song) return 1;
+    if (!play_quietly(song)) {
+        fprintf(stderr, "vlorp-xm: no audio device: %s\n", output_device_error());
+        song_free(song);
+        return 1;
+    }
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    Terminal term;
+    terminal_raw(term);
+    const bool status = isatty(2);
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (stop_requested || quit_key(term) || (limit > 0 && seconds >= limit)) break;
+        if (status) {
+            int minutes = int(seconds / 60);
+            fprintf(stderr, "\r%3d:%05.2f  order %3d  row %3d   %s", minutes,
+                    seconds - 60 * minutes, player_get_order(song), player_get_row(song),
+                    term.raw ? "(q to stop)" : "");
+            fflush(stderr);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+    terminal_restore(term);
+    if (status) fputc('\n', stderr);
+    player_stop(song);
+    song_free(song);
+    return 0;
+}

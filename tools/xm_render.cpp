@@ -1,0 +1,306 @@
+// vlorp-xm render: mixes a song offline, block after block, through the
+// same block filler the mixing thread uses, so the PCM is exactly what a
+// listener hears from the looping buffer. Files are written under a
+// temporary name and renamed at the end: an error never leaves half a file.
+#include "music/output.h"
+#include "tools/vlorp_xm.h"
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static const char* RENDER_USAGE =
+    "usage: vlorp-xm render FILE.xm -o OUT [-t SECONDS | --blocks N] [--timeline OUT.tsv] [-q]\n"
+    "\n"
+    "Mixes FILE.xm offline into 16-bit stereo PCM at 44 100 Hz, in blocks of 884\n"
+    "frames (20 ms), exactly as the player would play it.\n"
+    "\n"
+    "  -o OUT               output: a WAV file; raw little-endian PCM (left first)\n"
+    "                       if OUT ends in .raw; raw PCM on standard output if '-'\n"
+    "  -t SECONDS           length, rounded up to whole blocks (default 120)\n"
+    "  --blocks N           length in blocks\n"
+    "  --timeline OUT.tsv   one line per block: block, order, row, elapsed_ms\n"
+    "                       (tab-separated; order and row as the low 8 bits)\n"
+    "  -q                   no progress display\n";
+
+namespace {
+
+constexpr double DEFAULT_SECONDS = 120;
+constexpr uint64_t WAV_HEADER_BYTES = 44;
+constexpr uint64_t WAV_MAX_DATA = 0xFFFFFFFFull - 36;
+
+volatile std::sig_atomic_t interrupted = 0;
+
+struct RenderOptions {
+    const char* input = nullptr;
+    const char* output = nullptr;
+    const char* timeline = nullptr;
+    int64_t blocks = 0;
+    bool quiet = false;
+};
+
+// The one place that decides how long a render runs.
+bool render_wants_block(const RenderOptions& options, const Song*, int64_t blocks_done) {
+    return blocks_done < options.blocks;
+}
+
+// A file written under a temporary name in its own folder, renamed on commit.
+struct OutFile {
+    std::string path, temp;
+    FILE* file = nullptr;
+    bool is_stdout = false;
+};
+
+bool out_open(OutFile& f, const char* path, std::string& error) {
+    f.path = path;
+    if (!strcmp(path, "-")) {
+        f.file = stdout;
+        f.is_stdout = true;
+        return true;
+    }
+    f.temp = f.path + ".partXXXXXX";
+    int fd = mkstemp(f.temp.data());
+    if (fd < 0 || !(f.file = fdopen(fd, "wb"))) {
+        error = strerror(errno);
+        if (fd >= 0) {
+            close(fd);
+            unlink(f.temp.c_str());
+        }
+        return false;
+    }
+    return true;
+}
+
+void out_discard(OutFile& f) {
+    if (!f.file || f.is_stdout) return;
+    fclose(f.file);
+    unlink(f.temp.c_str());
+    f.file = nullptr;
+}
+
+bool out_commit(OutFile& f, std::string& error) {
+    if (f.is_stdout) {
+        if (fflush(stdout) != 0) {
+            error = strerror(errno);
+            return false;
+        }
+        return true;
+    }
+    bool ok = fflush(f.file) == 0 && !ferror(f.file);
+    if (!ok) error = strerror(errno ? errno : EIO);
+    if (fclose(f.file) != 0 && ok) {
+        ok = false;
+        error = strerror(errno);
+    }
+    f.file = nullptr;
+    if (ok) {
+        // mkstemp makes the file private; give it the usual permissions.
+        mode_t mask = umask(0);
+        umask(mask);
+        chmod(f.temp.c_str(), 0666 & ~mask);
+        if (rename(f.temp.c_str(), f.path.c_str()) != 0) {
+            ok = false;
+            error = strerror(errno);
+        }
+    }
+    if (!ok) unlink(f.temp.c_str());
+    return ok;
+}
+
+void put_le(uint8_t* p, uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; i++) p[i] = uint8_t(v >> (8 * i));
+}
+
+void wav_header(uint8_t* h, uint64_t data_bytes) {
+    memcpy(h, "RIFF", 4);
+    put_le(h + 4, uint32_t(36 + data_bytes), 4);
+    memcpy(h + 8, "WAVEfmt ", 8);
+    put_le(h + 16, 16, 4);
+    put_le(h + 20, 1, 2); // PCM
+    put_le(h + 22, 2, 2);
+    put_le(h + 24, MIX_RATE, 4);
+    put_le(h + 28, MIX_RATE * 4, 4);
+    put_le(h + 32, 4, 2);
+    put_le(h + 34, 16, 2);
+    memcpy(h + 36, "data", 4);
+    put_le(h + 40, uint32_t(data_bytes), 4);
+}
+
+bool ends_with(const char* s, const char* tail) {
+    size_t n = strlen(s), m = strlen(tail);
+    return n >= m && !strcasecmp(s + n - m, tail);
+}
+
+void show_progress(int64_t done, int64_t total, bool last) {
+    const int width = 30;
+    int pct = total ? int(done * 100 / total) : 100;
+    int fill = total ? int(done * width / total) : width;
+    double seconds = double(done) * BLOCK_FRAMES / MIX_RATE;
+    fprintf(stderr, "\rrendering %3d%% [%.*s%*s] %.1f s", pct, fill,
+            "##############################", width - fill, "", seconds);
+    if (last) fputc('\n', stderr);
+    fflush(stderr);
+}
+
+void on_signal(int) {
+    interrupted = 1;
+}
+
+bool parse_options(int argc, char** argv, RenderOptions& o) {
+    double seconds = -1;
+    for (int i = 0; i < argc; i++) {
+        const char* a = argv[i];
+        auto value = [&](const char* name) -> const char* {
+            if (i + 1 >= argc) {
+                fprintf(stderr, "vlorp-xm render: %s needs a value\n", name);
+                return nullptr;
+            }
+            return argv[++i];
+        };
+        if (!strcmp(a, "-o")) {
+            if (!(o.output = value(a))) return false;
+        } else if (!strcmp(a, "--timeline")) {
+            if (!(o.timeline = value(a))) return false;
+        } else if (!strcmp(a, "-t")) {
+            const char* v = value(a);
+            if (!v) return false;
+            char* end;
+            seconds = strtod(v, &end);
+            if (*end || !(seconds > 0) || seconds > 1e7) {
+                fprintf(stderr, "vlorp-xm render: -t wants seconds above 0, not '%s'\n", v);
+                return false;
+            }
+        } else if (!strcmp(a, "--blocks")) {
+            const char* v = value(a);
+            if (!v) return false;
+            char* end;
+            long long n = strtoll(v, &end, 10);
+            if (*end || n <= 0 || n > 1000000000) {
+                fprintf(stderr, "vlorp-xm render: --blocks wants a count above 0, not '%s'\n", v);
+                return false;
+            }
+            o.blocks = n;
+        } else if (!strcmp(a, "-q")) {
+            o.quiet = true;
+        } else if (a[0] == '-' && a[1]) {
+            fprintf(stderr, "vlorp-xm render: unknown option '%s'\n", a);
+            return false;
+        } else if (!o.input) {
+            o.input = a;
+        } else {
+            fprintf(stderr, "vlorp-xm render: one module at a time ('%s')\n", a);
+            return false;
+        }
+    }
+    if (!o.input || !o.output) {
+        fprintf(stderr, "vlorp-xm render: %s\n",
+                !o.input ? "no module named" : "no output named (-o)");
+        return false;
+    }
+    if (seconds > 0 && o.blocks) {
+        fprintf(stderr, "vlorp-xm render: -t and --blocks exclude each other\n");
+        return false;
+    }
+    if (!o.blocks) {
+        if (seconds < 0) seconds = DEFAULT_SECONDS;
+        o.blocks = int64_t(std::ceil(seconds * MIX_RATE / BLOCK_FRAMES));
+    }
+    return true;
+}
+
+} // namespace
+
+int cmd_render(int argc, char** argv) {
+    if (vlorp_xm_wants_help(argc, argv)) {
+        fputs(RENDER_USAGE, stdout);
+        return 0;
+    }
+    RenderOptions o;
+    if (!parse_options(argc, argv, o)) {
+        fputs("\n", stderr);
+        fputs(RENDER_USAGE, stderr);
+        return 2;
+    }
+    const bool raw = !strcmp(o.output, "-") || ends_with(o.output, ".raw");
+    const uint64_t frame_bytes = 4;
+    if (!raw && uint64_t(o.blocks) * BLOCK_FRAMES * frame_bytes > WAV_MAX_DATA) {
+        fprintf(stderr, "vlorp-xm: %s: too long for a WAV file (4 GiB); write .raw instead\n",
+                o.output);
+        return 1;
+    }
+
+    Song* song = vlorp_xm_load(o.input);
+    if (!song) return 1;
+
+    std::string error;
+    OutFile pcm, timeline;
+    if (!out_open(pcm, o.output, error)) {
+        fprintf(stderr, "vlorp-xm: %s: %s\n", o.output, error.c_str());
+        song_free(song);
+        return 1;
+    }
+    if (o.timeline && !out_open(timeline, o.timeline, error)) {
+        fprintf(stderr, "vlorp-xm: %s: %s\n", o.timeline, error.c_str());
+        out_discard(pcm);
+        song_free(song);
+        return 1;
+    }
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    if (pcm.is_stdout) std::signal(SIGPIPE, SIG_IGN); // a closed pipe is a write error
+
+    uint8_t header[WAV_HEADER_BYTES];
+    bool ok = true;
+    if (!raw) {
+        wav_header(header, 0); // sizes filled in at the end
+        ok = fwrite(header, 1, sizeof header, pcm.file) == sizeof header;
+    }
+    const bool progress = !o.quiet && isatty(2);
+    output_offline_start(song);
+    uint8_t bytes[BLOCK_FRAMES * 4];
+    int64_t done = 0;
+    TimeInfo info{};
+    while (ok && !interrupted && render_wants_block(o, song, done)) {
+        const int16_t* block = output_offline_mix_block(&info);
+        for (int32_t i = 0; i < 2 * BLOCK_FRAMES; i++) put_le(bytes + 2 * i, uint16_t(block[i]), 2);
+        ok = fwrite(bytes, 1, sizeof bytes, pcm.file) == sizeof bytes;
+        if (ok && timeline.file)
+            ok = fprintf(timeline.file, "%lld\t%u\t%u\t%d\n", (long long)done, unsigned(info.order),
+                         unsigned(info.row), int(info.elapsed_ms)) > 0;
+        done++;
+        if (progress && (done % 256 == 0)) show_progress(done, o.blocks, false);
+    }
+    if (!ok) error = strerror(errno ? errno : EIO);
+    player_stop(song);
+    song_free(song);
+    if (progress) show_progress(done, o.blocks, true);
+
+    if (ok && !raw && !interrupted) {
+        wav_header(header, uint64_t(done) * BLOCK_FRAMES * frame_bytes);
+        ok = fseek(pcm.file, 0, SEEK_SET) == 0 &&
+             fwrite(header, 1, sizeof header, pcm.file) == sizeof header;
+        if (!ok) error = strerror(errno ? errno : EIO);
+    }
+    if (!ok || interrupted) {
+        if (!ok) fprintf(stderr, "vlorp-xm: %s: %s\n", o.output, error.c_str());
+        out_discard(pcm);
+        out_discard(timeline);
+        return interrupted ? 130 : 1;
+    }
+    if (timeline.file && !out_commit(timeline, error)) {
+        fprintf(stderr, "vlorp-xm: %s: %s\n", o.timeline, error.c_str());
+        out_discard(pcm);
+        return 1;
+    }
+    if (!out_commit(pcm, error)) {
+        fprintf(stderr, "vlorp-xm: %s: %s\n", o.output, error.c_str());
+        return 1;
+    }
+    return 0;
+}
