@@ -19,9 +19,15 @@
 // is exact in double, and so is its integer form V = v * 2^31, which the
 // inner loops compute with one integer multiply; the 2^-31 is folded into the
 // gains, which scales every product by a power of two and changes no bit.
+// A voice whose gains are settled at zero would add only zeros; its frames
+// are skipped and its position advanced in closed form (the buffer keeps its
+// bits, except that a -0.0 already there is not turned into +0.0).
 #include "music/mixer.h"
 
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 int32_t ramp_frames = 128;
 float inv_ramp_frames = 1.0f / 128;
@@ -54,19 +60,60 @@ inline double interpolate(const int16_t* data, uint64_t p) {
     return double(s0 * 2147483648 + half_frac * (s1 - s0));
 }
 
-inline uint64_t advance(uint64_t p, uint64_t step, bool forward) {
-    p &= ~LOW_BIT;
-    return forward ? p + step : p - step;
+// One frame on: clear the lowest fraction bit, add the step (negated when
+// moving backward, so the loops carry no direction test).
+inline uint64_t advance(uint64_t p, uint64_t signed_step) {
+    return (p & ~LOW_BIT) + signed_step;
 }
 
+#if defined(__SSE2__)
+// Both sides of a frame in one register pair: the same double products and
+// sums, and the same rounding to float, as the plain code below.
+
 // Steady gains, two frames per pass. gl and gr carry the 2^-31 of V.
-uint64_t render_pairs(float* out, const int16_t* data, uint64_t p, uint64_t step, bool forward,
+uint64_t render_pairs(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                      uint32_t pairs, double gl, double gr) {
+    const __m128d g = _mm_set_pd(gr, gl);
+    for (; pairs; pairs--) {
+        uint64_t p1 = advance(p, signed_step);
+        __m128d v0 = _mm_set1_pd(interpolate(data, p));
+        __m128d v1 = _mm_set1_pd(interpolate(data, p1));
+        p = advance(p1, signed_step);
+        __m128 o = _mm_loadu_ps(out);
+        __m128d o0 = _mm_add_pd(_mm_cvtps_pd(o), _mm_mul_pd(v0, g));
+        __m128d o1 = _mm_add_pd(_mm_cvtps_pd(_mm_movehl_ps(o, o)), _mm_mul_pd(v1, g));
+        _mm_storeu_ps(out, _mm_movelh_ps(_mm_cvtpd_ps(o0), _mm_cvtpd_ps(o1)));
+        out += 4;
+    }
+    return p;
+}
+
+// Ramped gains, one frame per pass; gains and deltas carry the 2^-31 of V.
+uint64_t render_ramp(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                     uint32_t frames, double& gl, double& gr, double dl, double dr) {
+    __m128d g = _mm_set_pd(gr, gl);
+    const __m128d d = _mm_set_pd(dr, dl);
+    for (; frames; frames--) {
+        __m128d v = _mm_set1_pd(interpolate(data, p));
+        p = advance(p, signed_step);
+        __m128d o = _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(out))));
+        o = _mm_add_pd(o, _mm_mul_pd(v, g));
+        _mm_store_sd(reinterpret_cast<double*>(out), _mm_castps_pd(_mm_cvtpd_ps(o)));
+        out += 2;
+        g = _mm_add_pd(g, d);
+    }
+    gl = _mm_cvtsd_f64(g);
+    gr = _mm_cvtsd_f64(_mm_unpackhi_pd(g, g));
+    return p;
+}
+#else
+uint64_t render_pairs(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
                       uint32_t pairs, double gl, double gr) {
     for (; pairs; pairs--) {
-        uint64_t p1 = advance(p, step, forward);
+        uint64_t p1 = advance(p, signed_step);
         double v0 = interpolate(data, p);
         double v1 = interpolate(data, p1);
-        p = advance(p1, step, forward);
+        p = advance(p1, signed_step);
         float l0 = float(double(out[0]) + v0 * gl);
         float r0 = float(double(out[1]) + v0 * gr);
         float l1 = float(double(out[2]) + v1 * gl);
@@ -80,13 +127,12 @@ uint64_t render_pairs(float* out, const int16_t* data, uint64_t p, uint64_t step
     return p;
 }
 
-// Ramped gains, one frame per pass; gains and deltas carry the 2^-31 of V.
-uint64_t render_ramp(float* out, const int16_t* data, uint64_t p, uint64_t step, bool forward,
+uint64_t render_ramp(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
                      uint32_t frames, double& gl, double& gr, double dl, double dr) {
     double l = gl, r = gr;
     for (; frames; frames--) {
         double v = interpolate(data, p);
-        p = advance(p, step, forward);
+        p = advance(p, signed_step);
         out[0] = float(double(out[0]) + v * l);
         out[1] = float(double(out[1]) + v * r);
         out += 2;
@@ -96,6 +142,16 @@ uint64_t render_ramp(float* out, const int16_t* data, uint64_t p, uint64_t step,
     gl = l;
     gr = r;
     return p;
+}
+#endif
+
+// Where `frames` frames of advance take P, without rendering: after the
+// first frame every advance clears the lowest bit the step's own low bit set.
+uint64_t skip_frames(uint64_t p, uint64_t signed_step, uint32_t frames) {
+    if (frames == 0) return p;
+    p = advance(p, signed_step);
+    uint64_t per_frame = signed_step - (signed_step & LOW_BIT);
+    return p + uint64_t(frames - 1) * per_frame;
 }
 
 int64_t signed_position(uint64_t p) {
@@ -142,6 +198,7 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
     while (left > 0) {
         // Distance to the boundary in the direction of travel.
         const bool forward = voice->direction == DIR_FORWARD;
+        const uint64_t signed_step = forward ? step : 0 - step;
         const int64_t position = int32_t(uint32_t(p >> 32));
         __int128 distance;
         if (forward) {
@@ -200,20 +257,24 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
         const double cr = to_f32(double(voice->current_right) * (1.0 / 256) * K255);
 
         // Render.
-        if (ramp <= 0) {
+        if (ramp <= 0 && (voice->target_left | voice->target_right | voice->current_left |
+                          voice->current_right) == 0) {
+            // Silent and settled: it would add only zeros, so just move on.
+            p = skip_frames(p, signed_step, seg);
+        } else if (ramp <= 0) {
             const double gl = to_f32(double(voice->target_left) * K255);
             const double gr = to_f32(double(voice->target_right) * K255);
-            p = render_pairs(out, data, p, step, forward, seg / 2, gl * TWO_POW_M31,
+            p = render_pairs(out, data, p, signed_step, seg / 2, gl * TWO_POW_M31,
                              gr * TWO_POW_M31);
             if (seg & 1) { // the odd last frame goes the ramp way, from the current gains
                 double l = cl * TWO_POW_M31, r = cr * TWO_POW_M31;
-                p = render_ramp(out + 2 * (seg - 1), data, p, step, forward, 1, l, r, 0.0, 0.0);
+                p = render_ramp(out + 2 * (seg - 1), data, p, signed_step, 1, l, r, 0.0, 0.0);
                 voice->current_left = round_even(l * TWO_POW_31 * 255 * 256);
                 voice->current_right = round_even(r * TWO_POW_31 * 255 * 256);
             }
         } else {
             double l = cl * TWO_POW_M31, r = cr * TWO_POW_M31;
-            p = render_ramp(out, data, p, step, forward, seg, l, r,
+            p = render_ramp(out, data, p, signed_step, seg, l, r,
                             double(voice->ramp_delta_left) * TWO_POW_M31,
                             double(voice->ramp_delta_right) * TWO_POW_M31);
             if (seg > 0) {
@@ -281,7 +342,19 @@ void mixer_mix_run(float* buffer, int32_t frames) {
 
 void mixer_convert_to_pcm16(int16_t* destination, const float* source, int32_t frames) {
     if (frames <= 0 || !destination || !source) return;
-    for (int32_t i = 0; i < 2 * frames; i++) {
+    const int32_t count = 2 * frames;
+    int32_t i = 0;
+#if defined(__SSE2__)
+    // Clamp, then round to nearest even (the default rounding mode), 8 at a time.
+    const __m128 lo = _mm_set1_ps(-32768.0f), hi = _mm_set1_ps(32767.0f);
+    for (; i + 8 <= count; i += 8) {
+        __m128 a = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(source + i), lo), hi);
+        __m128 b = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(source + i + 4), lo), hi);
+        __m128i packed = _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + i), packed);
+    }
+#endif
+    for (; i < count; i++) {
         float x = source[i];
         x = x < -32768.0f ? -32768.0f : (x > 32767.0f ? 32767.0f : x);
         destination[i] = int16_t(std::lrint(x)); // ties to even
