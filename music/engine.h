@@ -114,6 +114,14 @@ struct Song {
     int32_t elapsed_ms;
     TickHandler tick_handler;
     SampleLoader sample_loader;
+    // Where the song first repeats (re-enters an order entry it has played,
+    // or wraps past the last one), for tools that play a song once. Kept by
+    // replayer_tick from the first tick after play; never changes what plays.
+    int64_t frames_ticked; // frames of every tick begun since play
+    int64_t repeat_frame;  // frame at which the repeating row tick began
+    uint8_t repeated;      // 1 once repeat_frame is known
+    uint8_t wrap_pending;  // the coming row tick wraps past the last entry
+    uint8_t orders_played[ORDER_TABLE_SIZE];
 };
 
 extern Sample empty_sample; // shared all-zero sample; never written, never freed

@@ -1,0 +1,233 @@
+// Replayer: the per-tick arithmetic every channel step ends with. Volume and
+// panning envelopes, the instrument's automatic vibrato, the linear and
+// Amiga period systems, and the voice update that turns a Channel's
+// update_flags into its Voice's sample, gains and 32.32 step.
+//
+// Floating point is evaluated in double precision with the single-precision
+// constants widened, and truncated toward zero: that is what makes tempo,
+// periods and frequencies agree to the last frame with other players of the
+// same rules.
+#include "music/replayer.h"
+
+#include <cmath>
+
+// ---- Envelopes ----------------------------------------------------------
+
+namespace {
+
+// One envelope's six Channel fields and its Instrument data.
+struct EnvelopeRef {
+    int32_t& tick;
+    int32_t& point;
+    int32_t& fixed;
+    int32_t& value;
+    int32_t& step;
+    uint8_t& done;
+    const EnvelopePoint* points;
+    int32_t count;
+    int32_t sustain;
+    int32_t loop_start;
+    int32_t loop_end;
+    uint8_t type;
+    uint8_t update;
+};
+
+EnvelopeRef envelope_ref(Channel* c, int32_t which, const Instrument* ins) {
+    if (which == ENVELOPE_VOLUME)
+        return {c->volume_env_tick,     c->volume_env_point,     c->volume_env_fixed,
+                c->volume_env_value,    c->volume_env_step,      c->volume_env_done,
+                ins->volume_envelope,   ins->volume_point_count, ins->volume_sustain,
+                ins->volume_loop_start, ins->volume_loop_end,    ins->volume_type,
+                UPDATE_VOLUME};
+    return {c->panning_env_tick,     c->panning_env_point,     c->panning_env_fixed,
+            c->panning_env_value,    c->panning_env_step,      c->panning_env_done,
+            ins->panning_envelope,   ins->panning_point_count, ins->panning_sustain,
+            ins->panning_loop_start, ins->panning_loop_end,    ins->panning_type,
+            UPDATE_PANNING};
+}
+
+} // namespace
+
+void channel_envelope_step(Channel* channel, int32_t which, const Instrument* ins) {
+    EnvelopeRef e = envelope_ref(channel, which, ins);
+    int32_t count = e.count > MAX_ENVELOPE_POINTS ? MAX_ENVELOPE_POINTS : e.count;
+    // Sustain and loop points beyond the stored ones are ignored, so the
+    // envelope never reads past its last point.
+    bool sustain = (e.type & 2) && e.sustain < count;
+    bool loop = (e.type & 4) && e.loop_start < count && e.loop_end < count;
+
+    if (e.point >= 0 && e.point < count) {
+        if (e.tick == e.points[e.point].x) {
+            if (loop && e.point == e.loop_end) {
+                e.point = e.loop_start;
+                e.tick = e.points[e.point].x;
+            }
+            if (e.point == count - 1) {
+                e.value = e.points[e.point].y;
+                e.done = 1;
+                channel->update_flags |= e.update;
+                return;
+            }
+            if (sustain && e.point == e.sustain && !channel->key_off) {
+                e.value = e.points[e.point].y; // holds here until key off
+                channel->update_flags |= e.update;
+                return;
+            }
+            const EnvelopePoint& a = e.points[e.point];
+            const EnvelopePoint& b = e.points[e.point + 1];
+            int32_t dx = b.x - a.x;
+            e.step = dx == 0 ? 0 : wrap_div(wrap_mul(b.y - a.y, 65536), dx);
+            e.fixed = wrap_mul(a.y, 65536);
+            e.point++;
+        } else {
+            e.fixed = wrap_add(e.fixed, e.step);
+        }
+    }
+    e.value = int16_t(uint32_t(e.fixed) >> 16);
+    e.tick = wrap_add(e.tick, 1);
+    channel->update_flags |= e.update;
+}
+
+// ---- Instrument vibrato -------------------------------------------------
+
+static int32_t autovibrato_wave(int32_t type, int32_t pos) {
+    switch (type) {
+    case 0:
+        return float_to_i32(std::sin(pos * double(0.024543688f)) * 64);
+    case 1:
+        return pos < 128 ? 64 : -64;
+    case 2:
+        return (128 - ((pos + 128) % 256)) >> 1;
+    case 3:
+        return (128 - ((384 - pos) % 256)) >> 1;
+    default:
+        return 0; // no such waveform: no vibrato
+    }
+}
+
+void channel_autovibrato(Channel* channel, const Instrument* ins) {
+    int32_t w = autovibrato_wave(ins->vibrato_type, channel->autovibrato_position);
+    int32_t d = ins->vibrato_depth * w;
+    if (ins->vibrato_sweep != 0) d = channel->autovibrato_sweep * d / ins->vibrato_sweep;
+    channel->period_delta = wrap_add(channel->period_delta, d >> 6);
+    channel->autovibrato_sweep++;
+    if (channel->autovibrato_sweep > ins->vibrato_sweep)
+        channel->autovibrato_sweep = ins->vibrato_sweep;
+    channel->autovibrato_position += ins->vibrato_rate;
+    if (channel->autovibrato_position > 255) channel->autovibrato_position -= 256;
+    channel->update_flags |= UPDATE_FREQUENCY;
+}
+
+// ---- Periods ------------------------------------------------------------
+
+int32_t linear_period(int32_t note, int32_t finetune) {
+    return 7680 - 64 * note - finetune / 2;
+}
+
+// The classic period of note k: 1712 for note 48, halving every octave.
+static int32_t amiga_note_period(int32_t k) {
+    return float_to_i32(13.375 * std::pow(2.0, (132 - k) * double(0.083333336f)));
+}
+
+int32_t amiga_period(int32_t note, int32_t finetune) {
+    int32_t p = amiga_note_period(note);
+    if (finetune < 0 && note != 0) {
+        int32_t lower = amiga_note_period(note - 1);
+        return wrap_add(p, wrap_mul(-finetune, wrap_sub(lower, p)) / 128);
+    }
+    int32_t higher = amiga_note_period(note + 1);
+    return wrap_sub(p, wrap_mul(finetune, wrap_sub(p, higher)) / 128);
+}
+
+// ---- Voice update -------------------------------------------------------
+
+// Gain of one side in 255ths: `side` is the pan weight of that side (0..255).
+static int32_t side_gain(int32_t volume, int32_t side) {
+    return wrap_mul(volume, side) / 255;
+}
+
+void channel_update_voice(Channel* channel, Sample* sample, Song* song) {
+    Voice* v = channel->voice;
+    // A zero period has no frequency: the voice keeps the one it had.
+    int32_t period = wrap_add(channel->period, channel->period_delta);
+    if (period == 0) channel->update_flags &= uint8_t(~UPDATE_FREQUENCY);
+    const uint8_t flags = channel->update_flags;
+
+    if (flags & UPDATE_TRIGGER) {
+        if (v->sample) {
+            // Still sounding: the old note fades out on this voice while the
+            // new one starts on its partner, so neither clicks.
+            int32_t index = int32_t(v - voices);
+            int32_t partner =
+                index < PARTNER_OFFSET ? index + PARTNER_OFFSET : index - PARTNER_OFFSET;
+            Voice* w = &voices[partner];
+            *w = *v;
+            w->index = partner;
+            v->volume = 0;
+            v->volume_copy = 0;
+            v->target_left = 0;
+            v->target_right = 0;
+            channel->voice = w;
+            v = w;
+        }
+        v->sample = sample;
+        if (v->start_offset >= sample->loop_start + sample->loop_length) v->start_offset = 0;
+        v->position = int32_t(v->start_offset);
+        v->position_frac = 0;
+        v->direction = DIR_FORWARD;
+        v->start_offset = 0;
+        v->current_left = 0;
+        v->current_right = 0;
+        v->ramp_frames_left = 0;
+    }
+
+    if (flags & UPDATE_VOLUME) {
+        // 255 / 2^35 folds the four 0..64-ish factors (fadeout 0..65536)
+        // into 255ths; the product needs 38 bits.
+        int64_t product = int64_t(channel->volume + channel->volume_delta) *
+                          channel->volume_env_value * channel->fadeout_volume * song->global_volume;
+        int32_t vol = float_to_i32(double(product) * double(7.4214768e-9f));
+        v->volume = vol;
+        v->volume_copy = vol;
+        v->target_left = side_gain(vol, 255 - v->panning);
+        v->target_right = side_gain(vol, v->panning);
+    }
+
+    if (flags & UPDATE_PANNING) {
+        // The envelope moves a centred note by up to 128 either way, and a
+        // note panned hard to one side not at all.
+        int32_t p = channel->panning;
+        int32_t off_centre = wrap_sub(p, 128);
+        uint32_t distance = off_centre < 0 ? 0u - uint32_t(off_centre) : uint32_t(off_centre);
+        int32_t room = wrap_sub(128, int32_t(distance)) / 32;
+        int32_t pan = wrap_add(p, wrap_mul(room, channel->panning_env_value - 32));
+        if (pan < 0) pan = 0;
+        if (pan > 255) pan = 255;
+        v->panning = pan;
+        v->panning_copy = pan;
+        v->target_left = side_gain(v->volume, 255 - pan);
+        v->target_right = side_gain(v->volume, pan);
+    }
+
+    if (flags & UPDATE_FREQUENCY) {
+        int32_t freq;
+        if (song->flags & LINEAR_FREQUENCY) {
+            double octaves =
+                (4608.0 - channel->period + channel->period_delta) * double(0.0013020834f);
+            freq = float_to_i32(8363 * std::pow(2.0, octaves));
+        } else {
+            freq = wrap_div(14317056, period);
+        }
+        v->frequency = freq;
+        uint32_t fs = uint32_t(freq < MIN_STEP_FREQUENCY ? MIN_STEP_FREQUENCY : freq);
+        v->step_int = fs / MIX_RATE;
+        v->step_frac = uint32_t((uint64_t(fs % MIX_RATE) << 32) / MIX_RATE);
+    }
+
+    if (flags & UPDATE_RESTART) {
+        v->position = 0;
+        v->position_frac = 0;
+        v->start_offset = 0;
+        v->direction = DIR_FORWARD; // a backward ping-pong leg would read below the sample
+    }
+}
