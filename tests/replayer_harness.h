@@ -1,0 +1,68 @@
+// Drives the replayer without the output driver: play's set-up steps, then
+// replayer_tick called directly, so tests can look at Channels and Voices
+// after any number of ticks.
+#pragma once
+#include "music/replayer.h"
+#include "tests/test_support.h"
+
+#include <cstring>
+#include <utility>
+#include <vector>
+
+// Voices cleared and numbered, playback state at the start, channels wired.
+inline void harness_start(Song* song) {
+    memset(voices, 0, sizeof voices);
+    for (int32_t i = 0; i < VOICE_COUNT; i++) {
+        voices[i].index = i;
+        voices[i].step_int = 1;
+    }
+    song->global_volume = song->initial_global_volume;
+    song->next_order = -1;
+    song->next_row = -1;
+    song->speed = song->default_speed;
+    song->row = 0;
+    song->order = 0;
+    song->tick_samples_left = 0;
+    song->tick = 0;
+    song->pattern_delay = 0;
+    song->elapsed_ms = 0;
+    replayer_set_bpm(song, song->default_bpm > 0 ? song->default_bpm : DEFAULT_BPM);
+    for (int32_t c = 0; c < song->channel_count; c++) {
+        channels[c] = Channel{};
+        channels[c].voice = &voices[c];
+    }
+}
+
+inline void harness_ticks(Song* song, int n) {
+    for (int i = 0; i < n; i++) replayer_tick(song);
+}
+
+// The (order, row) of each of the next `rows` row ticks.
+inline std::vector<std::pair<int, int>> harness_row_trace(Song* song, int rows) {
+    std::vector<std::pair<int, int>> trace;
+    for (int guard = 0; int(trace.size()) < rows && guard < 100000; guard++) {
+        bool row_tick = song->tick == 0;
+        replayer_tick(song);
+        if (row_tick) trace.push_back({song->order, song->row});
+    }
+    return trace;
+}
+
+// A module of `channels` channels and one pattern of `rows` rows, with one
+// instrument whose 8-bit sample has `frames` frames (volume 64, panning 128).
+inline XmModuleDef harness_module(int channels, int rows, int frames = 64) {
+    XmModuleDef m = test_module(channels, rows);
+    std::vector<int16_t> pcm(static_cast<size_t>(frames));
+    for (int i = 0; i < frames; i++) pcm[size_t(i)] = int16_t((i * 7) % 100 - 50);
+    m.instruments.push_back(test_instrument(pcm));
+    return m;
+}
+
+inline XmCell& harness_cell(XmModuleDef& m, int row, int channel, int pattern = 0) {
+    return xm_cell(m.patterns[size_t(pattern)], m.channels, row, channel);
+}
+
+// Note numbers as stored in cells: C-4 is 49 (note_index 48).
+constexpr uint8_t NOTE_C4 = 49;
+constexpr uint8_t NOTE_C5 = 61;
+constexpr uint8_t CELL_KEY_OFF = 97;
