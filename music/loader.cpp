@@ -187,6 +187,11 @@ void read_sample_header(Reader& r, Sample* s) {
             s->loop_length = s->length - s->loop_start;
         }
         s->data = sample_data_alloc(s->length);
+    } else {
+        // No data (or none left in a cut-off file): nothing to loop over either.
+        s->loop_type = LOOP_NONE;
+        s->loop_start = 0;
+        s->loop_length = 0;
     }
 }
 
