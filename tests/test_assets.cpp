@@ -1,10 +1,12 @@
 // The embedded assets: their formats, the figures the show relies on, and
 // that the committed files are exactly what the generators make.
 #include "assets/assets.h"
+#include "music/output.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -291,6 +293,62 @@ TEST(Soundtrack, VlorpXmInfoShowsTheFigures) {
                    "referenced_pattern_count 19\ninstrument_count 10\nflags 1\n"
                    "default_speed 5\ndefault_bpm 126\nsamples 10\nsample_frames " +
                        std::to_string(frames) + "\n");
+}
+
+// Mixes the whole soundtrack offline, block by block as the show hears it,
+// and checks what the show relies on: the order positions come in sequence
+// at 6.35 s each, nothing clips, the sections keep their dynamics, and the
+// song has faded to silence before the show ends at 120 s.
+TEST(Soundtrack, RendersCleanlyWithItsDynamicsAndFadesOut) {
+    Song* song = test_load_bytes(bytes_of(embedded_module, embedded_module_size));
+    ASSERT_NE(song, nullptr);
+    ASSERT_TRUE(output_offline_start(song));
+    const long ORDER_FRAMES = 64L * 4375; // 64 rows of 5 ticks of 875 frames
+    std::vector<double> energy(19, 0.0);
+    std::vector<long> frames(19, 0);
+    long frame = 0, clipped = 0;
+    int peak = 0, tail_peak = 0, last_order = 0;
+    // Up to the end of the last pattern; after it the song starts again.
+    while (frame + BLOCK_FRAMES <= 19 * ORDER_FRAMES) {
+        TimeInfo info;
+        const int16_t* pcm = output_offline_mix_block(&info);
+        ASSERT_NE(pcm, nullptr);
+        ASSERT_GE(info.order, last_order) << "order positions never go back";
+        last_order = info.order;
+        // The position reported for a block is the one reached at its end.
+        EXPECT_EQ(info.order, (frame + BLOCK_FRAMES - 1) / ORDER_FRAMES) << "at frame " << frame;
+        for (int i = 0; i < 2 * BLOCK_FRAMES; i++) {
+            int v = pcm[i];
+            clipped += v == 32767 || v == -32768;
+            peak = std::max(peak, std::abs(v));
+            if (frame + i / 2 >= long(119.5 * MIX_RATE))
+                tail_peak = std::max(tail_peak, std::abs(v));
+            long s = (frame + i / 2) / ORDER_FRAMES;
+            if (s < 19) {
+                energy[size_t(s)] += double(v) * v;
+                frames[size_t(s)]++;
+            }
+        }
+        frame += BLOCK_FRAMES;
+    }
+    player_stop(song);
+    song_free(song);
+    EXPECT_EQ(clipped, 0);
+    EXPECT_LT(peak, 29205) << "at least 1 dB of headroom";
+    EXPECT_LE(tail_peak, 8) << "silent from 119.5 s";
+    auto level = [&](int from, int to) { // dB of the mean power over order positions
+        double e = 0, n = 0;
+        for (int o = from; o <= to; o++) e += energy[size_t(o)], n += double(frames[size_t(o)]);
+        return 10 * std::log10(e / n / (32768.0 * 32768.0));
+    };
+    double intro = level(0, 1), groove = level(4, 6), full = level(7, 9), breakdown = level(10, 11),
+           climax = level(13, 16), outro = level(17, 18);
+    EXPECT_GT(groove, intro + 3) << "the groove is well above the intro";
+    EXPECT_GT(full, groove) << "the full beat is above the groove";
+    EXPECT_LT(breakdown, groove - 1.5) << "the breakdown drops back";
+    EXPECT_GT(climax, full) << "the climax is the loudest";
+    EXPECT_LT(outro, full - 2) << "the outro winds down";
+    for (int o = 0; o < 19; o++) EXPECT_GT(level(o, o), -30.0) << "order " << o << " is not silent";
 }
 
 // ---- Regeneration ------------------------------------------------------------
