@@ -830,7 +830,9 @@ static void score(Writer& w) {
         const char* full_themes[3] = {THEME_A_SLIDES, THEME_A2, THEME_C};
         line(w, row_of(o, 0, 0), CH_LEAD, lead_full, full_themes[o - 7]);
         drum_bars(w, o, 0, 4, CH_KICK, KICK, C4, "X...X...X...X...", "X:64");
-        drum_bars(w, o, 0, last ? 3 : 4, CH_SNARE, SNARE, C4, "....X.......X...", "X:62");
+        drum_bars(w, o, 0, o >= 8 ? 3 : 4, CH_SNARE, SNARE, C4, "....X.......X...", "X:62");
+        if (o == 8) // a short pickup into the last phrase
+            steps(w, row_of(8, 3, 0), CH_SNARE, SNARE, C4, "....X.......XoXX", "X:62 o:30");
         drum_bars(w, o, 0, last ? 3 : 4, CH_HAT, HAT, C4, "XoxoXoxoXoxoXoxo", "X:46 x:30 o:18");
         note(w, row_of(o, 0, 0), CH_PAD2, pitch("C#5"), CRASH, 34);
         for (int bar = 0; bar < (last ? 3 : 4); bar++)
@@ -918,7 +920,10 @@ static void score(Writer& w) {
         line(w, row_of(o, 0, 0), CH_LEAD, lead_up, climax_themes[o - 13]);
         harmony(w, row_of(o, 0, 0), second, climax_themes[o - 13], KEY_B);
         drum_bars(w, o, 0, last ? 3 : 4, CH_KICK, KICK, C4, "X...X...X...X...", "X:64");
-        drum_bars(w, o, 0, last ? 3 : 4, CH_SNARE, SNARE, C4, "....X.......X...", "X:64");
+        drum_bars(w, o, 0, last || o == 15 ? 3 : 4, CH_SNARE, SNARE, C4, "....X.......X...",
+                  "X:64");
+        if (o == 15) // sixteenths into the last climax pattern
+            steps(w, row_of(15, 3, 0), CH_SNARE, SNARE, C4, "....X.......xxXX", "X:64 x:40");
         drum_bars(w, o, 0, 4, CH_HAT, HAT, C4, "XoxoXoxoXoxoXoxo", "X:48 x:32 o:20");
         for (int bar = 0; bar < 4; bar++) {
             note(w, row_of(o, bar, 0), CH_PAD2, pitch("C#5"), CRASH, bar == 0 ? 36 : 22);
