@@ -5,6 +5,7 @@
 #include "music/output.h"
 #include "tools/vlorp_xm.h"
 
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -268,8 +269,13 @@ int cmd_render(int argc, char** argv) {
     TimeInfo info{};
     while (ok && !interrupted && render_wants_block(o, song, done)) {
         const int16_t* block = output_offline_mix_block(&info);
-        for (int32_t i = 0; i < 2 * BLOCK_FRAMES; i++) put_le(bytes + 2 * i, uint16_t(block[i]), 2);
-        ok = fwrite(bytes, 1, sizeof bytes, pcm.file) == sizeof bytes;
+        const void* le = block;
+        if constexpr (std::endian::native != std::endian::little) {
+            for (int32_t i = 0; i < 2 * BLOCK_FRAMES; i++)
+                put_le(bytes + 2 * i, uint16_t(block[i]), 2);
+            le = bytes;
+        }
+        ok = fwrite(le, 1, sizeof bytes, pcm.file) == sizeof bytes;
         if (ok && timeline.file)
             ok = fprintf(timeline.file, "%lld\t%u\t%u\t%d\n", (long long)done, unsigned(info.order),
                          unsigned(info.row), int(info.elapsed_ms)) > 0;
