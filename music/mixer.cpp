@@ -187,6 +187,12 @@ void reflect(__int128& u, int32_t& direction, __int128 w) {
 void mix_voice(Voice* voice, float* out, int32_t frames) {
     const Sample* sample = voice->sample;
     const int16_t* data = sample->data;
+    if (!data) { // nothing to play: the voice ends as an unlooped one would
+        voice->sample = nullptr;
+        voice->position = 0;
+        voice->position_frac = 0;
+        return;
+    }
     const uint64_t step = uint64_t(voice->step_int) << 32 | voice->step_frac;
     uint64_t s24 = (uint64_t(voice->step_int) << 24) + (voice->step_frac >> 8);
     if (s24 == 0) s24 = END_FALLBACK_STEP >> 8;

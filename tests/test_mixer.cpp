@@ -266,6 +266,14 @@ TEST_F(Mixer, UnloopedSampleStopsAtItsEnd) {
     EXPECT_EQ(voices[0].sample, nullptr);
     EXPECT_EQ(voices[0].position, 0);
     EXPECT_EQ(voices[0].position_frac, 0u);
+    // A record without data, whatever its loop says, ends without a read.
+    Sample hollow{};
+    hollow.length = 100;
+    hollow.loop_length = 100;
+    hollow.loop_type = LOOP_FORWARD;
+    start(1, hollow, 5.0, 1.0);
+    mixer_mix_run(buf, 10);
+    EXPECT_EQ(voices[1].sample, nullptr);
 }
 
 TEST_F(Mixer, ForwardLoopWrapsPastItsEnd) {
