@@ -25,8 +25,8 @@ constexpr int FIRST_CODE = 32;
 constexpr int CELL_COUNT = 128;
 constexpr int PEN_ADVANCE = 10; // texels between glyph origins
 constexpr int BASELINE = 12;    // texel row of the baseline, counted from the cell top
-constexpr int EM_HEIGHT_26_6 = 13 * 64;
-constexpr int EM_WIDTH_26_6 = 11 * 64;
+constexpr int EM_HEIGHT_26_6 = 14 * 64;
+constexpr int EM_WIDTH_26_6 = 12 * 64;
 // Fringe pixels fainter than this are dropped: once the show turns blending
 // off, the alpha test alone cuts the glyphs out and any faint pixel would
 // show as solid white and smear the letters.
