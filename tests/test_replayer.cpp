@@ -549,34 +549,3 @@ TEST(ReplayerMalformed, OutOfRangeValuesStayDefined) {
         song_free(song);
     }
 }
-
-TEST(ReplayerCorpus, EveryModulePlaysToItsRepeat) {
-    std::vector<std::string> files = test_corpus_files();
-    if (files.empty()) GTEST_SKIP() << "no corpus at " VLORP_CORPUS_DIR;
-    const int64_t cap = int64_t(30) * 60 * MIX_RATE;
-    for (const std::string& path : files) {
-        FILE* f = fopen(path.c_str(), "rb");
-        ASSERT_NE(f, nullptr) << path;
-        std::vector<uint8_t> bytes;
-        uint8_t buffer[65536];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
-            bytes.insert(bytes.end(), buffer, buffer + n);
-        fclose(f);
-        Song* song = test_load_bytes(bytes);
-        ASSERT_NE(song, nullptr) << path;
-        harness_start(song);
-        int sounding = 0;
-        while (!song->repeated && song->frames_ticked < cap) {
-            replayer_tick(song);
-            for (int32_t c = 0; c < song->channel_count; c++) {
-                const Voice* v = channels[c].voice;
-                if (v->sample && v->sample->data && v->target_left + v->target_right > 0)
-                    sounding++;
-            }
-        }
-        EXPECT_EQ(song->repeated, 1) << path;
-        EXPECT_GT(song->repeat_frame, MIX_RATE) << path;
-        EXPECT_GT(sounding, 0) << path;
-        song_free(song);
-    }
-}
