@@ -1,5 +1,6 @@
 // vlorp-xm: the music engine's command-line tool.
 #include "music/engine.h"
+#include "music/output.h"
 #include "tools/filesrc.h"
 #include "tools/vlorp_xm.h"
 
@@ -25,7 +26,8 @@ static const char* INFO_USAGE =
     "Loads FILE.xm and prints one 'name value' line for each of: song_length,\n"
     "restart_position, channel_count, pattern_count, referenced_pattern_count,\n"
     "instrument_count, flags, default_speed, default_bpm, samples (sample records\n"
-    "with data) and sample_frames (their total length in frames).\n";
+    "with data), sample_frames (their total length in frames) and duration_ms\n"
+    "(the playing time until the song first repeats, at most 30 minutes).\n";
 
 static void fail(const char* path, const std::string& why) {
     fprintf(stderr, "vlorp-xm: %s: %s\n", path, why.c_str());
@@ -54,6 +56,16 @@ Song* vlorp_xm_load(const char* path) {
     Song* song = song_load(path, nullptr);
     if (!song) fail(path, load_failure_reason(bytes));
     return song;
+}
+
+int64_t vlorp_xm_song_frames(Song* song, int64_t max_frames, bool* repeats) {
+    *repeats = false;
+    if (!output_offline_start(song)) return 0;
+    while (!song->repeated && song->frames_ticked < max_frames) song->tick_handler(song);
+    *repeats = song->repeated;
+    int64_t frames = song->repeated ? song->repeat_frame : max_frames;
+    player_stop(song);
+    return frames < max_frames ? frames : max_frames;
 }
 
 bool vlorp_xm_wants_help(int argc, char** argv) {
@@ -93,6 +105,10 @@ static int cmd_info(int argc, char** argv) {
     printf("default_bpm %d\n", song->default_bpm);
     printf("samples %ld\n", samples);
     printf("sample_frames %ld\n", frames);
+    bool repeats;
+    printf(
+        "duration_ms %lld\n",
+        (long long)(vlorp_xm_song_frames(song, VLORP_XM_MAX_FRAMES, &repeats) * 1000 / MIX_RATE));
     song_free(song);
     return 0;
 }

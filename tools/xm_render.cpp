@@ -24,7 +24,8 @@ static const char* RENDER_USAGE =
     "\n"
     "  -o OUT               output: a WAV file; raw little-endian PCM (left first)\n"
     "                       if OUT ends in .raw; raw PCM on standard output if '-'\n"
-    "  -t SECONDS           length, rounded up to whole blocks (default 120)\n"
+    "  -t SECONDS           length, rounded up to whole blocks (default: until the\n"
+    "                       song first repeats, at most 30 minutes)\n"
     "  --blocks N           length in blocks\n"
     "  --timeline OUT.tsv   one line per block: block, order, row, elapsed_ms\n"
     "                       (tab-separated; order and row as the low 8 bits)\n"
@@ -32,7 +33,6 @@ static const char* RENDER_USAGE =
 
 namespace {
 
-constexpr double DEFAULT_SECONDS = 120;
 constexpr uint64_t WAV_HEADER_BYTES = 44;
 constexpr uint64_t WAV_MAX_DATA = 0xFFFFFFFFull - 36;
 
@@ -43,6 +43,7 @@ struct RenderOptions {
     const char* output = nullptr;
     const char* timeline = nullptr;
     int64_t blocks = 0;
+    bool until_repeat = false; // no length given: blocks is found by a silent run
     bool quiet = false;
 };
 
@@ -208,10 +209,8 @@ bool parse_options(int argc, char** argv, RenderOptions& o) {
         fprintf(stderr, "vlorp-xm render: -t and --blocks exclude each other\n");
         return false;
     }
-    if (!o.blocks) {
-        if (seconds < 0) seconds = DEFAULT_SECONDS;
-        o.blocks = int64_t(std::ceil(seconds * MIX_RATE / BLOCK_FRAMES));
-    }
+    if (!o.blocks && seconds < 0) o.until_repeat = true;
+    if (!o.blocks && seconds > 0) o.blocks = int64_t(std::ceil(seconds * MIX_RATE / BLOCK_FRAMES));
     return true;
 }
 
@@ -227,6 +226,16 @@ int cmd_render(int argc, char** argv) {
         fputs("\n", stderr);
         fputs(RENDER_USAGE, stderr);
         return 2;
+    }
+    bool repeats = false;
+    if (o.until_repeat) {
+        // Measured on a copy: effects may change samples while the song runs.
+        Song* probe = vlorp_xm_load(o.input);
+        if (!probe) return 1;
+        int64_t frames = vlorp_xm_song_frames(probe, VLORP_XM_MAX_FRAMES, &repeats);
+        song_free(probe);
+        o.blocks = (frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
+        if (o.blocks < 1) o.blocks = 1;
     }
     const bool raw = !strcmp(o.output, "-") || ends_with(o.output, ".raw");
     const uint64_t frame_bytes = 4;
@@ -308,5 +317,10 @@ int cmd_render(int argc, char** argv) {
         fprintf(stderr, "vlorp-xm: %s: %s\n", o.output, error.c_str());
         return 1;
     }
+    fprintf(pcm.is_stdout ? stderr : stdout, "length %.3f s, %lld blocks%s\n",
+            double(done) * BLOCK_FRAMES / MIX_RATE, (long long)done,
+            !o.until_repeat ? ""
+            : repeats       ? " (until the song repeats)"
+                            : " (the song does not repeat within 30 minutes)");
     return 0;
 }
