@@ -945,6 +945,9 @@ static void score(Writer& w) {
                 const char* toms8[8] = {"C-5", "A-4", "G-4", "E-4", "D-4", "C-4", "A-3", "G-3"};
                 for (int i = 0; i < 8; i++)
                     note(w, row_of(16, 3, 8 + i), CH_SNARE, pitch(toms8[i]), TOM, 44 + i);
+                // The pad slides away under the toms; the outro strikes it anew.
+                for (int i = 8; i < 16; i++)
+                    effect(w, row_of(16, 3, i), CH_PAD, FX_VOLUME_SLIDE, 0x01);
             }
         }
     }
