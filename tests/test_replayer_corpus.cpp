@@ -73,5 +73,10 @@ std::string test_name(const testing::TestParamInfo<std::string>& info) {
 
 } // namespace
 
+// Says so when the corpus is missing (the suite below is then empty).
+TEST(ReplayerCorpusFiles, Present) {
+    if (test_corpus_files().empty()) GTEST_SKIP() << "no corpus at " VLORP_CORPUS_DIR;
+}
+
 INSTANTIATE_TEST_SUITE_P(Corpus, ReplayerCorpus, testing::ValuesIn(test_corpus_files()), test_name);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ReplayerCorpus);
