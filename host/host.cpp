@@ -1,0 +1,180 @@
+// Start-up, the frame loop with its blank second, and where the screen
+// image goes: straight to the window, scaled into a larger window, or read
+// back for stills and capture.
+#include "host/host.h"
+#include "gfx/gl.h"
+#include "gfx/render_target.h"
+#include "music/memsrc.h"
+#include "show/show.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+HostStats host_stats;
+
+static struct {
+    int32_t kind;
+    uint32_t screen_fbo; // 0 when the show draws straight to the window
+    uint32_t screen_colour;
+    uint32_t screen_depth;
+    PFNGLBLITFRAMEBUFFEREXTPROC blit;
+    std::vector<uint8_t> pixels; // last read-back frame, RGB, top row first
+    std::vector<uint8_t> rows;   // glReadPixels' bottom-up rows
+} screen;
+
+void host_init_gl_state() {
+    glViewport(0, 0, SCREEN_WIDTH, SCREEN_HEIGHT);
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(45.0, double(1.33f), 0.1, 100.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glShadeModel(GL_SMOOTH);
+    glClearColor(0.5f, 0.6f, 1.0f, 0.0f);
+    glClearDepth(1.0);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LEQUAL);
+    glHint(GL_PERSPECTIVE_CORRECTION_HINT, GL_NICEST);
+}
+
+void host_screen_setup(int32_t kind) {
+    screen.kind = kind;
+    int32_t width = 0, height = 0;
+    if (kind != HOST_OFFSCREEN) host_drawable_size(&width, &height);
+    if (kind != HOST_OFFSCREEN && width == SCREEN_WIDTH && height == SCREEN_HEIGHT) return;
+
+    screen.blit =
+        reinterpret_cast<PFNGLBLITFRAMEBUFFEREXTPROC>(host_gl_proc_address("glBlitFramebufferEXT"));
+    glGenFramebuffersEXT(1, &screen.screen_fbo);
+    glGenRenderbuffersEXT(1, &screen.screen_colour);
+    glGenRenderbuffersEXT(1, &screen.screen_depth);
+    glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, screen.screen_colour);
+    glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_RGBA8, SCREEN_WIDTH, SCREEN_HEIGHT);
+    glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, screen.screen_depth);
+    glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_DEPTH24_STENCIL8_EXT, SCREEN_WIDTH,
+                             SCREEN_HEIGHT);
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, screen.screen_fbo);
+    glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_RENDERBUFFER_EXT,
+                                 screen.screen_colour);
+    glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_DEPTH_ATTACHMENT_EXT, GL_RENDERBUFFER_EXT,
+                                 screen.screen_depth);
+    glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_STENCIL_ATTACHMENT_EXT, GL_RENDERBUFFER_EXT,
+                                 screen.screen_depth);
+    render_target_screen = screen.screen_fbo;
+    glViewport(0, 0, SCREEN_WIDTH, SCREEN_HEIGHT);
+    screen.pixels.assign(size_t(SCREEN_WIDTH) * SCREEN_HEIGHT * 3, 0);
+    screen.rows.assign(screen.pixels.size(), 0);
+}
+
+const uint8_t* host_screen_pixels() {
+    return screen.pixels.data();
+}
+
+static void read_back_screen() {
+    const size_t stride = size_t(SCREEN_WIDTH) * 3;
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, SCREEN_WIDTH, SCREEN_HEIGHT, GL_RGB, GL_UNSIGNED_BYTE, screen.rows.data());
+    for (int32_t y = 0; y < SCREEN_HEIGHT; y++)
+        std::copy_n(screen.rows.data() + size_t(SCREEN_HEIGHT - 1 - y) * stride, stride,
+                    screen.pixels.data() + size_t(y) * stride);
+}
+
+// Scales the screen image into the window, keeping 4:3, black around it.
+static void blit_to_window() {
+    int32_t width = 0, height = 0;
+    host_drawable_size(&width, &height);
+    const double scale = std::min(double(width) / SCREEN_WIDTH, double(height) / SCREEN_HEIGHT);
+    const int32_t w = int32_t(SCREEN_WIDTH * scale), h = int32_t(SCREEN_HEIGHT * scale);
+    const int32_t x = (width - w) / 2, y = (height - h) / 2;
+    GLfloat clear[4];
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    glViewport(0, 0, width, height);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glClearColor(clear[0], clear[1], clear[2], clear[3]);
+    glBindFramebufferEXT(GL_READ_FRAMEBUFFER_EXT, screen.screen_fbo);
+    if (screen.blit)
+        screen.blit(0, 0, SCREEN_WIDTH, SCREEN_HEIGHT, x, y, x + w, y + h, GL_COLOR_BUFFER_BIT,
+                    GL_LINEAR);
+}
+
+void host_present() {
+    host_stats.frames++;
+    if (host_stats.frames == 1) host_stats.first_frame_time = clock_seconds();
+    if (screen.kind == HOST_OFFSCREEN) {
+        read_back_screen();
+        return;
+    }
+    if (screen.screen_fbo) blit_to_window();
+    host_swap_buffers();
+    if (screen.screen_fbo) {
+        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, screen.screen_fbo);
+        glViewport(0, 0, SCREEN_WIDTH, SCREEN_HEIGHT);
+    }
+}
+
+void host_blank_frame() {
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+    host_present();
+}
+
+Song* host_load_song() {
+    stream_set_callbacks(memsrc_open, memsrc_close, memsrc_read, memsrc_seek, memsrc_tell);
+    return song_load("", nullptr);
+}
+
+int host_main(int32_t kind, bool print_stats) {
+    Song* song = host_load_song();
+    std::string error;
+    if (!host_open_window(kind, &error)) {
+        if (error == "no display available")
+            fprintf(stderr, "vlorp: no display available; render the show to a video "
+                            "instead: vlorp --capture vlorp.mp4\n");
+        else
+            fprintf(stderr, "vlorp: %s\n", error.c_str());
+        host_close_window();
+        if (song) song_free(song);
+        return 1;
+    }
+    show_setup();
+    host_screen_setup(kind);
+
+    double clock_base = clock_seconds();
+    double elapsed = clock_seconds() - clock_base;
+    bool playing = false;
+    while (elapsed < SHOW_LENGTH) {
+        if (host_poll_event() == HOST_EVENT_QUIT) break;
+        if (!playing) {
+            if (elapsed < BLANK_PHASE) {
+                host_blank_frame();
+            } else {
+                clock_base = clock_seconds();
+                player_play(song);
+                playing = true;
+            }
+        } else {
+            const int32_t row = player_get_row(song);
+            const int32_t order = player_get_order(song);
+            show_frame(elapsed, order, row);
+            host_stats.show_frames++;
+            host_stats.show_seconds = elapsed;
+        }
+        elapsed = clock_seconds() - clock_base;
+    }
+
+    if (print_stats) {
+        fprintf(stderr, "vlorp: %.3f s from start to the first frame\n",
+                host_stats.first_frame_time - host_stats.start_time);
+        if (host_stats.show_frames > 0 && host_stats.show_seconds > 0)
+            fprintf(stderr, "vlorp: %lld show frames in %.1f s, %.1f frames per second\n",
+                    (long long)host_stats.show_frames, host_stats.show_seconds,
+                    double(host_stats.show_frames) / host_stats.show_seconds);
+    }
+    // Stop the sound before the window goes, and give the desktop back.
+    if (song) player_stop(song);
+    host_close_window();
+    return 0;
+}

@@ -1,0 +1,69 @@
+// The host: start-up, the frame loop, still and capture rendering, and the
+// thin platform layer under them (host_sdl.cpp).
+//
+// Glossary: run time is seconds since the end of start-up; show time is
+// seconds since the music started (one blank second later). The screen is
+// the 640 x 480 image the show draws; the window may be larger (scaled
+// full screen) or absent (off-screen rendering).
+#pragma once
+#include "music/music.h"
+#include <cstdint>
+#include <string>
+
+constexpr double BLANK_PHASE = 1.0; // seconds of cleared frames before the music
+
+constexpr int32_t HOST_FULLSCREEN = 0;
+constexpr int32_t HOST_WINDOWED = 1;
+constexpr int32_t HOST_OFFSCREEN = 2; // no window; frames are read back
+
+constexpr int32_t HOST_EVENT_NONE = 0;
+constexpr int32_t HOST_EVENT_OTHER = 1;
+constexpr int32_t HOST_EVENT_QUIT = 2; // Escape key-down or a quit request
+
+// ---- platform layer (host_sdl.cpp) ----
+// Opens the surface and makes a double-buffered RGBA8, depth 24, stencil 8
+// compatibility context current. False with a one-line reason otherwise.
+bool host_open_window(int32_t kind, std::string* error);
+// Restores the desktop (display mode, cursor) and closes the window.
+void host_close_window();
+// Handles at most one pending event.
+int32_t host_poll_event();
+// Seconds from a monotonic high-resolution counter; only differences count.
+double clock_seconds();
+void host_swap_buffers();
+void host_drawable_size(int32_t* width, int32_t* height);
+
+// ---- portable host (host.cpp) ----
+struct HostStats {
+    double start_time;       // clock reading at process start
+    double first_frame_time; // clock reading when the first frame was presented; 0 before
+    int64_t frames;          // frames presented
+    int64_t show_frames;     // of which drawn by the show
+    double show_seconds;     // show time covered by the show frames
+};
+extern HostStats host_stats;
+
+// The initial GL state every later drawing relies on.
+void host_init_gl_state();
+// Decides where the screen image is drawn: straight to the window when the
+// window is 640 x 480, else into an off-screen framebuffer that is scaled
+// to the window (letterboxed) or read back. Call after show_setup.
+void host_screen_setup(int32_t kind);
+// The last presented off-screen frame, 640 x 480 RGB, top row first.
+const uint8_t* host_screen_pixels();
+// One cleared light-blue frame of the blank phase.
+void host_blank_frame();
+// Registers the embedded module's memory source and loads the song (null on failure).
+Song* host_load_song();
+// The live show; returns the exit status.
+int host_main(int32_t kind, bool print_stats);
+
+// ---- offline rendering (offline.cpp) ----
+// Render the frame shown at show time t into a PNG; returns the exit status.
+int offline_still(double t, const char* png_path);
+// Render the whole run at `fps` into a video file (through ffmpeg) or, when
+// `out` names a directory, numbered PNGs and a WAV; returns the exit status.
+int offline_capture(const char* out, int32_t fps);
+
+// The embedded module as a stream; every name opens it.
+StreamHandle memsrc_open(const char* name);

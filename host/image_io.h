@@ -1,0 +1,14 @@
+// Files the host writes: PNG images and WAV audio, each written under a
+// temporary name and renamed when complete, so nothing is left half-written.
+#pragma once
+#include <cstdint>
+#include <string>
+
+// 8-bit RGB pixels, top row first. False with a reason on failure.
+bool png_write_rgb(const char* path, const uint8_t* rgb, int32_t width, int32_t height,
+                   std::string* error);
+// Interleaved stereo 16-bit PCM.
+bool wav_write_stereo16(const char* path, const int16_t* pcm, int64_t frames, int32_t rate,
+                        std::string* error);
+// The temporary name `path` is written under: same folder, same extension.
+std::string partial_path(const std::string& path);

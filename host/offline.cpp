@@ -1,0 +1,347 @@
+// Stills and capture: the show rendered off-screen at exact times, with
+// the song position taken from the soundtrack mixed offline. A frame at
+// show time t shows the order and row of the block being heard at t, as
+// the position queries would report them live. Off-screen rendering
+// changes nothing on the desktop, so nothing is torn down at the end: the
+// GL driver goes with the process.
+#include "host/host.h"
+#include "gfx/gl.h"
+#include "host/image_io.h"
+#include "host/soundtrack.h"
+#include "show/show.h"
+
+#include <csignal>
+#include <cerrno>
+#include <cmath>
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <spawn.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+static volatile sig_atomic_t interrupted;
+static void on_interrupt(int) {
+    interrupted = 1;
+}
+
+static bool open_offscreen() {
+    std::string error;
+    if (!host_open_window(HOST_OFFSCREEN, &error)) {
+        fprintf(stderr, "vlorp: %s\n", error.c_str());
+        return false;
+    }
+    show_setup();
+    host_screen_setup(HOST_OFFSCREEN);
+    return true;
+}
+
+// Whether block k's position switches blending off for good: a cube frame
+// on a row that is a multiple of 4, drawn before the title card.
+static bool turns_blending_off(const BlockPosition& p, double t) {
+    return p.order >= 13 && p.row % 4 == 0 && t <= TITLE_CARD_TIME;
+}
+
+int offline_still(double t, const char* png_path) {
+    Song* song = host_load_song();
+    std::vector<BlockPosition> positions;
+    const int64_t block = t >= 0 ? soundtrack_block_at(t) : -1;
+    soundtrack_mix(song, int32_t(block + 1), nullptr, &positions);
+    if (song) song_free(song);
+    if (!open_offscreen()) return 1;
+
+    if (t < 0) {
+        host_blank_frame();
+    } else {
+        // The frames before t: each block's position was first reported
+        // when that block started to be heard.
+        bool blending_off = false;
+        for (int64_t k = 0; k <= block; k++) {
+            const double start = soundtrack_block_start(k);
+            timeline_note_order(&timeline, positions[size_t(k)].order, start);
+            if (k < block && turns_blending_off(positions[size_t(k)], start)) blending_off = true;
+        }
+        if (blending_off) glDisable(GL_BLEND);
+        const BlockPosition& p = positions[size_t(block)];
+        show_frame(t, p.order, p.row);
+    }
+    std::string error;
+    const bool ok =
+        png_write_rgb(png_path, host_screen_pixels(), SCREEN_WIDTH, SCREEN_HEIGHT, &error);
+    if (!ok) {
+        fprintf(stderr, "vlorp: %s\n", error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+// ---- capture ----
+
+static bool is_directory_target(const std::string& out) {
+    struct stat st;
+    return (!out.empty() && out.back() == '/') ||
+           (stat(out.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+}
+
+static std::string find_program(const char* name) {
+    const char* path = getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        size_t end = dirs.find(':', start);
+        if (end == std::string::npos) end = dirs.size();
+        std::string dir = dirs.substr(start, end - start);
+        if (dir.empty()) dir = ".";
+        const std::string candidate = dir + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        start = end + 1;
+    }
+    return "";
+}
+
+struct Progress {
+    bool terminal;
+    double started;
+    double last_drawn;
+};
+
+static void progress_draw(Progress* progress, const char* what, int64_t done, int64_t total) {
+    if (!progress->terminal) return;
+    const double now = clock_seconds();
+    if (done < total && now - progress->last_drawn < 0.1) return;
+    progress->last_drawn = now;
+    constexpr int32_t BAR = 30;
+    const int32_t filled = int32_t(BAR * done / total);
+    char bar[BAR + 1];
+    for (int32_t i = 0; i < BAR; i++) bar[i] = i < filled ? '#' : '-';
+    bar[BAR] = 0;
+    const double elapsed = now - progress->started;
+    const double left = done > 0 ? elapsed * double(total - done) / double(done) : 0;
+    fprintf(stderr, "\rvlorp: %s [%s] %3d%%  %lld/%lld frames  %d:%02d left ", what, bar,
+            int32_t(100 * done / total), (long long)done, (long long)total, int32_t(left) / 60,
+            int32_t(left) % 60);
+    if (done == total) fprintf(stderr, "\r\033[K");
+    fflush(stderr);
+}
+
+// The ffmpeg child that encodes raw RGB frames from a pipe plus the WAV.
+struct Encoder {
+    pid_t pid;
+    FILE* frames;
+};
+
+static bool encoder_start(Encoder* encoder, const std::string& ffmpeg, const std::string& wav,
+                          const std::string& out, int32_t fps, std::string* error) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        *error = strerror(errno);
+        return false;
+    }
+    const std::string size = std::to_string(SCREEN_WIDTH) + "x" + std::to_string(SCREEN_HEIGHT);
+    const std::string rate = std::to_string(fps);
+    // Bit-exact flags and no metadata keep two captures byte for byte equal.
+    std::vector<std::string> args = {ffmpeg,
+                                     "-hide_banner",
+                                     "-loglevel",
+                                     "error",
+                                     "-nostdin",
+                                     "-y",
+                                     "-f",
+                                     "rawvideo",
+                                     "-pix_fmt",
+                                     "rgb24",
+                                     "-s",
+                                     size,
+                                     "-r",
+                                     rate,
+                                     "-i",
+                                     "pipe:0",
+                                     "-i",
+                                     wav,
+                                     "-map",
+                                     "0:v",
+                                     "-map",
+                                     "1:a",
+                                     "-c:v",
+                                     "libx264",
+                                     "-preset",
+                                     "medium",
+                                     "-crf",
+                                     "18",
+                                     "-pix_fmt",
+                                     "yuv420p",
+                                     "-c:a",
+                                     "aac",
+                                     "-b:a",
+                                     "192k",
+                                     "-fflags",
+                                     "+bitexact",
+                                     "-flags:v",
+                                     "+bitexact",
+                                     "-flags:a",
+                                     "+bitexact",
+                                     "-map_metadata",
+                                     "-1",
+                                     "-movflags",
+                                     "+faststart",
+                                     out};
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+    posix_spawn_file_actions_addclose(&actions, fds[1]);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    const int rc =
+        posix_spawn(&encoder->pid, ffmpeg.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[0]);
+    if (rc != 0) {
+        close(fds[1]);
+        *error = "cannot start " + ffmpeg + ": " + strerror(rc);
+        return false;
+    }
+    encoder->frames = fdopen(fds[1], "wb");
+    return true;
+}
+
+static bool encoder_finish(Encoder* encoder) {
+    if (encoder->frames) fclose(encoder->frames);
+    encoder->frames = nullptr;
+    int status = 0;
+    while (waitpid(encoder->pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+static std::string frame_name(const std::string& dir, int64_t k) {
+    char name[32];
+    snprintf(name, sizeof name, "frame%06lld.png", (long long)k);
+    return dir + name;
+}
+
+int offline_capture(const char* out_arg, int32_t fps) {
+    const double started = clock_seconds();
+    std::string out = out_arg;
+    const bool to_directory = is_directory_target(out);
+    std::string ffmpeg;
+    if (to_directory) {
+        if (out.back() != '/') out += '/';
+        if (mkdir(out.c_str(), 0777) != 0 && errno != EEXIST) {
+            fprintf(stderr, "vlorp: %s: %s\n", out.c_str(), strerror(errno));
+            return 1;
+        }
+    } else {
+        ffmpeg = find_program("ffmpeg");
+        if (ffmpeg.empty()) {
+            fprintf(stderr, "vlorp: ffmpeg not found; install it (apt-get install ffmpeg) or "
+                            "capture PNG frames and a WAV instead: vlorp --capture DIR/\n");
+            return 1;
+        }
+    }
+
+    // The whole soundtrack first: it also gives every frame its position.
+    const int64_t blank_frames = fps;
+    const int64_t show_frames = int64_t(SHOW_LENGTH) * fps;
+    const int64_t total_frames = blank_frames + show_frames;
+    const int64_t song_frames = int64_t(SHOW_LENGTH) * SOUNDTRACK_RATE;
+    const int64_t blocks = (song_frames + SOUNDTRACK_BLOCK_FRAMES - 1) / SOUNDTRACK_BLOCK_FRAMES;
+    Song* song = host_load_song();
+    std::vector<int16_t> song_pcm;
+    std::vector<BlockPosition> positions;
+    soundtrack_mix(song, int32_t(blocks), &song_pcm, &positions);
+    if (song) song_free(song);
+
+    // One silent second, then the song from its start.
+    const int64_t audio_frames = int64_t(BLANK_PHASE) * SOUNDTRACK_RATE + song_frames;
+    std::vector<int16_t> audio(size_t(audio_frames) * 2, 0);
+    std::copy_n(song_pcm.begin(), size_t(song_frames) * 2,
+                audio.begin() + int64_t(BLANK_PHASE) * SOUNDTRACK_RATE * 2);
+    std::vector<int16_t>().swap(song_pcm);
+
+    const std::string wav = to_directory ? out + "soundtrack.wav" : partial_path(out) + ".wav";
+    const std::string video_tmp = to_directory ? "" : partial_path(out);
+    std::string error;
+    if (!wav_write_stereo16(wav.c_str(), audio.data(), audio_frames, SOUNDTRACK_RATE, &error)) {
+        fprintf(stderr, "vlorp: %s\n", error.c_str());
+        return 1;
+    }
+    std::vector<int16_t>().swap(audio);
+
+    auto cleanup = [&]() {
+        if (!to_directory) {
+            remove(wav.c_str());
+            remove(video_tmp.c_str());
+        }
+    };
+    if (!open_offscreen()) {
+        cleanup();
+        return 1;
+    }
+    Encoder encoder = {0, nullptr};
+    if (!to_directory && !encoder_start(&encoder, ffmpeg, wav, video_tmp, fps, &error)) {
+        fprintf(stderr, "vlorp: %s\n", error.c_str());
+        cleanup();
+        return 1;
+    }
+
+    signal(SIGINT, on_interrupt);
+    signal(SIGTERM, on_interrupt);
+    signal(SIGPIPE, SIG_IGN);
+    Progress progress = {isatty(2) != 0, clock_seconds(), 0};
+    const size_t frame_bytes = size_t(SCREEN_WIDTH) * SCREEN_HEIGHT * 3;
+    bool ok = true;
+    for (int64_t k = 0; k < total_frames && ok && !interrupted; k++) {
+        if (k < blank_frames) {
+            host_blank_frame();
+        } else {
+            // Exact frame time; the block index in integers, free of rounding.
+            const int64_t n = k - blank_frames;
+            const double t = double(n) / fps;
+            const int64_t block = n * SOUNDTRACK_RATE / (int64_t(SOUNDTRACK_BLOCK_FRAMES) * fps);
+            const BlockPosition& p = positions[size_t(block)];
+            show_frame(t, p.order, p.row);
+        }
+        if (to_directory) {
+            ok = png_write_rgb(frame_name(out, k).c_str(), host_screen_pixels(), SCREEN_WIDTH,
+                               SCREEN_HEIGHT, &error);
+        } else if (fwrite(host_screen_pixels(), 1, frame_bytes, encoder.frames) != frame_bytes) {
+            ok = false;
+            error = "ffmpeg stopped reading frames";
+        }
+        progress_draw(&progress, "capturing", k + 1, total_frames);
+    }
+    if (!to_directory) {
+        const bool encoded = encoder_finish(&encoder);
+        if (ok && !interrupted && !encoded) {
+            ok = false;
+            error = "ffmpeg failed to encode " + out;
+        }
+        if (ok && !interrupted && rename(video_tmp.c_str(), out.c_str()) != 0) {
+            ok = false;
+            error = out + ": " + strerror(errno);
+        }
+        cleanup();
+    }
+    if (interrupted) {
+        if (progress.terminal) fprintf(stderr, "\n");
+        fprintf(stderr, "vlorp: capture interrupted; %s not written\n", out.c_str());
+        return 130;
+    }
+    if (!ok) {
+        if (progress.terminal) fprintf(stderr, "\n");
+        fprintf(stderr, "vlorp: %s\n", error.c_str());
+        return 1;
+    }
+    fprintf(stderr, "vlorp: wrote %s (%lld frames at %d fps%s) in %.1f s\n", out.c_str(),
+            (long long)total_frames, fps, to_directory ? ", soundtrack.wav" : ", with sound",
+            clock_seconds() - started);
+    return 0;
+}

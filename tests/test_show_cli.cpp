@@ -1,0 +1,193 @@
+// The vlorp program from outside: options, stills and captures rendered
+// off-screen, read back from the files it writes.
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status;
+    std::string output; // stdout and stderr
+};
+
+static Outcome run_vlorp(const std::string& args, const std::string& env = "") {
+    const std::string command = env + " '" VLORP_EXE "' " + args + " 2>&1";
+    Outcome result = {-1, ""};
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return result;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+    const int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+static int lines(const std::string& text) {
+    int n = 0;
+    for (char c : text) n += c == '\n';
+    return n;
+}
+
+class TempDir {
+  public:
+    TempDir() {
+        char pattern[] = "/tmp/vlorp-test-XXXXXX";
+        path = mkdtemp(pattern);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string path;
+};
+
+struct Image {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+    bool at(int x, int y, int r, int g, int b, int tolerance = 0) const {
+        const uint8_t* p = &rgb[(size_t(y) * width + x) * 3];
+        return std::abs(p[0] - r) <= tolerance && std::abs(p[1] - g) <= tolerance &&
+               std::abs(p[2] - b) <= tolerance;
+    }
+};
+
+static Image read_png(const std::string& path) {
+    Image image;
+    png_image png;
+    memset(&png, 0, sizeof png);
+    png.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&png, path.c_str())) return image;
+    png.format = PNG_FORMAT_RGB;
+    image.rgb.resize(PNG_IMAGE_SIZE(png));
+    if (!png_image_finish_read(&png, nullptr, image.rgb.data(), 0, nullptr)) return Image{};
+    image.width = int(png.width);
+    image.height = int(png.height);
+    return image;
+}
+
+static std::string file_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(VlorpOptions, HelpVersionAndBadOptions) {
+    Outcome r = run_vlorp("--help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.output.find("--capture"), std::string::npos);
+    EXPECT_NE(r.output.find("Escape"), std::string::npos);
+    r = run_vlorp("--version");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output.rfind("vlorp ", 0), 0u);
+
+    for (const char* bad :
+         {"--bogus", "--still", "--still abc -o x.png", "--still 5", "--still 120 -o x.png",
+          "--capture", "--capture x/ --fps 0", "--capture x/ --fps 12.5", "--fps 30", "-o x.png",
+          "--still 1 -o x.png --capture y/", "--window --capture y/"}) {
+        r = run_vlorp(bad);
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_EQ(lines(r.output), 1) << bad << ": " << r.output;
+        EXPECT_EQ(r.output.rfind("vlorp: ", 0), 0u) << bad;
+    }
+}
+
+TEST(VlorpOptions, NoDisplaySaysSoInOneLine) {
+    const Outcome r = run_vlorp("--window", "env -u DISPLAY -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(lines(r.output), 1) << r.output;
+    EXPECT_NE(r.output.find("no display"), std::string::npos) << r.output;
+}
+
+TEST(VlorpStill, BlankPhaseIsLightBlue) {
+    TempDir dir;
+    const std::string png = dir.path + "/blank.png";
+    const Outcome r = run_vlorp("--still -0.5 -o " + png);
+    ASSERT_EQ(r.status, 0) << r.output;
+    const Image image = read_png(png);
+    ASSERT_EQ(image.width, 640);
+    ASSERT_EQ(image.height, 480);
+    for (int y = 0; y < 480; y += 7)
+        for (int x = 0; x < 640; x += 7)
+            ASSERT_TRUE(image.at(x, y, 128, 153, 255)) << x << "," << y;
+    EXPECT_FALSE(fs::exists(dir.path + "/.blank.png.partial.png"));
+}
+
+TEST(VlorpStill, UnwritableOutputFailsCleanly) {
+    const Outcome r = run_vlorp("--still 3 -o /nonexistent-dir/x.png");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("/nonexistent-dir/x.png"), std::string::npos) << r.output;
+}
+
+TEST(VlorpCapture, FramesAndSoundtrackAreCompleteAndRepeatable) {
+    TempDir dir;
+    const std::string a = dir.path + "/a/", b = dir.path + "/b/";
+    Outcome r = run_vlorp("--capture " + a + " --fps 2");
+    ASSERT_EQ(r.status, 0) << r.output;
+    r = run_vlorp("--capture " + b + " --fps 2");
+    ASSERT_EQ(r.status, 0) << r.output;
+
+    // 1 s blank + 120 s of show at 2 frames per second, and 121 s of audio.
+    int frames = 0;
+    for (auto& entry : fs::directory_iterator(a)) frames += entry.path().extension() == ".png";
+    EXPECT_EQ(frames, 242);
+    EXPECT_TRUE(fs::exists(a + "frame000241.png"));
+    EXPECT_EQ(fs::file_size(a + "soundtrack.wav"), 44u + 121u * 44100 * 4);
+    const std::string wav = file_bytes(a + "soundtrack.wav");
+    EXPECT_EQ(wav.substr(0, 4), "RIFF");
+    // The blank second is silent.
+    EXPECT_GE(wav.find_first_not_of('\0', 44), 44u + 44100u * 4);
+
+    for (auto& entry : fs::directory_iterator(a)) {
+        const std::string name = entry.path().filename();
+        ASSERT_EQ(file_bytes(a + name), file_bytes(b + name)) << name << " differs between runs";
+    }
+    EXPECT_TRUE(read_png(a + "frame000000.png").at(320, 240, 128, 153, 255));
+
+    // Frame 2 + 2k shows show time k: the same picture as a still at k.
+    const std::string still = dir.path + "/still.png";
+    ASSERT_EQ(run_vlorp("--still 1 -o " + still).status, 0);
+    EXPECT_EQ(file_bytes(still), file_bytes(a + "frame000004.png"));
+}
+
+TEST(VlorpCapture, MissingFfmpegIsAClearError) {
+    TempDir dir;
+    const Outcome r = run_vlorp("--capture " + dir.path + "/x.mp4", "env PATH=/nonexistent");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("ffmpeg"), std::string::npos);
+    EXPECT_EQ(lines(r.output), 1) << r.output;
+    EXPECT_FALSE(fs::exists(dir.path + "/x.mp4"));
+}
+
+TEST(VlorpCapture, VideoHasPictureAndSoundForTheWholeRun) {
+    if (system("command -v ffmpeg >/dev/null && command -v ffprobe >/dev/null") != 0)
+        GTEST_SKIP() << "ffmpeg not installed";
+    TempDir dir;
+    const std::string video = dir.path + "/show.mp4";
+    const Outcome r = run_vlorp("--capture " + video + " --fps 1");
+    ASSERT_EQ(r.status, 0) << r.output;
+    FILE* probe = popen(("ffprobe -v error -show_entries stream=codec_type,codec_name,width,height"
+                         ":format=duration -of default=nw=1 '" +
+                         video + "'")
+                            .c_str(),
+                        "r");
+    ASSERT_NE(probe, nullptr);
+    std::string info;
+    char buffer[256];
+    while (fgets(buffer, sizeof buffer, probe)) info += buffer;
+    pclose(probe);
+    EXPECT_NE(info.find("codec_name=h264"), std::string::npos) << info;
+    EXPECT_NE(info.find("codec_name=aac"), std::string::npos) << info;
+    EXPECT_NE(info.find("width=640"), std::string::npos) << info;
+    EXPECT_NE(info.find("height=480"), std::string::npos) << info;
+    const size_t at = info.find("duration=");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_NEAR(atof(info.c_str() + at + 9), 121.0, 0.1) << info;
+    for (auto& entry : fs::directory_iterator(dir.path))
+        EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos);
+}
