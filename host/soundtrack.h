@@ -15,8 +15,8 @@ struct BlockPosition {
 };
 
 // Mixes the first `block_count` blocks of `song` from its start. `pcm`
-// (may be null) receives interleaved stereo 16-bit frames. Without a song,
-// or where the engine cannot mix, the soundtrack is silent at order 0, row 0.
+// (may be null) receives interleaved stereo 16-bit frames. Without a song
+// the soundtrack is silent at order 0, row 0.
 void soundtrack_mix(Song* song, int32_t block_count, std::vector<int16_t>* pcm,
                     std::vector<BlockPosition>* positions);
 
