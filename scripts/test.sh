@@ -15,6 +15,9 @@ run_ctest() { # build dir
     fi
 }
 
+echo "== fuzzing: 2 minutes on the seed modules and saved regression inputs =="
+bash tools/fuzz.sh 120
+
 echo "== optimised build =="
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/release
@@ -24,3 +27,10 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLORP_SANITIZE=address >/dev/null
 cmake --build build/asan
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 run_ctest build/asan
+
+echo "== ThreadSanitizer: the public calls racing the mixing thread =="
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLORP_SANITIZE=thread \
+    -DVLORP_BUILD_BENCH=OFF >/dev/null
+cmake --build build/tsan --target test_threads test_output
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    ctest --test-dir build/tsan --output-on-failure -R "^(Threads|Output)\." -E "OneThread"

@@ -1,0 +1,93 @@
+// The public calls racing the mixing thread: play, the position queries,
+// stop and free from the main thread while the thread refills blocks. Run
+// under ThreadSanitizer in CI; SDL's disk driver stands in for a sound card.
+#include "music/output.h"
+#include "tests/test_support.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace {
+
+Song* load_busy_song() {
+    XmModuleDef m = test_module(4, 16);
+    m.speed = 1;
+    m.bpm = 255;
+    for (int row = 0; row < 16; row++)
+        for (int ch = 0; ch < 4; ch++)
+            xm_cell(m.patterns[0], 4, row, ch) = {uint8_t(30 + row + ch), 1, 0, 0, 0};
+    std::vector<int16_t> pcm(256);
+    for (size_t i = 0; i < pcm.size(); i++) pcm[i] = int16_t(int(i % 32) * 4 - 64);
+    m.instruments.push_back(test_instrument(pcm));
+    m.instruments[0].samples[0].loop = 1;
+    m.instruments[0].samples[0].loop_length = 256;
+    return test_load_module(m);
+}
+
+class Threads : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // The disk driver plays at the real rate into a file; /dev/null keeps nothing.
+        setenv("SDL_AUDIODRIVER", "disk", 1);
+        setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+        output_set_device(nullptr);
+        song = load_busy_song();
+        ASSERT_NE(song, nullptr);
+        if (!player_play(song)) {
+            song_free(song);
+            song = nullptr;
+            GTEST_SKIP() << "no audio device: " << output_device_error();
+        }
+    }
+    void TearDown() override {
+        if (song) song_free(song);
+    }
+    Song* song = nullptr;
+};
+
+} // namespace
+
+TEST_F(Threads, ThousandPlayStopCyclesWithQueries) {
+    int seen_rows = 0;
+    for (int cycle = 0; cycle < 1000; cycle++) {
+        ASSERT_TRUE(player_play(song)) << "cycle " << cycle;
+        for (int q = 0; q < 3; q++) seen_rows += player_get_row(song) + player_get_order(song);
+        if (cycle % 100 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        ASSERT_TRUE(player_stop(song));
+        EXPECT_EQ(player_get_row(song), 0);
+        EXPECT_EQ(output_mix_block_index(), 0);
+    }
+    EXPECT_GE(seen_rows, 0);
+}
+
+TEST_F(Threads, QueriesFollowTheThreadAndFreeStopsIt) {
+    int last = -1, changes = 0;
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(600);
+    while (std::chrono::steady_clock::now() < until) {
+        int row = player_get_row(song);
+        EXPECT_GE(row, 0);
+        EXPECT_LT(row, 16);
+        if (row != last) changes++;
+        last = row;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GT(changes, 1) << "the audible row moves while the thread runs";
+    // Freeing a playing song waits for the thread to finish its block, then stops it.
+    EXPECT_TRUE(song_free(song));
+    song = nullptr;
+    EXPECT_EQ(player_get_order(nullptr), 0);
+}
+
+TEST_F(Threads, RestartWhilePlayingAndFreeAnotherSong) {
+    for (int i = 0; i < 50; i++) {
+        Song* other = load_busy_song();
+        ASSERT_NE(other, nullptr);
+        ASSERT_TRUE(player_play(song));
+        std::this_thread::sleep_for(std::chrono::milliseconds(i % 5));
+        // Freeing any song stops whatever plays, as the stop does.
+        EXPECT_TRUE(song_free(other));
+        EXPECT_EQ(player_get_row(song), 0);
+    }
+}
