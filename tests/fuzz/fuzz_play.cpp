@@ -2,7 +2,6 @@
 #include "music/engine.h"
 #include "music/memsrc.h"
 #include "music/output.h"
-#include "music/output.h"
 
 static const uint8_t* fuzz_data;
 static int32_t fuzz_size;
