@@ -113,7 +113,7 @@ static XmSampleDef make_lead() {
     const int period = 64, attack = 3;
     std::vector<double> x;
     for (int c = 0; c <= attack; c++) {
-        double soften = 0.05 + 0.03 * c; // fewer high harmonics each cycle
+        double soften = 0.03 + 0.03 * c; // fewer high harmonics each cycle
         for (int i = 0; i < period; i++) {
             double p = double(i) / period;
             x.push_back(additive(p, 24 - 2 * c, [&](int k) {
@@ -245,7 +245,7 @@ static XmSampleDef make_hat() {
         double metal = 0;
         for (double f : partials) metal += std::sin(2 * PI * f * t) > 0 ? 0.25 : -0.25;
         double tail = std::min(1.0, (n - i) / 120.0); // no click where the sample ends
-        x[i] = (0.8 * hp + 0.35 * metal) * std::exp(-t * 55) * tail;
+        x[i] = (0.8 * hp + 0.35 * metal) * std::exp(-t * 38) * tail;
     }
     XmSampleDef s;
     s.name = "hihat";
@@ -779,7 +779,7 @@ static void score(Writer& w) {
     steps(w, row_of(3, 3, 0), CH_KICK, KICK, C4, "X.........x.X...", "X:58 x:44");
     drum_bars(w, 3, 0, 3, CH_SNARE, SNARE, C4, "........X.......", "X:54");
     steps(w, row_of(3, 3, 0), CH_SNARE, SNARE, C4, "........X...xxXX", "X:58 x:38");
-    drum_bars(w, 3, 0, 4, CH_HAT, HAT, C4, "x.o.x.o.x.o.x.o.", "x:34 o:20");
+    drum_bars(w, 3, 0, 4, CH_HAT, HAT, C4, "x.o.x.o.x.o.x.o.", "x:42 o:26");
     note(w, row_of(3, 0, 0), CH_PAD2, pitch("C#5"), CRASH, 30);
     effect(w, row_of(3, 0, 0), CH_PAD2, FX_PANNING, 160);
 
@@ -798,7 +798,7 @@ static void score(Writer& w) {
         steps(w, row_of(o, 3, 0), CH_KICK, KICK, C4,
               o == 6 ? "X.....x.X...X.X." : "X.....x.X.....x.", "X:60 x:46");
         drum_bars(w, o, 0, 3, CH_SNARE, SNARE, C4, "....X.......X..o", "X:58 o:20");
-        drum_bars(w, o, 0, 4, CH_HAT, HAT, C4, "xoxoXoxoxoxoXoxo", "X:38 x:28 o:16");
+        drum_bars(w, o, 0, 4, CH_HAT, HAT, C4, "xoxoXoxoxoxoXoxo", "X:48 x:36 o:22");
         // Swing: the soft off-beat sixteenths come a tick late.
         for (int r = row_of(o, 0, 1); r < row_of(o + 1, 0, 0); r += 2)
             effect(w, r, CH_HAT, FX_EXTENDED, EX_NOTE_DELAY | 1);
@@ -833,7 +833,7 @@ static void score(Writer& w) {
         drum_bars(w, o, 0, o >= 8 ? 3 : 4, CH_SNARE, SNARE, C4, "....X.......X...", "X:62");
         if (o == 8) // a short pickup into the last phrase
             steps(w, row_of(8, 3, 0), CH_SNARE, SNARE, C4, "....X.......XoXX", "X:62 o:30");
-        drum_bars(w, o, 0, last ? 3 : 4, CH_HAT, HAT, C4, "XoxoXoxoXoxoXoxo", "X:46 x:30 o:18");
+        drum_bars(w, o, 0, last ? 3 : 4, CH_HAT, HAT, C4, "XoxoXoxoXoxoXoxo", "X:56 x:40 o:26");
         note(w, row_of(o, 0, 0), CH_PAD2, pitch("C#5"), CRASH, 34);
         for (int bar = 0; bar < (last ? 3 : 4); bar++)
             for (int beat = bar == 0 ? 2 : 0; beat < 4; beat++) {
@@ -846,7 +846,7 @@ static void score(Writer& w) {
     // End of 9: a roll of retriggered snares, then everything stops for the breakdown.
     steps(w, row_of(9, 3, 0), CH_SNARE, SNARE, C4, "....X...x.x.xxxx", "X:62 x:44");
     for (int i = 12; i < 16; i++) effect(w, row_of(9, 3, i), CH_SNARE, FX_RETRIGGER, 0x92);
-    steps(w, row_of(9, 3, 0), CH_HAT, HAT, C4, "XoxoXoxoXoxo", "X:46 x:30 o:18");
+    steps(w, row_of(9, 3, 0), CH_HAT, HAT, C4, "XoxoXoxoXoxo", "X:56 x:40 o:26");
     key_off(w, row_of(9, 3, 12), CH_PAD);
 
     // -- 10-11: the breakdown. F G Em Am; the bell sings the motif at half
@@ -874,7 +874,7 @@ static void score(Writer& w) {
     line(w, row_of(10, 0, 0), CH_LEAD, bell_slow, slow_motif);
     line(w, row_of(10, 0, 3), CH_AUX, echo_slow, slow_motif);
     // Order 11 brings back soft hats and a heartbeat kick.
-    drum_bars(w, 11, 0, 4, CH_HAT, HAT, C4, "..x...x...x...x.", "x:22");
+    drum_bars(w, 11, 0, 4, CH_HAT, HAT, C4, "..x...x...x...x.", "x:28");
     drum_bars(w, 11, 2, 4, CH_KICK, KICK, C4, "X..x............", "X:40 x:26");
 
     // -- 12: the build. Dm Em F F#: a roll that doubles every bar and grows
@@ -892,13 +892,13 @@ static void score(Writer& w) {
     key_off(w, row_of(12, 3, 12), CH_AUX);
     key_off(w, row_of(12, 3, 12), CH_BASS);
     steps(w, row_of(12, 0, 0), CH_SNARE, SNARE, C4, "x...x...x...x...", "x:18");
-    steps(w, row_of(12, 1, 0), CH_SNARE, SNARE, C4, "x.x.x.x.x.x.x.x.", "x:24");
+    steps(w, row_of(12, 1, 0), CH_SNARE, SNARE, C4, "x.x.x.x.x.x.x.x.", "x:30");
     steps(w, row_of(12, 2, 0), CH_SNARE, SNARE, C4, "xxxxxxxxxxxxxxxx", "x:30");
     steps(w, row_of(12, 3, 0), CH_SNARE, SNARE, C4, "xxxxxxxxxxxx", "x:36");
     for (int i = 0; i < 12; i++) effect(w, row_of(12, 3, i), CH_SNARE, FX_RETRIGGER, 0xA2);
     drum_bars(w, 12, 2, 3, CH_KICK, KICK, C4, "X...X...X...X...", "X:54");
     steps(w, row_of(12, 3, 0), CH_KICK, KICK, C4, "X...X...X...", "X:58");
-    drum_bars(w, 12, 0, 3, CH_HAT, HAT, C4, "x.x.x.x.x.x.x.x.", "x:24");
+    drum_bars(w, 12, 0, 3, CH_HAT, HAT, C4, "x.x.x.x.x.x.x.x.", "x:30");
     for (int i = 0; i < 7; i++) {
         int r = row_of(12, 2, 0) + i * 4;
         note(w, r, CH_PAD2, C4 + i * 2, CRASH, 10 + 3 * i);
@@ -924,13 +924,13 @@ static void score(Writer& w) {
                   "X:64");
         if (o == 15) // sixteenths into the last climax pattern
             steps(w, row_of(15, 3, 0), CH_SNARE, SNARE, C4, "....X.......xxXX", "X:64 x:40");
-        drum_bars(w, o, 0, 4, CH_HAT, HAT, C4, "XoxoXoxoXoxoXoxo", "X:48 x:32 o:20");
+        drum_bars(w, o, 0, 4, CH_HAT, HAT, C4, "XoxoXoxoXoxoXoxo", "X:60 x:44 o:28");
         for (int bar = 0; bar < 4; bar++) {
             note(w, row_of(o, bar, 0), CH_PAD2, pitch("C#5"), CRASH, bar == 0 ? 36 : 22);
             if (o == 13 && bar == 0) effect(w, row_of(o, bar, 0), CH_PAD2, FX_PANNING, 160);
             for (int beat = 1; beat < 4; beat++) {
                 int r = row_of(o, bar, beat * 4 + 2);
-                note(w, r, CH_PAD2, pitch("A-5"), CRASH, 16);
+                note(w, r, CH_PAD2, pitch("A-5"), CRASH, 24);
                 effect(w, r, CH_PAD2, FX_EXTENDED, EX_NOTE_CUT | 3);
             }
         }
@@ -967,7 +967,7 @@ static void score(Writer& w) {
     drum_bars(w, 17, 0, 2, CH_KICK, KICK, C4, "X.....x.X.......", "X:52 x:38");
     drum_bars(w, 17, 2, 4, CH_KICK, KICK, C4, "X.......X.......", "X:40");
     drum_bars(w, 17, 0, 2, CH_SNARE, SNARE, C4, "....X.......X...", "X:44");
-    drum_bars(w, 17, 0, 3, CH_HAT, HAT, C4, "x.o.x.o.x.o.x.o.", "x:28 o:16");
+    drum_bars(w, 17, 0, 3, CH_HAT, HAT, C4, "x.o.x.o.x.o.x.o.", "x:34 o:20");
 
     // -- 18: the last A minor chord; the bell plays the motif as in the
     // intro, and everything fades out through the global volume.
