@@ -49,6 +49,14 @@ check "bad module leaves the old output" test "$(cat "$tmp/keep.wav")" = keep
 "$tool" render "$module" -o "$tmp/t.wav" --timeline "$tmp/missing/t.tsv" -t 1 2>/dev/null
 check "unwritable timeline writes nothing" test ! -e "$tmp/t.wav"
 
+# A full disk: a file-size limit makes the writes fail part way.
+(ulimit -f 64; "$tool" render "$module" -o "$tmp/full.wav" -t 5 -q 2>"$tmp/err"); rc=$?
+check "full disk exits 1" test $rc -eq 1
+check "full disk says so in one line" test "$(wc -l <"$tmp/err")" -eq 1
+check "full disk leaves no file" test -z "$(ls "$tmp" | grep full)"
+"$tool" render "$module" -o - -t 1 -q >/dev/full 2>"$tmp/err"; rc=$?
+check "full standard output exits 1" test $rc -eq 1
+
 SDL_AUDIODRIVER=no-such-driver "$tool" play "$module" -t 1 </dev/null 2>"$tmp/err"; rc=$?
 check "play without a device exits 1" test $rc -eq 1
 check "with one line" test "$(wc -l <"$tmp/err")" -eq 1

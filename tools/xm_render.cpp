@@ -264,6 +264,7 @@ int cmd_render(int argc, char** argv) {
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
     if (pcm.is_stdout) std::signal(SIGPIPE, SIG_IGN); // a closed pipe is a write error
+    std::signal(SIGXFSZ, SIG_IGN); // so is a file-size limit: report it, never die half-written
 
     uint8_t header[WAV_HEADER_BYTES];
     bool ok = true;
