@@ -37,7 +37,6 @@ namespace {
 constexpr double K255 = double(GAIN_SCALE);
 constexpr double TWO_POW_M31 = 1.0 / 2147483648.0;
 constexpr double TWO_POW_31 = 2147483648.0;
-constexpr uint64_t FRAME = uint64_t(1) << 32;
 constexpr uint64_t LOW_BIT = 1;
 
 // Rounds to float through memory: the optimiser must not keep a wider value

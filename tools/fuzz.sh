@@ -18,7 +18,8 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
     CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DVLORP_FUZZ=ON >/dev/null
 fi
-cmake --build "$build" --target fuzz_song make_seeds >/dev/null
+cmake --build "$build" --target fuzz_song make_seeds >"$build/build.log" 2>&1 ||
+    { tail -n 30 "$build/build.log" >&2; echo "fuzz.sh: build failed" >&2; exit 1; }
 mkdir -p "$build/seeds" "$build/corpus" "$build/artifacts"
 "$build/tests/fuzz/make_seeds" "$build/seeds"
 "$build/tests/fuzz/fuzz_song" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 \
