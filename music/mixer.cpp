@@ -46,8 +46,10 @@ float to_f32(double x) {
     return f;
 }
 
+// Gains that do not fit (only malformed modules make them) give INT32_MIN.
 int32_t round_even(double x) {
-    return int32_t(std::nearbyint(x));
+    double r = std::nearbyint(x);
+    return r >= -2147483648.0 && r < 2147483648.0 ? int32_t(r) : INT32_MIN;
 }
 
 // v * 2^31 for the frame at position p: exact in 48 bits.
