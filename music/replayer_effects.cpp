@@ -219,8 +219,8 @@ static void arpeggio(const Song* song, Channel* channel, const Sample* sample, u
     if (song->flags & LINEAR_FREQUENCY) {
         channel->period_delta = 64 * n;
     } else {
-        channel->period_delta = amiga_period(channel->real_note + n, sample->finetune) -
-                                amiga_period(channel->real_note, sample->finetune);
+        channel->period_delta = wrap_sub(amiga_period(channel->real_note + n, sample->finetune),
+                                         amiga_period(channel->real_note, sample->finetune));
     }
 }
 
