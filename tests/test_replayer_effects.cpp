@@ -353,3 +353,32 @@ TEST(ReplayerEffects, MultiRetrigAndTremor) {
     EXPECT_EQ(next, (Ints{0, 0, 127}));
     song_free(song);
 }
+
+TEST(ReplayerEffects, FineSlideMemoriesKeepTheLowNibble) {
+    XmModuleDef m = harness_module(2, 8);
+    m.speed = 1;
+    m.instruments[0].vibrato_type = 5; // no such waveform: no vibrato
+    m.instruments[0].vibrato_depth = 15;
+    const XmCell rows[] = {
+        {NOTE_C4, 1, 0x30, 0, 0},
+        {0, 0, 0, EFFECT_EXTENDED, 0x12},
+        {0, 0, 0, EFFECT_EXTENDED, 0x10},
+        {0, 0, 0, EFFECT_EXTRA_FINE_PORTA, 0x15},
+        {0, 0, 0, EFFECT_EXTRA_FINE_PORTA, 0x10},
+        {0, 0, 0, EFFECT_EXTENDED, 0xA3},
+        {0, 0, 0, EFFECT_EXTENDED, 0xB0},
+        {0, 0, 0, EFFECT_EXTRA_FINE_PORTA, 0x35},
+    };
+    for (int row = 0; row < 8; row++) harness_cell(m, row, 0) = rows[row];
+    Song* song = start(m);
+    Ints period, volume;
+    for (int t = 0; t < 8; t++) {
+        replayer_tick(song);
+        period.push_back(channels[0].period);
+        volume.push_back(channels[0].volume);
+        EXPECT_EQ(channels[0].period_delta, 0);
+    }
+    EXPECT_EQ(period, (Ints{4608, 4600, 4592, 4587, 4582, 4582, 4582, 4582}));
+    EXPECT_EQ(volume, (Ints{32, 32, 32, 32, 32, 35, 32, 32})) << "EA and EB share one memory";
+    song_free(song);
+}
