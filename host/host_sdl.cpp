@@ -110,16 +110,15 @@ bool host_open_window(int32_t kind, std::string* error) {
         SDL_DisplayMode mode;
         const bool real_mode = SDL_GetClosestDisplayMode(0, &want, &mode) &&
                                mode.w == SCREEN_WIDTH && mode.h == SCREEN_HEIGHT;
-        sdl.window =
-            SDL_CreateWindow("vlorp", 0, 0, SCREEN_WIDTH, SCREEN_HEIGHT,
-                             SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
-        if (sdl.window) {
-            if (real_mode) SDL_SetWindowDisplayMode(sdl.window, &mode);
-            SDL_SetWindowFullscreen(sdl.window, real_mode ? SDL_WINDOW_FULLSCREEN
-                                                          : SDL_WINDOW_FULLSCREEN_DESKTOP);
-            SDL_ShowWindow(sdl.window);
-            SDL_ShowCursor(SDL_DISABLE);
-        }
+        // Full screen from creation: a window made full screen later is
+        // resized only by a window manager, and there may be none.
+        const uint32_t fullscreen =
+            real_mode ? SDL_WINDOW_FULLSCREEN : SDL_WINDOW_FULLSCREEN_DESKTOP;
+        SDL_DisplayMode desktop = {0, SCREEN_WIDTH, SCREEN_HEIGHT, 0, nullptr};
+        if (!real_mode) SDL_GetDesktopDisplayMode(0, &desktop);
+        sdl.window = SDL_CreateWindow("vlorp", 0, 0, desktop.w, desktop.h,
+                                      SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | fullscreen);
+        if (sdl.window) SDL_ShowCursor(SDL_DISABLE);
     }
     if (!sdl.window) {
         *error = std::string("cannot open a window: ") + SDL_GetError();

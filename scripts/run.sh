@@ -1,20 +1,21 @@
 #!/usr/bin/env bash
-# Builds vlorp if needed and runs it.
+# Builds vlorp if needed and runs the show. Where no display exists, it
+# renders the show with its soundtrack to vlorp.mp4 instead and says where.
+# Options are passed to vlorp (see: scripts/run.sh --help).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh build
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLORP_BUILD_BENCH=OFF >/dev/null
-cmake --build build/release
-if [ -x build/release/host/vlorp ]; then
-    exec build/release/host/vlorp "$@"
-fi
-# Until the show exists: the engine's tool on a module.
-module=${1:-}
-if [ -z "$module" ]; then
-    module=$(ls ../shared/xm-corpus/*.xm 2>/dev/null | head -n 1 || true)
-fi
-if [ -z "$module" ]; then
-    echo "vlorp: the show is not built yet; give an XM file: scripts/run.sh FILE.xm" >&2
+cmake --build build/release -j2
+vlorp=build/release/host/vlorp
+if [ ! -x "$vlorp" ]; then
+    echo "vlorp: the show was not built (SDL2, OpenGL or libpng missing?)" >&2
     exit 1
 fi
-exec build/release/tools/vlorp-xm info "$module"
+if [ $# -eq 0 ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "vlorp: no display here; rendering the show to a video instead" >&2
+    "$vlorp" --capture vlorp.mp4
+    echo "vlorp: the show is in $PWD/vlorp.mp4 (640x480, 60 fps, with sound)"
+    exit 0
+fi
+exec "$vlorp" "$@"
