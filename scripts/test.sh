@@ -28,7 +28,7 @@ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLORP_SANI
 cmake --build build/asan
 # SDL, the audio and GL drivers keep some allocations until exit: only those are ignored.
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    LSAN_OPTIONS=suppressions=$PWD/tests/lsan_gl.supp run_ctest build/asan
+    LSAN_OPTIONS=suppressions=$PWD/tests/lsan_gl.supp:print_suppressions=0 run_ctest build/asan
 
 echo "== ThreadSanitizer: the public calls racing the mixing thread =="
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLORP_SANITIZE=thread \
