@@ -130,11 +130,7 @@ int host_main(int32_t kind, bool print_stats) {
     Song* song = host_load_song();
     std::string error;
     if (!host_open_window(kind, &error)) {
-        if (error == "no display available")
-            fprintf(stderr, "vlorp: no display available; render the show to a video "
-                            "instead: vlorp --capture vlorp.mp4\n");
-        else
-            fprintf(stderr, "vlorp: %s\n", error.c_str());
+        fprintf(stderr, "vlorp: %s\n", error.c_str());
         host_close_window();
         if (song) song_free(song);
         return 1;

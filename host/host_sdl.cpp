@@ -14,6 +14,9 @@ static struct {
     bool video_started;
 } sdl;
 
+constexpr const char* NO_DISPLAY =
+    "no display available; render the show to a video instead: vlorp --capture vlorp.mp4";
+
 static bool has_env(const char* name) {
     const char* value = getenv(name);
     return value && *value;
@@ -90,12 +93,12 @@ bool host_open_window(int32_t kind, std::string* error) {
     const bool named =
         has_env("SDL_VIDEODRIVER") || has_env("DISPLAY") || has_env("WAYLAND_DISPLAY");
     if (!start_video(named ? nullptr : "kmsdrm")) {
-        *error = "no display available";
+        *error = NO_DISPLAY;
         return false;
     }
     const char* driver = SDL_GetCurrentVideoDriver();
     if (!driver || !strcmp(driver, "offscreen") || !strcmp(driver, "dummy")) {
-        *error = "no display available";
+        *error = NO_DISPLAY;
         return false;
     }
     request_gl_attributes();

@@ -118,6 +118,27 @@ TEST(VlorpStill, BlankPhaseIsLightBlue) {
     EXPECT_FALSE(fs::exists(dir.path + "/.blank.png.partial.png"));
 }
 
+TEST(VlorpStill, TitleCardAfterTheCubeIsDrawnWithoutBlending) {
+    // The cube phase switched blending off for good (the song reaches order
+    // 13 on a row that is a multiple of 4), so a still of the title card
+    // shows the glyphs cut out by the alpha test alone: two colours only.
+    TempDir dir;
+    const std::string png = dir.path + "/card.png";
+    ASSERT_EQ(run_vlorp("--still 115 -o " + png).status, 0);
+    const Image image = read_png(png);
+    ASSERT_EQ(image.width, 640);
+    int white = 0;
+    for (int y = 0; y < 480; y++)
+        for (int x = 0; x < 640; x++) {
+            if (image.at(x, y, 255, 255, 255)) {
+                white++;
+                continue;
+            }
+            ASSERT_TRUE(image.at(x, y, 128, 153, 255)) << x << "," << y;
+        }
+    EXPECT_GT(white, 1000);
+}
+
 TEST(VlorpStill, UnwritableOutputFailsCleanly) {
     const Outcome r = run_vlorp("--still 3 -o /nonexistent-dir/x.png");
     EXPECT_EQ(r.status, 1);
