@@ -23,5 +23,5 @@ cmake --build "$build" --target fuzz_song make_seeds >"$build/build.log" 2>&1 ||
 mkdir -p "$build/seeds" "$build/corpus" "$build/artifacts"
 "$build/tests/fuzz/make_seeds" "$build/seeds"
 "$build/tests/fuzz/fuzz_song" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2560 \
-    -max_len=262144 -print_final_stats=1 -artifact_prefix="$build/artifacts/" \
+    -max_len=65536 -print_final_stats=1 -artifact_prefix="$build/artifacts/" \
     "$build/corpus" "$build/seeds" "$root/tests/fuzz/regressions" "$@"
