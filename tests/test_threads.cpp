@@ -2,6 +2,7 @@
 // stop and free from the main thread while the thread refills blocks. Run
 // under ThreadSanitizer in CI; SDL's disk driver stands in for a sound card.
 #include "music/output.h"
+#include "music/output_device.h"
 #include "tests/test_support.h"
 
 #include <chrono>
@@ -90,4 +91,44 @@ TEST_F(Threads, RestartWhilePlayingAndFreeAnotherSong) {
         EXPECT_TRUE(song_free(other));
         EXPECT_EQ(player_get_row(song), 0);
     }
+}
+
+namespace {
+
+// A device that plays until it "disappears": its position stops moving, as
+// when a sound card is unplugged and its callback is never called again.
+std::atomic<int64_t> lost_position{0};
+std::atomic<int64_t> lost_polls{0};
+const OutputDevice LOST_DEVICE = {
+    [] { return true; },
+    [](const int16_t*, int32_t) { lost_position = 0; },
+    [] {
+        lost_polls++;
+        return lost_position.load();
+    },
+    [] {},
+    [] {},
+    nullptr,
+    [] { return ""; },
+};
+
+} // namespace
+
+TEST(DeviceLoss, AFrozenDeviceNeitherSpinsNorBlocksTheStop) {
+    output_set_device(&LOST_DEVICE);
+    Song* song = load_busy_song();
+    ASSERT_NE(song, nullptr);
+    ASSERT_TRUE(player_play(song));
+    lost_position = 10 * BLOCK_FRAMES + 1; // ten blocks heard, then nothing more
+    for (int i = 0; i < 400 && output_mix_block_index() != 10; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(output_mix_block_index(), 10) << "the thread refills what was heard";
+    int64_t polls = lost_polls;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Polling every few milliseconds is some tens of polls; a spinning thread makes millions.
+    EXPECT_LT(lost_polls - polls, 200);
+    EXPECT_EQ(output_mix_block_index(), 10) << "nothing is mixed while nothing plays";
+    EXPECT_TRUE(player_stop(song));
+    EXPECT_TRUE(song_free(song));
+    output_set_device(nullptr);
 }
