@@ -104,6 +104,20 @@ TEST(VlorpOptions, NoDisplaySaysSoInOneLine) {
     EXPECT_NE(r.output.find("no display"), std::string::npos) << r.output;
 }
 
+TEST(VlorpOptions, MissingGlExtensionSaysWhichInOneLine) {
+    // Mesa's override hides the extension from the list (it warns on its own line).
+    const Outcome r = run_vlorp("--still 3 -o /tmp/vlorp-never.png",
+                                "env MESA_EXTENSION_OVERRIDE=-GL_ARB_shader_objects");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find("vlorp: the OpenGL driver lacks GL_ARB_shader_objects\n"),
+              std::string::npos)
+        << r.output;
+    size_t ours = 0;
+    for (size_t at = 0; (at = r.output.find("vlorp:", at)) != std::string::npos; at++) ours++;
+    EXPECT_EQ(ours, 1u) << r.output;
+    EXPECT_FALSE(fs::exists("/tmp/vlorp-never.png"));
+}
+
 TEST(VlorpStill, BlankPhaseIsLightBlue) {
     TempDir dir;
     const std::string png = dir.path + "/blank.png";
