@@ -264,6 +264,9 @@ struct TimeInfo {
 // Output driver: waits until the mixing thread is between blocks.
 void output_wait_idle();
 
+// Tempo for modules whose header gives none (0 or below).
+constexpr int32_t DEFAULT_BPM = 125;
+
 // The replayer's tick entry and tempo rule (replayer.cpp).
 void replayer_tick(Song* song);
 int32_t replayer_set_bpm(Song* song, int32_t bpm);

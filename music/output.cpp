@@ -82,7 +82,7 @@ bool output_setup(Song* song) {
     song->pattern_delay = 0;
     song->elapsed_ms = 0;
     // A module without a tempo plays at 125 bpm.
-    replayer_set_bpm(song, song->default_bpm > 0 ? song->default_bpm : 125);
+    replayer_set_bpm(song, song->default_bpm > 0 ? song->default_bpm : DEFAULT_BPM);
 
     int32_t used = song->channel_count < 0 ? 0 : song->channel_count;
     if (used > MAX_CHANNELS) used = MAX_CHANNELS;

@@ -58,7 +58,6 @@ constexpr uint8_t EXTENDED_NOTE_CUT = 12;
 constexpr uint8_t EXTENDED_NOTE_DELAY = 13;
 constexpr uint8_t EXTENDED_PATTERN_DELAY = 14;
 
-constexpr int32_t DEFAULT_BPM = 125;        // replaces a module's tempo of 0 or below
 constexpr int32_t FADEOUT_FULL = 65536;     // fadeout_volume of a note not fading
 constexpr int32_t MIN_PORTA_UP_PERIOD = 56; // 1xx never slides above this pitch
 constexpr int32_t MIN_STEP_FREQUENCY = 100; // lower frequencies are stepped as 100 Hz

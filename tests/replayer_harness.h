@@ -2,35 +2,18 @@
 // replayer_tick called directly, so tests can look at Channels and Voices
 // after any number of ticks.
 #pragma once
+#include "music/output.h"
 #include "music/replayer.h"
 #include "tests/test_support.h"
 
-#include <cstring>
+#include <gtest/gtest.h>
 #include <utility>
 #include <vector>
 
-// Voices cleared and numbered, playback state at the start, channels wired.
+// Play's set-up (voices cleared and numbered, playback state at the start,
+// channels wired) without the driver's thread: the offline start does it.
 inline void harness_start(Song* song) {
-    memset(voices, 0, sizeof voices);
-    for (int32_t i = 0; i < VOICE_COUNT; i++) {
-        voices[i].index = i;
-        voices[i].step_int = 1;
-    }
-    song->global_volume = song->initial_global_volume;
-    song->next_order = -1;
-    song->next_row = -1;
-    song->speed = song->default_speed;
-    song->row = 0;
-    song->order = 0;
-    song->tick_samples_left = 0;
-    song->tick = 0;
-    song->pattern_delay = 0;
-    song->elapsed_ms = 0;
-    replayer_set_bpm(song, song->default_bpm > 0 ? song->default_bpm : DEFAULT_BPM);
-    for (int32_t c = 0; c < song->channel_count; c++) {
-        channels[c] = Channel{};
-        channels[c].voice = &voices[c];
-    }
+    EXPECT_TRUE(output_offline_start(song));
 }
 
 inline void harness_ticks(Song* song, int n) {
