@@ -1,5 +1,7 @@
 #include "host/image_io.h"
 
+#include "tools/outfile.h"
+
 #include <png.h>
 
 #include <cerrno>
@@ -15,30 +17,37 @@ std::string partial_path(const std::string& path) {
     return dir + "." + base + ".partial" + ext;
 }
 
-static bool finish(const std::string& tmp, const char* path, std::string* error) {
-    if (rename(tmp.c_str(), path) != 0) {
-        *error = std::string(path) + ": " + strerror(errno);
-        remove(tmp.c_str());
+// Opens `path` through the output rules; the error names the path.
+static bool open_out(OutFile* out, const char* path, std::string* error) {
+    if (outfile_open(out, path, error)) return true;
+    *error = std::string(path) + ": " + *error;
+    return false;
+}
+
+static bool commit_out(OutFile* out, const char* path, bool ok, std::string* error) {
+    if (!ok) {
+        outfile_discard(out);
         return false;
     }
-    return true;
+    if (outfile_commit(out, error)) return true;
+    *error = std::string(path) + ": " + *error;
+    return false;
 }
 
 bool png_write_rgb(const char* path, const uint8_t* rgb, int32_t width, int32_t height,
                    std::string* error) {
+    OutFile out{};
+    if (!open_out(&out, path, error)) return false;
     png_image image;
     memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
     image.width = uint32_t(width);
     image.height = uint32_t(height);
     image.format = PNG_FORMAT_RGB;
-    const std::string tmp = partial_path(path);
-    if (!png_image_write_to_file(&image, tmp.c_str(), 0, rgb, width * 3, nullptr)) {
-        *error = std::string(path) + ": " + (errno ? strerror(errno) : image.message);
-        remove(tmp.c_str());
-        return false;
-    }
-    return finish(tmp, path, error);
+    errno = 0;
+    const bool ok = png_image_write_to_stdio(&image, out.file, 0, rgb, width * 3, nullptr);
+    if (!ok) *error = std::string(path) + ": " + (errno ? strerror(errno) : image.message);
+    return commit_out(&out, path, ok, error);
 }
 
 static void put_u32(uint8_t* p, uint32_t v) {
@@ -49,8 +58,7 @@ static void put_u16(uint8_t* p, uint16_t v) {
     p[1] = uint8_t(v >> 8);
 }
 
-bool wav_write_stereo16(const char* path, const int16_t* pcm, int64_t frames, int32_t rate,
-                        std::string* error) {
+bool wav_put_stereo16(FILE* file, const int16_t* pcm, int64_t frames, int32_t rate) {
     const uint32_t data_bytes = uint32_t(frames * 4);
     uint8_t header[44];
     memcpy(header, "RIFF", 4);
@@ -65,18 +73,17 @@ bool wav_write_stereo16(const char* path, const int16_t* pcm, int64_t frames, in
     put_u16(header + 34, 16);
     memcpy(header + 36, "data", 4);
     put_u32(header + 40, data_bytes);
-
     // The samples are stored little-endian, as this machine holds them.
-    const std::string tmp = partial_path(path);
-    FILE* file = fopen(tmp.c_str(), "wb");
-    bool ok = file && fwrite(header, 1, sizeof header, file) == sizeof header &&
-              fwrite(pcm, 4, size_t(frames), file) == size_t(frames);
-    const int saved = errno;
-    if (file && fclose(file) != 0) ok = false;
-    if (!ok) {
-        *error = std::string(path) + ": " + strerror(saved ? saved : errno);
-        remove(tmp.c_str());
-        return false;
-    }
-    return finish(tmp, path, error);
+    return fwrite(header, 1, sizeof header, file) == sizeof header &&
+           fwrite(pcm, 4, size_t(frames), file) == size_t(frames);
+}
+
+bool wav_write_stereo16(const char* path, const int16_t* pcm, int64_t frames, int32_t rate,
+                        std::string* error) {
+    OutFile out{};
+    if (!open_out(&out, path, error)) return false;
+    errno = 0;
+    const bool ok = wav_put_stereo16(out.file, pcm, frames, rate);
+    if (!ok) *error = std::string(path) + ": " + strerror(errno ? errno : EIO);
+    return commit_out(&out, path, ok, error);
 }

@@ -9,6 +9,7 @@
 #include "host/image_io.h"
 #include "host/soundtrack.h"
 #include "show/show.h"
+#include "tools/outfile.h"
 
 #include <csignal>
 #include <cerrno>
@@ -221,6 +222,34 @@ static bool encoder_finish(Encoder* encoder) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// Copies a finished file into a device or pipe.
+static bool copy_file(const std::string& from, const std::string& to, std::string* error) {
+    FILE* in = fopen(from.c_str(), "rb");
+    OutFile out{};
+    if (!in || !outfile_open(&out, to.c_str(), error)) {
+        if (in)
+            fclose(in);
+        else
+            *error = strerror(errno);
+        *error = to + ": " + *error;
+        return false;
+    }
+    std::vector<char> buffer(1 << 16);
+    size_t n;
+    bool ok = true;
+    while (ok && (n = fread(buffer.data(), 1, buffer.size(), in)) > 0)
+        ok = fwrite(buffer.data(), 1, n, out.file) == n;
+    if (ok) ok = !ferror(in);
+    if (!ok) *error = to + ": " + strerror(errno ? errno : EIO);
+    fclose(in);
+    if (ok && !outfile_commit(&out, error)) {
+        *error = to + ": " + *error;
+        return false;
+    }
+    if (!ok) outfile_discard(&out);
+    return ok;
+}
+
 static std::string frame_name(const std::string& dir, int64_t k) {
     char name[32];
     snprintf(name, sizeof name, "frame%06lld.png", (long long)k);
@@ -266,12 +295,46 @@ int offline_capture(const char* out_arg, int32_t fps) {
                 audio.begin() + int64_t(BLANK_PHASE) * SOUNDTRACK_RATE * 2);
     std::vector<int16_t>().swap(song_pcm);
 
-    const std::string wav = to_directory ? out + "soundtrack.wav" : partial_path(out) + ".wav";
-    const std::string video_tmp = to_directory ? "" : partial_path(out);
-    std::string error;
-    if (!wav_write_stereo16(wav.c_str(), audio.data(), audio_frames, SOUNDTRACK_RATE, &error)) {
-        fprintf(stderr, "vlorp: %s\n", error.c_str());
+    // A video's sound waits in a scratch file; a video replaces its target
+    // only when complete, unless the target is a device or pipe.
+    OutTarget target = {out, false};
+    std::string error, wav, video_tmp;
+    if (!to_directory && !outfile_target(out.c_str(), &target, &error)) {
+        fprintf(stderr, "vlorp: %s: %s\n", out.c_str(), error.c_str());
         return 1;
+    }
+    if (to_directory) {
+        wav = out + "soundtrack.wav";
+        if (!wav_write_stereo16(wav.c_str(), audio.data(), audio_frames, SOUNDTRACK_RATE, &error)) {
+            fprintf(stderr, "vlorp: %s\n", error.c_str());
+            return 1;
+        }
+    } else {
+        FILE* file = outfile_scratch(".wav", &wav, &error);
+        bool written = file && wav_put_stereo16(file, audio.data(), audio_frames, SOUNDTRACK_RATE);
+        if (file && !written) error = wav + ": " + strerror(errno ? errno : EIO);
+        if (file && fclose(file) != 0 && written) {
+            written = false;
+            error = wav + ": " + strerror(errno);
+        }
+        if (!written) {
+            if (file) remove(wav.c_str());
+            fprintf(stderr, "vlorp: %s\n", error.c_str());
+            return 1;
+        }
+        // A device or pipe cannot be sought back into: the video is made in a
+        // scratch file and copied there when complete.
+        if (target.direct) {
+            FILE* scratch = outfile_scratch(".mp4", &video_tmp, &error);
+            if (!scratch) {
+                remove(wav.c_str());
+                fprintf(stderr, "vlorp: %s\n", error.c_str());
+                return 1;
+            }
+            fclose(scratch);
+        } else {
+            video_tmp = partial_path(target.path);
+        }
     }
     std::vector<int16_t>().swap(audio);
 
@@ -324,7 +387,9 @@ int offline_capture(const char* out_arg, int32_t fps) {
             ok = false;
             error = "ffmpeg failed to encode " + out;
         }
-        if (ok && !interrupted && rename(video_tmp.c_str(), out.c_str()) != 0) {
+        if (ok && !interrupted && target.direct) {
+            ok = copy_file(video_tmp, out, &error);
+        } else if (ok && !interrupted && rename(video_tmp.c_str(), target.path.c_str()) != 0) {
             ok = false;
             error = out + ": " + strerror(errno);
         }

@@ -57,6 +57,48 @@ check "full disk leaves no file" test -z "$(ls "$tmp" | grep full)"
 "$tool" render "$module" -o - -t 1 -q >/dev/full 2>"$tmp/err"; rc=$?
 check "full standard output exits 1" test $rc -eq 1
 
+# Outputs that are not regular files are written in place, never replaced;
+# links are followed and stay links.
+mkfifo "$tmp/fifo"
+cat "$tmp/fifo" >"$tmp/from-fifo.wav" &
+reader=$!
+"$tool" render "$module" -o "$tmp/fifo" --blocks 50 -q; rc=$?
+wait $reader
+check "render into a named pipe exits 0" test $rc -eq 0
+check "the reader gets the whole WAV" cmp -s "$tmp/one.wav" "$tmp/from-fifo.wav"
+check "the pipe stays a pipe" test -p "$tmp/fifo"
+mkfifo "$tmp/tl-fifo"
+cat "$tmp/tl-fifo" >"$tmp/from-fifo.tsv" &
+reader=$!
+"$tool" render "$module" -o "$tmp/one-again.wav" -t 1 --timeline "$tmp/tl-fifo" -q
+wait $reader
+check "a timeline into a named pipe" cmp -s "$tmp/one.tsv" "$tmp/from-fifo.tsv"
+check "a WAV into a pipe has its final header" cmp -s "$tmp/one.wav" <("$tool" render "$module" -o /dev/stdout -t 1 -q)
+mkdir "$tmp/elsewhere"
+ln -s elsewhere/target.wav "$tmp/link.wav"
+"$tool" render "$module" -o "$tmp/link.wav" -t 1 -q
+check "a link is followed to a new file" cmp -s "$tmp/one.wav" "$tmp/elsewhere/target.wav"
+"$tool" render "$module" -o "$tmp/link.wav" -t 1 -q
+check "and to an existing one" cmp -s "$tmp/one.wav" "$tmp/elsewhere/target.wav"
+check "the link stays a link" test -L "$tmp/link.wav"
+check "nothing temporary beside the link or its file" \
+    test "$(ls "$tmp" "$tmp/elsewhere" | grep -c part)" -eq 0
+if [ "$(id -u)" -eq 0 ]; then
+    mknod "$tmp/null" c 1 3
+    "$tool" render "$module" -o "$tmp/null" -t 1 --timeline "$tmp/null" -q; rc=$?
+    check "render into a device node exits 0" test $rc -eq 0
+    check "the device node stays a character device 1,3" \
+        test "$(stat -c '%F %t,%T' "$tmp/null")" = "character special file 1,3"
+else
+    echo "skip: device node (mknod needs root)"
+fi
+ln -s loop-b "$tmp/loop-a"
+ln -s loop-a "$tmp/loop-b"
+"$tool" render "$module" -o "$tmp/loop-a" -t 1 -q 2>"$tmp/err"; rc=$?
+check "a link loop exits 1 and says so" test $rc -eq 1 -a "$(wc -l <"$tmp/err")" -eq 1
+"$tool" render "$module" -o x.wav -t 1e9 2>&1 | head -n 1 >"$tmp/err"
+check "-t past its limit names the limit" grep -q "at most 10000000" "$tmp/err"
+
 SDL_AUDIODRIVER=no-such-driver "$tool" play "$module" -t 1 </dev/null 2>"$tmp/err"; rc=$?
 check "play without a device exits 1" test $rc -eq 1
 check "with one line" test "$(wc -l <"$tmp/err")" -eq 1

@@ -9,7 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -225,4 +229,72 @@ TEST(VlorpCapture, VideoHasPictureAndSoundForTheWholeRun) {
     EXPECT_NEAR(atof(info.c_str() + at + 9), 121.0, 0.1) << info;
     for (auto& entry : fs::directory_iterator(dir.path))
         EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos);
+}
+
+// Outputs that are not regular files are written in place; links are followed.
+TEST(VlorpOutputs, PipesLinksAndDevicesAreWrittenNotReplaced) {
+    TempDir dir;
+    const std::string plain = dir.path + "/plain.png";
+    ASSERT_EQ(run_vlorp("--still 8 -o " + plain).status, 0);
+    const std::string expected = file_bytes(plain);
+
+    const std::string fifo = dir.path + "/fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string piped;
+    std::thread reader([&] { piped = file_bytes(fifo); });
+    const Outcome r = run_vlorp("--still 8 -o " + fifo);
+    reader.join();
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(piped, expected);
+    struct stat st;
+    ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+    fs::create_directory(dir.path + "/other");
+    const std::string link = dir.path + "/link.png";
+    fs::create_symlink("other/still.png", link);
+    ASSERT_EQ(run_vlorp("--still 8 -o " + link).status, 0);
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(file_bytes(dir.path + "/other/still.png"), expected);
+
+    if (geteuid() == 0) {
+        const std::string node = dir.path + "/null";
+        ASSERT_EQ(mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+        EXPECT_EQ(run_vlorp("--still 8 -o " + node).status, 0);
+        ASSERT_EQ(lstat(node.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISCHR(st.st_mode));
+        EXPECT_EQ(st.st_rdev, makedev(1, 3));
+    }
+    for (auto& entry : fs::recursive_directory_iterator(dir.path))
+        EXPECT_EQ(entry.path().filename().string().find("part"), std::string::npos) << entry.path();
+}
+
+TEST(VlorpOutputs, VideoStreamsIntoAPipe) {
+    if (system("command -v ffmpeg >/dev/null && command -v ffprobe >/dev/null") != 0)
+        GTEST_SKIP() << "ffmpeg not installed";
+    TempDir dir;
+    const std::string fifo = dir.path + "/video.mp4";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string piped;
+    std::thread reader([&] { piped = file_bytes(fifo); });
+    const Outcome r = run_vlorp("--capture " + fifo + " --fps 1");
+    reader.join();
+    ASSERT_EQ(r.status, 0) << r.output;
+    struct stat st;
+    ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    ASSERT_GT(piped.size(), 1000u);
+    EXPECT_EQ(piped.substr(4, 4), "ftyp");
+    const std::string copy = dir.path + "/copy.mp4";
+    std::ofstream(copy, std::ios::binary) << piped;
+    FILE* probe = popen(
+        ("ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 '" + copy + "'")
+            .c_str(),
+        "r");
+    ASSERT_NE(probe, nullptr);
+    char buffer[64] = {};
+    const bool read = fgets(buffer, sizeof buffer, probe) != nullptr;
+    pclose(probe);
+    ASSERT_TRUE(read);
+    EXPECT_NEAR(atof(buffer), 121.0, 0.1);
 }

@@ -1,8 +1,10 @@
 // vlorp-xm render: mixes a song offline, block after block, through the
 // same block filler the mixing thread uses, so the PCM is exactly what a
-// listener hears from the looping buffer. Files are written under a
+// listener hears from the looping buffer. Regular files are written under a
 // temporary name and renamed at the end: an error never leaves half a file.
+// Devices and pipes are written in place.
 #include "music/output.h"
+#include "tools/outfile.h"
 #include "tools/vlorp_xm.h"
 
 #include <bit>
@@ -13,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 static const char* RENDER_USAGE =
@@ -35,6 +36,9 @@ namespace {
 
 constexpr uint64_t WAV_HEADER_BYTES = 44;
 constexpr uint64_t WAV_MAX_DATA = 0xFFFFFFFFull - 36;
+// Lengths past these are typing errors, not songs: about 116 and 237 days.
+constexpr double MAX_SECONDS = 1e7;
+constexpr long long MAX_BLOCKS = 1000000000;
 
 volatile std::sig_atomic_t interrupted = 0;
 
@@ -50,69 +54,6 @@ struct RenderOptions {
 // The one place that decides how long a render runs.
 bool render_wants_block(const RenderOptions& options, const Song*, int64_t blocks_done) {
     return blocks_done < options.blocks;
-}
-
-// A file written under a temporary name in its own folder, renamed on commit.
-struct OutFile {
-    std::string path, temp;
-    FILE* file = nullptr;
-    bool is_stdout = false;
-};
-
-bool out_open(OutFile& f, const char* path, std::string& error) {
-    f.path = path;
-    if (!strcmp(path, "-")) {
-        f.file = stdout;
-        f.is_stdout = true;
-        return true;
-    }
-    f.temp = f.path + ".partXXXXXX";
-    int fd = mkstemp(f.temp.data());
-    if (fd < 0 || !(f.file = fdopen(fd, "wb"))) {
-        error = strerror(errno);
-        if (fd >= 0) {
-            close(fd);
-            unlink(f.temp.c_str());
-        }
-        return false;
-    }
-    return true;
-}
-
-void out_discard(OutFile& f) {
-    if (!f.file || f.is_stdout) return;
-    fclose(f.file);
-    unlink(f.temp.c_str());
-    f.file = nullptr;
-}
-
-bool out_commit(OutFile& f, std::string& error) {
-    if (f.is_stdout) {
-        if (fflush(stdout) != 0) {
-            error = strerror(errno);
-            return false;
-        }
-        return true;
-    }
-    bool ok = fflush(f.file) == 0 && !ferror(f.file);
-    if (!ok) error = strerror(errno ? errno : EIO);
-    if (fclose(f.file) != 0 && ok) {
-        ok = false;
-        error = strerror(errno);
-    }
-    f.file = nullptr;
-    if (ok) {
-        // mkstemp makes the file private; give it the usual permissions.
-        mode_t mask = umask(0);
-        umask(mask);
-        chmod(f.temp.c_str(), 0666 & ~mask);
-        if (rename(f.temp.c_str(), f.path.c_str()) != 0) {
-            ok = false;
-            error = strerror(errno);
-        }
-    }
-    if (!ok) unlink(f.temp.c_str());
-    return ok;
 }
 
 void put_le(uint8_t* p, uint32_t v, int bytes) {
@@ -174,8 +115,11 @@ bool parse_options(int argc, char** argv, RenderOptions& o) {
             if (!v) return false;
             char* end;
             seconds = strtod(v, &end);
-            if (*end || !(seconds > 0) || seconds > 1e7) {
-                fprintf(stderr, "vlorp-xm render: -t wants seconds above 0, not '%s'\n", v);
+            if (*end || !(seconds > 0) || seconds > MAX_SECONDS) {
+                fprintf(stderr,
+                        "vlorp-xm render: -t wants seconds above 0 and at most %.0f "
+                        "(116 days), not '%s'\n",
+                        MAX_SECONDS, v);
                 return false;
             }
         } else if (!strcmp(a, "--blocks")) {
@@ -183,8 +127,10 @@ bool parse_options(int argc, char** argv, RenderOptions& o) {
             if (!v) return false;
             char* end;
             long long n = strtoll(v, &end, 10);
-            if (*end || n <= 0 || n > 1000000000) {
-                fprintf(stderr, "vlorp-xm render: --blocks wants a count above 0, not '%s'\n", v);
+            if (*end || n <= 0 || n > MAX_BLOCKS) {
+                fprintf(stderr,
+                        "vlorp-xm render: --blocks wants a count from 1 to %lld, not '%s'\n",
+                        (long long)MAX_BLOCKS, v);
                 return false;
             }
             o.blocks = n;
@@ -249,27 +195,29 @@ int cmd_render(int argc, char** argv) {
     if (!song) return 1;
 
     std::string error;
-    OutFile pcm, timeline;
-    if (!out_open(pcm, o.output, error)) {
+    OutFile pcm{}, timeline{};
+    if (!outfile_open(&pcm, o.output, &error)) {
         fprintf(stderr, "vlorp-xm: %s: %s\n", o.output, error.c_str());
         song_free(song);
         return 1;
     }
-    if (o.timeline && !out_open(timeline, o.timeline, error)) {
+    if (o.timeline && !outfile_open(&timeline, o.timeline, &error)) {
         fprintf(stderr, "vlorp-xm: %s: %s\n", o.timeline, error.c_str());
-        out_discard(pcm);
+        outfile_discard(&pcm);
         song_free(song);
         return 1;
     }
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
-    if (pcm.is_stdout) std::signal(SIGPIPE, SIG_IGN); // a closed pipe is a write error
+    std::signal(SIGPIPE, SIG_IGN); // a closed pipe is a write error
     std::signal(SIGXFSZ, SIG_IGN); // so is a file-size limit: report it, never die half-written
 
+    // The length is known before the first block, so the header is final at
+    // once and a pipe or device gets a complete WAV without seeking back.
     uint8_t header[WAV_HEADER_BYTES];
     bool ok = true;
     if (!raw) {
-        wav_header(header, 0); // sizes filled in at the end
+        wav_header(header, uint64_t(o.blocks) * BLOCK_FRAMES * frame_bytes);
         ok = fwrite(header, 1, sizeof header, pcm.file) == sizeof header;
     }
     const bool progress = !o.quiet && isatty(2);
@@ -297,28 +245,22 @@ int cmd_render(int argc, char** argv) {
     song_free(song);
     if (progress) show_progress(done, o.blocks, true);
 
-    if (ok && !raw && !interrupted) {
-        wav_header(header, uint64_t(done) * BLOCK_FRAMES * frame_bytes);
-        ok = fseek(pcm.file, 0, SEEK_SET) == 0 &&
-             fwrite(header, 1, sizeof header, pcm.file) == sizeof header;
-        if (!ok) error = strerror(errno ? errno : EIO);
-    }
     if (!ok || interrupted) {
         if (!ok) fprintf(stderr, "vlorp-xm: %s: %s\n", o.output, error.c_str());
-        out_discard(pcm);
-        out_discard(timeline);
+        outfile_discard(&pcm);
+        outfile_discard(&timeline);
         return interrupted ? 130 : 1;
     }
-    if (timeline.file && !out_commit(timeline, error)) {
+    if (!outfile_commit(&timeline, &error)) {
         fprintf(stderr, "vlorp-xm: %s: %s\n", o.timeline, error.c_str());
-        out_discard(pcm);
+        outfile_discard(&pcm);
         return 1;
     }
-    if (!out_commit(pcm, error)) {
+    if (!outfile_commit(&pcm, &error)) {
         fprintf(stderr, "vlorp-xm: %s: %s\n", o.output, error.c_str());
         return 1;
     }
-    fprintf(pcm.is_stdout ? stderr : stdout, "length %.3f s, %lld blocks%s\n",
+    fprintf(pcm.target.direct ? stderr : stdout, "length %.3f s, %lld blocks%s\n",
             double(done) * BLOCK_FRAMES / MIX_RATE, (long long)done,
             !o.until_repeat ? ""
             : repeats       ? " (until the song repeats)"

@@ -1,0 +1,39 @@
+// Output files written so that a failure never leaves half a file, without
+// ever replacing something that is not a regular file.
+//
+// A path that names (or will name) a regular file is written under a
+// temporary name in the same folder and renamed over it on commit. A path
+// that names anything else (a character device such as /dev/null, a named
+// pipe, a terminal) is written straight through: replacing the node would
+// break whatever else uses it. Symbolic links are followed: the file they
+// lead to is written (or replaced), the link itself stays.
+#pragma once
+#include <cstdio>
+#include <string>
+
+// Where the bytes for a path go.
+struct OutTarget {
+    std::string path; // the name behind any symbolic links
+    bool direct;      // written in place: exists and is not a regular file
+};
+
+struct OutFile {
+    OutTarget target;
+    std::string temp; // temporary name while a regular file is written
+    FILE* file;
+    bool is_stdout; // path "-"
+};
+
+// Follows the links of `path` and looks at what it names. False (with the
+// reason) only when the links cannot be followed (a loop, unreadable).
+bool outfile_target(const char* path, OutTarget* target, std::string* error);
+// Opens `path` for writing ("-" is standard output). False with the reason.
+bool outfile_open(OutFile* f, const char* path, std::string* error);
+// Flushes and closes, then puts a regular file in place. False with the reason
+// (and nothing left behind for a regular file).
+bool outfile_commit(OutFile* f, std::string* error);
+// Closes and removes what was written under the temporary name.
+void outfile_discard(OutFile* f);
+// A temporary file in the system's temporary folder, opened for writing,
+// for helpers that need a scratch file beside no output (a video's sound).
+FILE* outfile_scratch(const char* suffix, std::string* path, std::string* error);
