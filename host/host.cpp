@@ -5,6 +5,7 @@
 #include "gfx/gl.h"
 #include "gfx/render_target.h"
 #include "music/memsrc.h"
+#include "music/output.h"
 #include "show/show.h"
 
 #include <algorithm>
@@ -148,7 +149,9 @@ int host_main(int32_t kind, bool print_stats) {
                 host_blank_frame();
             } else {
                 clock_base = clock_seconds();
-                player_play(song);
+                if (song && !player_play(song))
+                    fprintf(stderr, "vlorp: no audio device (%s); the show runs without sound\n",
+                            output_device_error());
                 playing = true;
             }
         } else {

@@ -96,8 +96,8 @@ static std::string find_program(const char* name) {
     while (start <= dirs.size()) {
         size_t end = dirs.find(':', start);
         if (end == std::string::npos) end = dirs.size();
-        std::string dir = dirs.substr(start, end - start);
-        if (dir.empty()) dir = ".";
+        // An empty entry is the current folder.
+        const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
         const std::string candidate = dir + "/" + name;
         if (access(candidate.c_str(), X_OK) == 0) return candidate;
         start = end + 1;

@@ -84,6 +84,15 @@ struct Instrument {
 
 typedef void (*TickHandler)(Song* song);
 
+// The parts of a module file, in file order.
+enum LoadPart : uint8_t {
+    LOAD_COMPLETE = 0, // nothing missing
+    LOAD_HEADER,
+    LOAD_PATTERN,    // missing_index: the pattern
+    LOAD_INSTRUMENT, // missing_index: the instrument's header
+    LOAD_SAMPLE,     // missing_index: the instrument whose sample data is short
+};
+
 struct Song {
     Pattern* patterns;
     Instrument* instruments;
@@ -122,6 +131,11 @@ struct Song {
     uint8_t repeated;      // 1 once repeat_frame is known
     uint8_t wrap_pending;  // the coming row tick wraps past the last entry
     uint8_t orders_played[ORDER_TABLE_SIZE];
+    // Where the file first fell short of what its own headers describe (a
+    // module cut off): that part and everything after it were missing and
+    // play as silence. Written by the loader only, for tools that warn.
+    uint8_t missing_part; // LoadPart
+    int32_t missing_index;
 };
 
 extern Sample empty_sample; // shared all-zero sample; never written, never freed

@@ -36,11 +36,28 @@ struct Reader {
     Stream* stream;
     int64_t size;          // bytes the source serves
     int64_t sample_budget; // sample bytes the source can still account for
+    LoadPart part;         // what is being read now
+    int32_t part_index;
+    LoadPart missing_part; // the first part the file fell short in
+    int32_t missing_index;
 };
+
+void reading(Reader& r, LoadPart part, int32_t index) {
+    r.part = part;
+    r.part_index = index;
+}
+
+void note_missing(Reader& r) {
+    if (r.missing_part != LOAD_COMPLETE) return;
+    r.missing_part = r.part;
+    r.missing_index = r.part_index;
+}
 
 int32_t read_bytes(Reader& r, void* dst, int32_t count) {
     memset(dst, 0, size_t(count)); // a short read leaves zeros, never stale bytes
-    return stream_read(dst, count, r.stream);
+    const int32_t got = stream_read(dst, count, r.stream);
+    if (got < count) note_missing(r);
+    return got;
 }
 
 uint8_t read_u8(Reader& r) {
@@ -113,6 +130,7 @@ NoteCell* empty_pattern_cells(int64_t cell_count) {
 void read_patterns(Reader& r, Song* song, uint32_t file_pattern_count) {
     const int64_t channels = song->channel_count;
     for (uint32_t p = 0; p < file_pattern_count; p++) {
+        reading(r, LOAD_PATTERN, int32_t(p));
         Pattern& pattern = song->patterns[p];
         read_u32(r); // header length: always taken to be 9
         read_u8(r);  // packing type
@@ -125,6 +143,7 @@ void read_patterns(Reader& r, Song* song, uint32_t file_pattern_count) {
         }
         pattern.row_count = rows;
         int64_t cell_count = channels * rows;
+        if (packed_size != 0 && bytes_left(r) == 0) note_missing(r);
         if (packed_size == 0 || bytes_left(r) == 0) {
             // Nothing to decode (or nothing left to decode it from): all zero.
             pattern.cells = empty_pattern_cells(cell_count);
@@ -174,7 +193,13 @@ void read_sample_header(Reader& r, Sample* s) {
     // Never allocate for more data than the file can still supply.
     int64_t unit = s->bits / 8;
     int64_t supply = bytes_left(r) < r.sample_budget ? bytes_left(r) : r.sample_budget;
-    if (int64_t(s->length) * unit > supply) s->length = uint32_t(supply / unit);
+    if (int64_t(s->length) * unit > supply) {
+        s->length = uint32_t(supply / unit);
+        const LoadPart header = r.part;
+        r.part = LOAD_SAMPLE; // the data is what is short, not the header
+        note_missing(r);
+        r.part = header;
+    }
     r.sample_budget -= int64_t(s->length) * unit;
 
     if (s->length != 0) {
@@ -238,6 +263,7 @@ void read_envelope(const uint8_t* p, EnvelopePoint* points) {
 }
 
 bool read_instrument(Reader& r, Song* song, int32_t index) {
+    reading(r, LOAD_INSTRUMENT, index);
     Instrument& ins = song->instruments[index];
     int64_t start = stream_tell(r.stream);
     int32_t header_size = int32_t(read_u32(r));
@@ -281,6 +307,7 @@ bool read_instrument(Reader& r, Song* song, int32_t index) {
         read_sample_header(r, ins.samples[j]);
     }
     for (int32_t j = sample_count; j < MAX_INSTRUMENT_SAMPLES; j++) ins.samples[j] = &empty_sample;
+    reading(r, LOAD_SAMPLE, index);
     for (int32_t j = 0; j < sample_count; j++) read_sample_data(r, song, ins.samples[j], index, j);
     return true;
 }
@@ -288,7 +315,7 @@ bool read_instrument(Reader& r, Song* song, int32_t index) {
 } // namespace
 
 bool xm_load(Song* song, Stream* stream) {
-    Reader r{stream, 0, 0};
+    Reader r{stream, 0, 0, LOAD_HEADER, 0, LOAD_COMPLETE, 0};
     stream_seek(stream, 0, STREAM_SEEK_SET);
     char signature[17];
     read_bytes(r, signature, 17);
@@ -335,6 +362,8 @@ bool xm_load(Song* song, Stream* stream) {
         static_cast<Instrument*>(calloc(size_t(instrument_count) + 1, sizeof(Instrument)));
     for (int32_t i = 0; i < instrument_count; i++)
         if (!read_instrument(r, song, i)) return false;
+    song->missing_part = r.missing_part;
+    song->missing_index = r.missing_index;
     return true;
 }
 

@@ -6,6 +6,8 @@
 #include "music/output_device.h"
 
 #include <SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstdio>
 #include <cstring>
 
@@ -45,8 +47,29 @@ void SDLCALL sdl_callback(void*, Uint8* stream, int len) {
     sdl.handed_out.fetch_add(frames, std::memory_order_release);
 }
 
-bool sdl_open() {
-    sdl.error[0] = 0;
+// Audio libraries print their own diagnostics while they probe for a device
+// (eight lines where there is no sound card); the caller reports the failure
+// in one line of its own, so standard error is closed to them meanwhile.
+struct QuietStderr {
+    int saved;
+};
+
+QuietStderr stderr_quiet() {
+    fflush(stderr);
+    QuietStderr q = {dup(2)};
+    const int null = open("/dev/null", O_WRONLY);
+    if (q.saved >= 0 && null >= 0) dup2(null, 2);
+    if (null >= 0) close(null);
+    return q;
+}
+
+void stderr_restore(QuietStderr q) {
+    if (q.saved < 0) return;
+    dup2(q.saved, 2);
+    close(q.saved);
+}
+
+bool sdl_open_device() {
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
         snprintf(sdl.error, sizeof sdl.error, "%s", SDL_GetError());
         return false;
@@ -68,6 +91,14 @@ bool sdl_open() {
     sdl.device_frames = have.samples;
     sdl.ring = nullptr;
     return true;
+}
+
+bool sdl_open() {
+    sdl.error[0] = 0;
+    const QuietStderr quiet = stderr_quiet();
+    const bool ok = sdl_open_device();
+    stderr_restore(quiet);
+    return ok;
 }
 
 void sdl_start(const int16_t* ring, int32_t ring_frames) {

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages vlorp needs to build, test and capture, but
-# only those that are missing. Usage: scripts/deps.sh [build|test]
+# only those that are missing. Usage: scripts/deps.sh [build|test|package]
 set -euo pipefail
 want=(cmake ninja-build g++ pkg-config libsdl2-dev libgl-dev libglu1-mesa-dev libpng-dev
       libgl1-mesa-dri libegl1 libegl-mesa0 ffmpeg)
+if [ "${1:-build}" = package ]; then
+    want+=(dpkg-dev file)
+fi
 if [ "${1:-build}" = test ]; then
     want+=(libgtest-dev libbenchmark-dev xvfb xauth clang libclang-rt-14-dev
            libfuzzer-14-dev fonts-dejavu-core libfreetype-dev)

@@ -5,8 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh build
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLORP_BUILD_BENCH=OFF >/dev/null
-cmake --build build/release -j2
+# The same folder as the test command's; only the show is built here.
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/release --target vlorp
 vlorp=build/release/host/vlorp
 if [ ! -x "$vlorp" ]; then
     echo "vlorp: the show was not built (SDL2, OpenGL or libpng missing?)" >&2

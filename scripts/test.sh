@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: a plain optimised
-# build, then the same tests under AddressSanitizer + UndefinedBehaviorSanitizer.
+# build, a clang build, then the same tests under AddressSanitizer +
+# UndefinedBehaviorSanitizer, and the thread tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh test
@@ -19,12 +20,19 @@ echo "== fuzzing: 2 minutes on the seed modules and saved regression inputs =="
 bash tools/fuzz.sh 120
 
 echo "== optimised build =="
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Tests and benchmarks on, warnings as errors: our own builds stay clean.
+ours=(-DVLORP_WERROR=ON -DVLORP_BUILD_TESTS=ON -DVLORP_BUILD_BENCH=ON)
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${ours[@]}" >/dev/null
 cmake --build build/release
 run_ctest build/release
 
+echo "== clang: Release build, warnings as errors =="
+CC=clang CXX=clang++ cmake -S . -B build/clang -G Ninja -DCMAKE_BUILD_TYPE=Release "${ours[@]}" >/dev/null
+cmake --build build/clang
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer =="
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLORP_SANITIZE=address >/dev/null
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLORP_SANITIZE=address \
+    "${ours[@]}" >/dev/null
 cmake --build build/asan
 # SDL, the audio and GL drivers keep some allocations until exit: only those are ignored.
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
@@ -32,7 +40,14 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 
 echo "== ThreadSanitizer: the public calls racing the mixing thread =="
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLORP_SANITIZE=thread \
-    -DVLORP_BUILD_BENCH=OFF >/dev/null
+    "${ours[@]}" >/dev/null
 cmake --build build/tsan --target test_threads test_output
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     ctest --test-dir build/tsan --output-on-failure -R "^(Threads|Output|DeviceLoss)\." -E "OneThread"
+
+# The README's commands on a bare Debian 12, only when asked: it takes 20 to
+# 40 minutes (VLORP_FRESH_MACHINE=1 bash scripts/test.sh).
+if [ "${VLORP_FRESH_MACHINE:-0}" = 1 ]; then
+    echo "== fresh machine: bare Debian 12, git, the README's commands, the package =="
+    bash scripts/fresh-machine.sh
+fi

@@ -99,6 +99,15 @@ check "a link loop exits 1 and says so" test $rc -eq 1 -a "$(wc -l <"$tmp/err")"
 "$tool" render "$module" -o x.wav -t 1e9 2>&1 | head -n 1 >"$tmp/err"
 check "-t past its limit names the limit" grep -q "at most 10000000" "$tmp/err"
 
+# A module cut short plays what is there, with one warning naming what is missing.
+head -c 400 "$module" >"$tmp/cut.xm"
+"$tool" render "$tmp/cut.xm" -o "$tmp/cut.wav" -t 1 -q 2>"$tmp/err" >/dev/null; rc=$?
+check "a cut module still renders" test $rc -eq 0
+check "with one warning line" test "$(wc -l <"$tmp/err")" -eq 1
+check "naming the first missing part" grep -q "cut short: pattern 0 of 19" "$tmp/err"
+"$tool" info "$module" 2>"$tmp/err" >/dev/null
+check "a whole module gets no warning" test ! -s "$tmp/err"
+
 SDL_AUDIODRIVER=no-such-driver "$tool" play "$module" -t 1 </dev/null 2>"$tmp/err"; rc=$?
 check "play without a device exits 1" test $rc -eq 1
 check "with one line" test "$(wc -l <"$tmp/err")" -eq 1

@@ -378,6 +378,55 @@ TEST(Loader, TruncatedAndForgedFilesStayInBounds) {
     }
 }
 
+// A file cut off anywhere says where it first fell short; the whole file and
+// every real module say nothing is missing.
+TEST(Loader, NamesThePartACutFileLacks) {
+    XmModuleDef m = test_module(2, 4);
+    m.patterns.push_back(m.patterns[0]);
+    m.orders = {0, 1};
+    xm_cell(m.patterns[1], 2, 3, 1) = {40, 1, 0, 0, 0};
+    m.instruments.push_back(test_instrument(std::vector<int16_t>(300, 5)));
+    m.instruments.push_back(test_instrument(std::vector<int16_t>(200, -5), 16));
+    const std::vector<uint8_t> bytes = xm_write(m);
+
+    Song* song = test_load_bytes(bytes);
+    ASSERT_NE(song, nullptr);
+    EXPECT_EQ(song->missing_part, LOAD_COMPLETE);
+    song_free(song);
+
+    auto missing = [&](size_t n, int32_t* index) {
+        Song* cut = test_load_bytes(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(n)));
+        if (!cut) return -1;
+        const int part = cut->missing_part;
+        *index = cut->missing_index;
+        song_free(cut);
+        return part;
+    };
+    int32_t index = -1;
+    EXPECT_EQ(missing(bytes.size() - 1, &index), LOAD_SAMPLE);
+    EXPECT_EQ(index, 1) << "the last byte belongs to the second instrument's data";
+    EXPECT_EQ(missing(bytes.size() - 400, &index), LOAD_SAMPLE);
+    EXPECT_EQ(index, 1) << "the 16-bit sample alone is 400 bytes";
+    EXPECT_EQ(missing(60 + 276, &index), LOAD_PATTERN) << "cut right after the header";
+    EXPECT_EQ(index, 0);
+    EXPECT_EQ(missing(60 + 275, &index), LOAD_HEADER);
+
+    // Longer prefixes fall short later in the file, never earlier: each
+    // instrument's header comes before its sample data.
+    int64_t last = -1, samples_seen = 0;
+    for (size_t n = 17; n < bytes.size(); n++) {
+        const int part = missing(n, &index);
+        if (part < 0) continue;
+        ASSERT_NE(part, LOAD_COMPLETE) << "a prefix of " << n << " bytes lacks something";
+        const int64_t where = part <= LOAD_PATTERN ? int64_t(part) * 1000 + index
+                                                   : 10000 + 2 * index + (part == LOAD_SAMPLE);
+        EXPECT_GE(where, last) << n;
+        samples_seen += part == LOAD_SAMPLE && index == 0;
+        last = where;
+    }
+    EXPECT_GT(samples_seen, 250) << "the first sample's 300 bytes are seen cut";
+}
+
 TEST(Loader, EveryCorpusModuleLoadsAndFrees) {
     std::vector<std::string> files = test_corpus_files();
     if (files.empty()) GTEST_SKIP() << "no corpus at " << VLORP_CORPUS_DIR;
@@ -390,6 +439,7 @@ TEST(Loader, EveryCorpusModuleLoadsAndFrees) {
         fclose(f);
         Song* song = test_load_bytes(bytes);
         ASSERT_NE(song, nullptr) << path;
+        EXPECT_EQ(song->missing_part, LOAD_COMPLETE) << path;
         EXPECT_GE(song->channel_count, 2) << path;
         EXPECT_GT(song->song_length, 0) << path;
         for (int i = 0; i < song->instrument_count; i++) {

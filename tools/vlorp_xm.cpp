@@ -45,6 +45,34 @@ static std::string load_failure_reason(const std::string& bytes) {
     return "an instrument has more than 16 samples";
 }
 
+// A module cut off is played as far as it goes, but never without a word.
+// Said once per run: render loads the song twice.
+static void warn_if_cut_short(const char* path, const Song* song) {
+    static bool warned = false;
+    if (song->missing_part == LOAD_COMPLETE || warned) return;
+    warned = true;
+    const int32_t k = song->missing_index;
+    std::string what;
+    switch (song->missing_part) {
+    case LOAD_HEADER:
+        what = "the header";
+        break;
+    case LOAD_PATTERN:
+        what = "pattern " + std::to_string(k) + " of " + std::to_string(song->pattern_count);
+        break;
+    case LOAD_INSTRUMENT:
+        what =
+            "instrument " + std::to_string(k + 1) + " of " + std::to_string(song->instrument_count);
+        break;
+    default:
+        what = "the sample data of instrument " + std::to_string(k + 1) + " of " +
+               std::to_string(song->instrument_count);
+        break;
+    }
+    fprintf(stderr, "vlorp-xm: warning: %s: cut short: %s and everything after it are missing\n",
+            path, what.c_str());
+}
+
 // Loads `path` through the file source; prints the reason and returns null on failure.
 Song* vlorp_xm_load(const char* path) {
     std::string bytes, error;
@@ -55,6 +83,7 @@ Song* vlorp_xm_load(const char* path) {
     filesrc_register();
     Song* song = song_load(path, nullptr);
     if (!song) fail(path, load_failure_reason(bytes));
+    if (song) warn_if_cut_short(path, song);
     return song;
 }
 

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <thread>
@@ -60,20 +59,6 @@ bool quit_key(const Terminal& t) {
     return false;
 }
 
-// Audio libraries write their own diagnostics while probing for a device;
-// keep them off the terminal, the failure gets one line of ours.
-bool play_quietly(Song* song) {
-    int saved = dup(2), null = open("/dev/null", O_WRONLY);
-    if (saved >= 0 && null >= 0) dup2(null, 2);
-    if (null >= 0) close(null);
-    bool ok = player_play(song);
-    if (saved >= 0) {
-        dup2(saved, 2);
-        close(saved);
-    }
-    return ok;
-}
-
 } // namespace
 
 int cmd_play(int argc, char** argv) {
@@ -105,7 +90,7 @@ int cmd_play(int argc, char** argv) {
     }
     Song* song = vlorp_xm_load(input);
     if (!song) return 1;
-    if (!play_quietly(song)) {
+    if (!player_play(song)) {
         fprintf(stderr, "vlorp-xm: no audio device: %s\n", output_device_error());
         song_free(song);
         return 1;
