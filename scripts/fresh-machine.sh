@@ -30,6 +30,7 @@ mount_into() { # root
     mount -t proc proc "$root/proc" && mounted+=("$root/proc")
     mount -t sysfs sys "$root/sys" && mounted+=("$root/sys")
     mkdir -p "$root/dev/shm" && mount -t tmpfs shm "$root/dev/shm" && mounted+=("$root/dev/shm")
+    mkdir -p "$root/dev/pts" && mount -t devpts devpts "$root/dev/pts" && mounted+=("$root/dev/pts")
 }
 in_root() { # root, command...
     local root=$1; shift
