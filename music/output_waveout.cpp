@@ -10,7 +10,6 @@
 #include "music/output_device.h"
 
 // clang-format off
-#define WIN32_LEAN_AND_MEAN // keeps COM's STREAM_SEEK_* out of the engine's way
 #include <windows.h>
 #include <mmsystem.h>
 // clang-format on
