@@ -208,8 +208,10 @@ int offline_capture(const char* out_arg, int32_t fps) {
     } else {
         ffmpeg = os_find_program("ffmpeg");
         if (ffmpeg.empty()) {
-            fprintf(stderr, "vlorp: ffmpeg not found; install it (apt-get install ffmpeg) or "
-                            "capture PNG frames and a WAV instead: vlorp --capture DIR/\n");
+            fprintf(stderr,
+                    "vlorp: ffmpeg not found; %s or capture PNG frames and a WAV instead: "
+                    "vlorp --capture DIR/\n",
+                    OS_FFMPEG_HINT);
             return 1;
         }
     }

@@ -24,9 +24,8 @@ struct WaveOut {
     WAVEHDR header;
     bool header_prepared;
     bool timer_raised;
-    // Position unwrapping; only the mixing thread reads the position.
-    uint32_t last_count;
-    uint64_t played;
+    CountUnwrap played; // only the mixing thread reads the position
+    uint32_t per_frame; // 1 while the device counts samples, 4 for bytes
     char error[256];
 };
 
@@ -66,8 +65,8 @@ void waveout_start(const int16_t* ring, int32_t ring_frames) {
     wave.header.dwLoops = 0xFFFFFFFFu; // forever
     wave.header_prepared =
         waveOutPrepareHeader(wave.device, &wave.header, sizeof wave.header) == MMSYSERR_NOERROR;
-    wave.last_count = 0;
-    wave.played = 0;
+    wave.played = CountUnwrap{0, 0};
+    wave.per_frame = 1;
     waveOutWrite(wave.device, &wave.header, sizeof wave.header);
 }
 
@@ -76,22 +75,16 @@ int64_t waveout_played_frames() {
     memset(&time, 0, sizeof time);
     time.wType = TIME_SAMPLES;
     if (waveOutGetPosition(wave.device, &time, sizeof time) != MMSYSERR_NOERROR)
-        return int64_t(wave.played);
+        return int64_t(wave.played.total / wave.per_frame);
     // A device that cannot count samples answers in bytes; both wrap at 2^32.
-    uint32_t count = 0;
-    uint32_t per_frame = 1;
     if (time.wType == TIME_SAMPLES) {
-        count = time.u.sample;
+        wave.per_frame = 1;
+        output_unwrap_count(&wave.played, time.u.sample);
     } else if (time.wType == TIME_BYTES) {
-        count = time.u.cb;
-        per_frame = 4;
-    } else {
-        return int64_t(wave.played);
+        wave.per_frame = 4;
+        output_unwrap_count(&wave.played, time.u.cb);
     }
-    // Unsigned difference: a wrap of the 32-bit count is just another step.
-    wave.played += uint32_t(count - wave.last_count);
-    wave.last_count = count;
-    return int64_t(wave.played / per_frame);
+    return int64_t(wave.played.total / wave.per_frame);
 }
 
 void waveout_reset() {

@@ -204,11 +204,18 @@ if [ $rc -ne 0 ]; then
     fail "play -t 5 exited with $rc: $(grep vlorp "$tmp/err")"
 elif [ "$played" -lt $((2 * ring_bytes)) ]; then
     fail "play -t 5: the device played only $played bytes (less than two rings)"
-elif ! cmp -s -n "$played" "$tmp/played.raw" "$tmp/ref.raw"; then
-    fail "play: the frames played differ from the render ($(cmp -n "$played" "$tmp/played.raw" \
-        "$tmp/ref.raw" 2>&1 | head -1))"
 else
-    ok "play: $((played / 4)) frames played ($((played / ring_bytes)) rings), equal to the render from the first frame"
+    # The test device plays faster than real time and keeps playing while
+    # the player stops: in the last ring it may replay blocks the mixing
+    # thread, already gone, did not refill. Everything before is exact.
+    first=$(cmp "$tmp/played.raw" "$tmp/ref.raw" 2>/dev/null | sed -n 's/.* differ: [a-z]* \([0-9]*\).*/\1/p')
+    if [ -z "$first" ] || [ "$first" -gt "$played" ]; then
+        ok "play: $((played / 4)) frames played ($((played / ring_bytes)) rings), equal to the render from the first frame"
+    elif [ "$first" -gt $((played - ring_bytes)) ]; then
+        ok "play: $((played / 4)) frames played ($((played / ring_bytes)) rings), equal to the render from the first frame to frame $(((first - 1) / 4)), in the last ring, where stopping began"
+    else
+        fail "play: the frames played differ from the render from frame $(((first - 1) / 4)) of $((played / 4))"
+    fi
 fi
 XDG_CONFIG_HOME=$tmp/nodevice timeout 60 "$WINE" "$win/tools/vlorp-xm.exe" play "$soundtrack" \
     -t 1 </dev/null >/dev/null 2>"$tmp/err"

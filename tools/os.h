@@ -39,6 +39,9 @@ bool os_make_directory(const char* path);
 // The full path of program `name` found on PATH, or "".
 std::string os_find_program(const char* name);
 
+// How to get ffmpeg onto this system, for the one-line message when it is missing.
+extern const char* const OS_FFMPEG_HINT;
+
 // A child process whose standard input is a pipe the parent writes.
 struct OsChild {
     intptr_t handle; // process id or handle; 0 when none

@@ -25,6 +25,8 @@ struct {
 
 const char* const OS_PATH_SEPARATORS = "/";
 
+const char* const OS_FFMPEG_HINT = "install it (apt-get install ffmpeg)";
+
 bool os_replace_file(const char* from, const char* to) {
     return rename(from, to) == 0;
 }

@@ -18,6 +18,8 @@ struct {
 
 const char* const OS_PATH_SEPARATORS = "/\\:";
 
+const char* const OS_FFMPEG_HINT = "put ffmpeg.exe on the PATH";
+
 bool os_replace_file(const char* from, const char* to) {
     // rename() on Windows refuses an existing target.
     if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) return true;
