@@ -41,10 +41,6 @@ bool os_replace_file(const char* from, const char* to) {
     return false;
 }
 
-void os_binary_stdout() {
-    _setmode(_fileno(stdout), _O_BINARY);
-}
-
 bool os_is_terminal(int fd) {
     return _isatty(fd) != 0;
 }
