@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The Windows executables under Wine, checked against the Linux build:
 #   - imports: only DLLs every Windows has; vlorp.exe a GUI program, vlorp-xm.exe a console one
+#   - the C library's sine, pow and rounding truncate alike over the engine's inputs
 #   - vlorp-xm.exe render/info: the same bytes and lines as the Linux build,
 #     for the soundtrack and every module of the corpus
 #   - waveOut end to end: what `play` sends to the device (ALSA's "file"
 #     plugin stands in for a sound card) equals the offline render
-#   - vlorp.exe --still: the same pixels as the Linux build (both use Mesa)
+#   - vlorp.exe --still and --capture DIR/: the same pixels and sound as the
+#     Linux build (both use Mesa)
 #   - the live show, full screen and --window, on a 640x480 Xvfb screen and
 #     scaled on a 1024x768 one: Escape ends it with status 0 within a
 #     second and the display mode afterwards is the one before
@@ -58,6 +60,27 @@ gl_checks() {
             fi
             rm -f "$tmp/still-win-$t.png"
         done
+        timeout 300 "$WINE" "$win/host/vlorp.exe" --capture "$tmp/capture-win/" --fps 1 \
+            >/dev/null 2>"$tmp/err" || report "FAIL: vlorp.exe --capture: $(head -c 300 "$tmp/err")"
+        local frames differ=0
+        frames=$(ls "$tmp"/capture-linux/frame*.png 2>/dev/null | wc -l)
+        for side in linux win; do # all frames in one go, 640 x 480 x 3 bytes each
+            ffmpeg -v error -y -i "$tmp/capture-$side/frame%06d.png" -f rawvideo -pix_fmt rgb24 \
+                "$tmp/capture-$side.rgb" 2>/dev/null
+        done
+        if ! cmp -s "$tmp/capture-linux.rgb" "$tmp/capture-win.rgb"; then
+            differ=$(cmp -l "$tmp/capture-linux.rgb" "$tmp/capture-win.rgb" 2>&1 |
+                awk '{print int(($1 - 1) / 921600)}' | uniq | wc -l)
+        fi
+        if [ $frames -eq 0 ]; then
+            report "FAIL: the Linux build's capture wrote no frames"
+        elif [ $differ -ne 0 ]; then
+            report "FAIL: capture at 1 fps: $differ of $frames frames differ from the Linux build's"
+        elif ! cmp -s "$tmp/capture-linux/soundtrack.wav" "$tmp/capture-win/soundtrack.wav"; then
+            report "FAIL: capture: soundtrack.wav differs from the Linux build's"
+        else
+            report "ok: capture at 1 fps: all $frames frames and soundtrack.wav equal to the Linux build's"
+        fi
         live "$screen" full 640x480
         live "$screen" window ""
     else
@@ -159,6 +182,27 @@ grep -q "^Subsystem.*Windows CUI" <<<"$headers" &&
 # only when no window manager is waited for.
 "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 
+# ---- a GUI program's console output ----
+first=$("$WINE" "$win/host/vlorp.exe" --help 2>/dev/null | head -1 | tr -d '\r')
+[ "$first" = "usage: vlorp [--window]" ] && ok "vlorp.exe --help reaches standard output" ||
+    fail "vlorp.exe --help printed '$first'"
+"$WINE" "$win/host/vlorp.exe" --capture "$tmp/show.mp4" >/dev/null 2>"$tmp/err"
+rc=$?
+if [ $rc -eq 1 ] && [ "$(grep -c . "$tmp/err")" -eq 1 ] && grep -q "ffmpeg.exe" "$tmp/err" &&
+    [ ! -e "$tmp/show.mp4" ]; then
+    ok "vlorp.exe --capture OUT.mp4 without ffmpeg: exit 1, one line: $(cat "$tmp/err")"
+else
+    fail "vlorp.exe --capture OUT.mp4 without ffmpeg: exit $rc, said: $(head -3 "$tmp/err")"
+fi
+
+# ---- the C library over the engine's inputs ----
+if diff <("$linux/tests/engine_math") <("$WINE" "$win/tests/windows/engine_math.exe" | tr -d '\r') \
+    >"$tmp/diff"; then
+    ok "libm: sine, pow and rounding truncate alike over every input the engine passes"
+else
+    fail "libm: the C libraries disagree: $(tr '\n' ' ' <"$tmp/diff")"
+fi
+
 # ---- render and info: the same bytes ----
 modules=("$src/assets/soundtrack.xm")
 if [ -d "$corpus" ]; then
@@ -229,6 +273,8 @@ fi
 "$WINESERVER" -k 2>/dev/null
 
 # ---- stills: the same pixels ----
+"$linux/host/vlorp" --capture "$tmp/capture-linux/" --fps 1 >/dev/null 2>&1 ||
+    fail "the Linux build's capture failed"
 for t in "${still_times[@]}"; do
     "$linux/host/vlorp" --still "$t" -o "$tmp/still-linux-$t.png" >/dev/null 2>&1 ||
         fail "the Linux build's still at $t s failed"
