@@ -9,8 +9,8 @@
 #   - vlorp.exe --still and --capture DIR/: the same pixels and sound as the
 #     Linux build (both use Mesa)
 #   - the live show, full screen and --window, on a 640x480 Xvfb screen and
-#     scaled on a 1024x768 one: Escape ends it with status 0 within a
-#     second and the display mode afterwards is the one before
+#     scaled on a 1024x768 one: Escape (or closing the window) ends it with
+#     status 0 within a second and the display mode afterwards is the one before
 # Usage: tests/windows_test.sh LINUX_BUILD WINDOWS_BUILD [CORPUS_DIR]
 set -uo pipefail
 inside=""
@@ -83,6 +83,7 @@ gl_checks() {
         fi
         live "$screen" full 640x480
         live "$screen" window ""
+        live "$screen" window "" alt+F4 # a closed window ends the show too
     else
         live "$screen" full "$screen"
     fi
@@ -90,9 +91,10 @@ gl_checks() {
     return $failed
 }
 
-# live SCREEN full|window EXPECTED_GEOMETRY: the show for 3 s, then Escape.
+# live SCREEN full|window EXPECTED_GEOMETRY [KEY]: the show for 3 s, then
+# Escape (or KEY: alt+F4 closes the window).
 live() {
-    local screen=$1 how=$2 geometry=$3 args=() wid="" before after pid rc t0 t1 ms
+    local screen=$1 how=$2 geometry=$3 key=${4:-Escape} args=() wid="" before after pid rc t0 t1 ms
     [ "$how" = window ] && args=(--window)
     before=$("$WINE" "$win/tests/windows/display_mode.exe" | tr -d '\r')
     XDG_CONFIG_HOME=$tmp/null "$WINE" "$win/host/vlorp.exe" "${args[@]}" >/dev/null 2>&1 &
@@ -103,7 +105,7 @@ live() {
         sleep 0.1
     done
     sleep 3
-    local label="live show ($how, $screen screen)"
+    local label="live show ($how, $screen screen, $key)"
     if [ -z "$wid" ] || ! kill -0 $pid 2>/dev/null; then
         report "FAIL: $label: no window, or it ended by itself"
         kill $pid 2>/dev/null
@@ -116,14 +118,14 @@ live() {
         report "FAIL: $label: the window is $size, not $geometry"
     fi
     t0=$(date +%s%N)
-    xdotool key --window "$wid" Escape
+    xdotool key --window "$wid" "$key"
     for _ in $(seq 100); do
         kill -0 $pid 2>/dev/null || break
         sleep 0.02
     done
     t1=$(date +%s%N)
     if kill -0 $pid 2>/dev/null; then
-        report "FAIL: $label: still running 2 s after Escape"
+        report "FAIL: $label: still running 2 s after $key"
         kill $pid 2>/dev/null
     fi
     wait $pid
@@ -131,13 +133,13 @@ live() {
     ms=$(((t1 - t0) / 1000000))
     after=$("$WINE" "$win/tests/windows/display_mode.exe" | tr -d '\r')
     if [ $rc -ne 0 ]; then
-        report "FAIL: $label: exit status $rc after Escape"
+        report "FAIL: $label: exit status $rc after $key"
     elif [ $ms -gt 1000 ]; then
-        report "FAIL: $label: took $ms ms to end after Escape"
+        report "FAIL: $label: took $ms ms to end after $key"
     elif [ "$before" != "$after" ]; then
         report "FAIL: $label: display mode $before before, $after after"
     else
-        report "ok: $label: window $size, Escape ended it in $ms ms with status 0, display mode $after kept"
+        report "ok: $label: window $size, $key ended it in $ms ms with status 0, display mode $after kept"
     fi
 }
 if [ -n "$inside" ]; then
