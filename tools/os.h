@@ -26,10 +26,6 @@ bool os_keys_active();
 // True if q or Escape was pressed since the last call.
 bool os_quit_key();
 
-// Keeps what libraries print to stderr while `silent` is true off the
-// terminal (audio libraries chatter while probing devices).
-void os_silence_stderr(bool silent);
-
 // ---- files and child processes (stills and capture) ----
 bool os_is_directory(const char* path);
 // Creates the directory; true if it exists afterwards (errno set otherwise).

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -19,7 +18,6 @@ namespace {
 struct {
     bool raw;
     termios saved;
-    int saved_stderr = -1;
 } os;
 } // namespace
 
@@ -62,19 +60,6 @@ bool os_quit_key() {
         if (c == 'q' || c == 'Q' || c == 27) return true;
     }
     return false;
-}
-
-void os_silence_stderr(bool silent) {
-    if (silent && os.saved_stderr < 0) {
-        os.saved_stderr = dup(2);
-        const int null = open("/dev/null", O_WRONLY);
-        if (os.saved_stderr >= 0 && null >= 0) dup2(null, 2);
-        if (null >= 0) close(null);
-    } else if (!silent && os.saved_stderr >= 0) {
-        dup2(os.saved_stderr, 2);
-        close(os.saved_stderr);
-        os.saved_stderr = -1;
-    }
 }
 
 bool os_is_directory(const char* path) {

@@ -74,8 +74,6 @@ bool os_quit_key() {
     return false;
 }
 
-void os_silence_stderr(bool) {} // waveOut says nothing while it opens
-
 bool os_is_directory(const char* path) {
     const DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
