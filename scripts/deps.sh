@@ -15,8 +15,12 @@ fi
 # The Windows cross build, and Wine with a display and keys for its tests.
 case "${1:-build}" in
 windows) want=(cmake ninja-build g++-mingw-w64-x86-64-posix libstb-dev) ;;
+# Wine's X11 driver only recommends the X extensions it uses for display
+# modes, keys and GL; they are asked for by name.
 windows-test) want=(cmake ninja-build g++-mingw-w64-x86-64-posix libstb-dev wine64 libasound2
-                    libgl1-mesa-dri xvfb xauth xdotool ffmpeg) ;;
+                    libgl1 libgl1-mesa-dri libxrandr2 libxrender1 libxi6 libxcursor1
+                    libxcomposite1 libxfixes3 libxinerama1 libxxf86vm1 xvfb xauth xdotool
+                    ffmpeg) ;;
 esac
 missing=()
 for p in "${want[@]}"; do
