@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 HostStats host_stats;
@@ -23,6 +24,22 @@ static struct {
     std::vector<uint8_t> pixels; // last read-back frame, RGB, top row first
     std::vector<uint8_t> rows;   // glReadPixels' bottom-up rows
 } screen;
+
+bool host_check_gl_extensions(std::string* error) {
+    const char* list = reinterpret_cast<const char*>(glGetString(GL_EXTENSIONS));
+    for (const char* need : {"GL_ARB_shader_objects", "GL_EXT_framebuffer_object"}) {
+        bool found = false;
+        const size_t length = strlen(need);
+        for (const char* at = list; at && (at = strstr(at, need)); at += length)
+            if ((at == list || at[-1] == ' ') && (at[length] == ' ' || at[length] == 0))
+                found = true;
+        if (!found) {
+            *error = std::string("the OpenGL driver lacks ") + need;
+            return false;
+        }
+    }
+    return true;
+}
 
 void host_init_gl_state() {
     glViewport(0, 0, SCREEN_WIDTH, SCREEN_HEIGHT);

@@ -20,7 +20,9 @@ constexpr int32_t HOST_EVENT_NONE = 0;
 constexpr int32_t HOST_EVENT_OTHER = 1;
 constexpr int32_t HOST_EVENT_QUIT = 2; // Escape key-down or a quit request
 
-// ---- platform layer (host_sdl.cpp) ----
+// ---- platform layer (host_sdl.cpp, host_win32.cpp) ----
+// First thing in main: connects a GUI program's output to its console.
+void host_init_process();
 // Opens the surface and makes a double-buffered RGBA8, depth 24, stencil 8
 // compatibility context current. False with a one-line reason otherwise.
 bool host_open_window(int32_t kind, std::string* error);
@@ -43,6 +45,9 @@ struct HostStats {
 };
 extern HostStats host_stats;
 
+// Whether the current context has the extension families the show needs;
+// a driver without them would hand out entry points that crash when called.
+bool host_check_gl_extensions(std::string* error);
 // The initial GL state every later drawing relies on.
 void host_init_gl_state();
 // Decides where the screen image is drawn: straight to the window when the

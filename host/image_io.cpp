@@ -1,15 +1,14 @@
 #include "host/image_io.h"
 
+#include "tools/os.h"
 #include "tools/outfile.h"
-
-#include <png.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 std::string partial_path(const std::string& path) {
-    const size_t slash = path.rfind('/');
+    const size_t slash = path.find_last_of(OS_PATH_SEPARATORS);
     const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     const size_t dot = base.rfind('.');
@@ -17,14 +16,13 @@ std::string partial_path(const std::string& path) {
     return dir + "." + base + ".partial" + ext;
 }
 
-// Opens `path` through the output rules; the error names the path.
-static bool open_out(OutFile* out, const char* path, std::string* error) {
+bool image_io_open(OutFile* out, const char* path, std::string* error) {
     if (outfile_open(out, path, error)) return true;
     *error = std::string(path) + ": " + *error;
     return false;
 }
 
-static bool commit_out(OutFile* out, const char* path, bool ok, std::string* error) {
+bool image_io_commit(OutFile* out, const char* path, bool ok, std::string* error) {
     if (!ok) {
         outfile_discard(out);
         return false;
@@ -32,22 +30,6 @@ static bool commit_out(OutFile* out, const char* path, bool ok, std::string* err
     if (outfile_commit(out, error)) return true;
     *error = std::string(path) + ": " + *error;
     return false;
-}
-
-bool png_write_rgb(const char* path, const uint8_t* rgb, int32_t width, int32_t height,
-                   std::string* error) {
-    OutFile out{};
-    if (!open_out(&out, path, error)) return false;
-    png_image image;
-    memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    image.width = uint32_t(width);
-    image.height = uint32_t(height);
-    image.format = PNG_FORMAT_RGB;
-    errno = 0;
-    const bool ok = png_image_write_to_stdio(&image, out.file, 0, rgb, width * 3, nullptr);
-    if (!ok) *error = std::string(path) + ": " + (errno ? strerror(errno) : image.message);
-    return commit_out(&out, path, ok, error);
 }
 
 static void put_u32(uint8_t* p, uint32_t v) {
@@ -81,9 +63,9 @@ bool wav_put_stereo16(FILE* file, const int16_t* pcm, int64_t frames, int32_t ra
 bool wav_write_stereo16(const char* path, const int16_t* pcm, int64_t frames, int32_t rate,
                         std::string* error) {
     OutFile out{};
-    if (!open_out(&out, path, error)) return false;
+    if (!image_io_open(&out, path, error)) return false;
     errno = 0;
     const bool ok = wav_put_stereo16(out.file, pcm, frames, rate);
     if (!ok) *error = std::string(path) + ": " + strerror(errno ? errno : EIO);
-    return commit_out(&out, path, ok, error);
+    return image_io_commit(&out, path, ok, error);
 }

@@ -16,3 +16,9 @@ bool wav_write_stereo16(const char* path, const int16_t* pcm, int64_t frames, in
 bool wav_put_stereo16(FILE* file, const int16_t* pcm, int64_t frames, int32_t rate);
 // The temporary name `path` is written under: same folder, same extension.
 std::string partial_path(const std::string& path);
+
+// For the PNG writers: opens `path` through the output rules, and commits
+// (or, when !ok, discards) it; errors name the path.
+struct OutFile;
+bool image_io_open(OutFile* out, const char* path, std::string* error);
+bool image_io_commit(OutFile* out, const char* path, bool ok, std::string* error);

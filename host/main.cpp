@@ -55,6 +55,7 @@ static bool parse_fps(const char* text, int32_t* value) {
 
 int main(int argc, char** argv) {
     host_stats.start_time = clock_seconds();
+    host_init_process();
     bool window = false, stats = false;
     const char* still = nullptr;
     const char* output = nullptr;

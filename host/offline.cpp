@@ -9,6 +9,7 @@
 #include "host/image_io.h"
 #include "host/soundtrack.h"
 #include "show/show.h"
+#include "tools/os.h"
 #include "tools/outfile.h"
 
 #include <csignal>
@@ -17,14 +18,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <spawn.h>
 #include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 static volatile sig_atomic_t interrupted;
 static void on_interrupt(int) {
@@ -84,25 +79,7 @@ int offline_still(double t, const char* png_path) {
 // ---- capture ----
 
 static bool is_directory_target(const std::string& out) {
-    struct stat st;
-    return (!out.empty() && out.back() == '/') ||
-           (stat(out.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
-}
-
-static std::string find_program(const char* name) {
-    const char* path = getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        // An empty entry is the current folder.
-        const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
-        const std::string candidate = dir + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        start = end + 1;
-    }
-    return "";
+    return (!out.empty() && strchr(OS_PATH_SEPARATORS, out.back())) || os_is_directory(out.c_str());
 }
 
 struct Progress {
@@ -131,18 +108,8 @@ static void progress_draw(Progress* progress, const char* what, int64_t done, in
 }
 
 // The ffmpeg child that encodes raw RGB frames from a pipe plus the WAV.
-struct Encoder {
-    pid_t pid;
-    FILE* frames;
-};
-
-static bool encoder_start(Encoder* encoder, const std::string& ffmpeg, const std::string& wav,
+static bool encoder_start(OsChild* encoder, const std::string& ffmpeg, const std::string& wav,
                           const std::string& out, int32_t fps, std::string* error) {
-    int fds[2];
-    if (pipe(fds) != 0) {
-        *error = strerror(errno);
-        return false;
-    }
     const std::string size = std::to_string(SCREEN_WIDTH) + "x" + std::to_string(SCREEN_HEIGHT);
     const std::string rate = std::to_string(fps);
     // Bit-exact flags and no metadata keep two captures byte for byte equal.
@@ -191,38 +158,9 @@ static bool encoder_start(Encoder* encoder, const std::string& ffmpeg, const std
                                      "-movflags",
                                      "+faststart",
                                      out};
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
-    posix_spawn_file_actions_addclose(&actions, fds[1]);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    const int rc =
-        posix_spawn(&encoder->pid, ffmpeg.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[0]);
-    if (rc != 0) {
-        close(fds[1]);
-        *error = "cannot start " + ffmpeg + ": " + strerror(rc);
-        return false;
-    }
-    encoder->frames = fdopen(fds[1], "wb");
-    return true;
+    return os_spawn_with_input(encoder, args, error);
 }
 
-static bool encoder_finish(Encoder* encoder) {
-    if (encoder->frames) fclose(encoder->frames);
-    encoder->frames = nullptr;
-    int status = 0;
-    while (waitpid(encoder->pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// Copies a finished file into a device or pipe.
 static bool copy_file(const std::string& from, const std::string& to, std::string* error) {
     FILE* in = fopen(from.c_str(), "rb");
     OutFile out{};
@@ -262,16 +200,18 @@ int offline_capture(const char* out_arg, int32_t fps) {
     const bool to_directory = is_directory_target(out);
     std::string ffmpeg;
     if (to_directory) {
-        if (out.back() != '/') out += '/';
-        if (mkdir(out.c_str(), 0777) != 0 && errno != EEXIST) {
+        if (!strchr(OS_PATH_SEPARATORS, out.back())) out += '/';
+        if (!os_make_directory(out.c_str())) {
             fprintf(stderr, "vlorp: %s: %s\n", out.c_str(), strerror(errno));
             return 1;
         }
     } else {
-        ffmpeg = find_program("ffmpeg");
+        ffmpeg = os_find_program("ffmpeg");
         if (ffmpeg.empty()) {
-            fprintf(stderr, "vlorp: ffmpeg not found; install it (apt-get install ffmpeg) or "
-                            "capture PNG frames and a WAV instead: vlorp --capture DIR/\n");
+            fprintf(stderr,
+                    "vlorp: ffmpeg not found; %s or capture PNG frames and a WAV instead: "
+                    "vlorp --capture DIR/\n",
+                    OS_FFMPEG_HINT);
             return 1;
         }
     }
@@ -348,7 +288,7 @@ int offline_capture(const char* out_arg, int32_t fps) {
         cleanup();
         return 1;
     }
-    Encoder encoder = {0, nullptr};
+    OsChild encoder = {0, nullptr};
     if (!to_directory && !encoder_start(&encoder, ffmpeg, wav, video_tmp, fps, &error)) {
         fprintf(stderr, "vlorp: %s\n", error.c_str());
         cleanup();
@@ -357,8 +297,8 @@ int offline_capture(const char* out_arg, int32_t fps) {
 
     signal(SIGINT, on_interrupt);
     signal(SIGTERM, on_interrupt);
-    signal(SIGPIPE, SIG_IGN);
-    Progress progress = {isatty(2) != 0, clock_seconds(), 0};
+    os_ignore_broken_pipe();
+    Progress progress = {os_is_terminal(2), clock_seconds(), 0};
     const size_t frame_bytes = size_t(SCREEN_WIDTH) * SCREEN_HEIGHT * 3;
     bool ok = true;
     for (int64_t k = 0; k < total_frames && ok && !interrupted; k++) {
@@ -375,21 +315,21 @@ int offline_capture(const char* out_arg, int32_t fps) {
         if (to_directory) {
             ok = png_write_rgb(frame_name(out, k).c_str(), host_screen_pixels(), SCREEN_WIDTH,
                                SCREEN_HEIGHT, &error);
-        } else if (fwrite(host_screen_pixels(), 1, frame_bytes, encoder.frames) != frame_bytes) {
+        } else if (fwrite(host_screen_pixels(), 1, frame_bytes, encoder.input) != frame_bytes) {
             ok = false;
             error = "ffmpeg stopped reading frames";
         }
         progress_draw(&progress, "capturing", k + 1, total_frames);
     }
     if (!to_directory) {
-        const bool encoded = encoder_finish(&encoder);
+        const bool encoded = os_child_finish(&encoder);
         if (ok && !interrupted && !encoded) {
             ok = false;
             error = "ffmpeg failed to encode " + out;
         }
         if (ok && !interrupted && target.direct) {
             ok = copy_file(video_tmp, out, &error);
-        } else if (ok && !interrupted && rename(video_tmp.c_str(), target.path.c_str()) != 0) {
+        } else if (ok && !interrupted && !os_replace_file(video_tmp.c_str(), target.path.c_str())) {
             ok = false;
             error = out + ": " + strerror(errno);
         }

@@ -21,6 +21,20 @@ struct OutputDevice {
     const char* (*error)();
 };
 
+// A device's 32-bit position count (waveOut's wraps after about 27 hours)
+// made into a 64-bit one: each reading adds the step since the last,
+// modulo 2^32, so a wrap is just another step. Read at least once per
+// 2^31 counts.
+struct CountUnwrap {
+    uint32_t last;
+    uint64_t total;
+};
+inline uint64_t output_unwrap_count(CountUnwrap* unwrap, uint32_t count) {
+    unwrap->total += uint32_t(count - unwrap->last);
+    unwrap->last = count;
+    return unwrap->total;
+}
+
 // The platform's device (SDL2 audio where SDL2 is available).
 const OutputDevice* output_platform_device();
 

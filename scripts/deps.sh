@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages vlorp needs to build, test and capture, but
-# only those that are missing. Usage: scripts/deps.sh [build|test|package]
+# only those that are missing.
+# Usage: scripts/deps.sh [build|test|package|windows|windows-test]
 set -euo pipefail
 want=(cmake ninja-build g++ pkg-config libsdl2-dev libgl-dev libglu1-mesa-dev libpng-dev
       libgl1-mesa-dri libegl1 libegl-mesa0 ffmpeg)
@@ -11,6 +12,16 @@ if [ "${1:-build}" = test ]; then
     want+=(libgtest-dev libbenchmark-dev xvfb xauth clang libclang-rt-14-dev
            libfuzzer-14-dev fonts-dejavu-core libfreetype-dev)
 fi
+# The Windows cross build, and Wine with a display and keys for its tests.
+case "${1:-build}" in
+windows) want=(cmake ninja-build g++-mingw-w64-x86-64-posix libstb-dev) ;;
+# Wine's X11 driver only recommends the X extensions it uses for display
+# modes, keys and GL; they are asked for by name.
+windows-test) want=(cmake ninja-build g++-mingw-w64-x86-64-posix libstb-dev wine64 libasound2
+                    libgl1 libgl1-mesa-dri libxrandr2 libxrender1 libxi6 libxcursor1
+                    libxcomposite1 libxfixes3 libxinerama1 libxxf86vm1 xvfb xauth xdotool
+                    ffmpeg) ;;
+esac
 missing=()
 for p in "${want[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -47,6 +47,11 @@ cmake --build build/tsan --target test_threads test_output
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     ctest --test-dir build/tsan --output-on-failure -R "^(Threads|Output|DeviceLoss)\." -E "OneThread"
 
+echo "== Windows: cross build with mingw-w64, checked under Wine against the Linux build =="
+bash scripts/deps.sh windows-test
+bash scripts/build-windows.sh -DVLORP_WERROR=ON
+bash tests/windows_test.sh build/release build/windows
+
 # The README's commands on a bare Debian 12, only when asked: it takes 20 to
 # 40 minutes (VLORP_FRESH_MACHINE=1 bash scripts/test.sh).
 if [ "${VLORP_FRESH_MACHINE:-0}" = 1 ]; then

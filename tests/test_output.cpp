@@ -266,6 +266,21 @@ TEST_F(Output, TheThreadCatchesUpBehindTheCursor) {
     player_stop(song);
 }
 
+// waveOut's position is a 32-bit count; the driver works on a 64-bit one.
+TEST(OutputUnwrap, AWrapOfTheDeviceCountIsOneMoreStep) {
+    CountUnwrap unwrap = {0, 0};
+    EXPECT_EQ(output_unwrap_count(&unwrap, 1000), 1000u);
+    EXPECT_EQ(output_unwrap_count(&unwrap, 1000), 1000u); // no progress, no step
+    EXPECT_EQ(output_unwrap_count(&unwrap, 0xFFFFFF00u), 0xFFFFFF00u);
+    EXPECT_EQ(output_unwrap_count(&unwrap, 0xFFFFFFFFu), 0xFFFFFFFFu);
+    EXPECT_EQ(output_unwrap_count(&unwrap, 0u), 0x100000000u); // the wrap itself
+    EXPECT_EQ(output_unwrap_count(&unwrap, 0x100u), 0x100000100u);
+    // A second wrap, in steps of just under half the count's range.
+    EXPECT_EQ(output_unwrap_count(&unwrap, 0x80000000u), 0x180000000u);
+    EXPECT_EQ(output_unwrap_count(&unwrap, 0xFFFFFF80u), 0x1FFFFFF80u);
+    EXPECT_EQ(output_unwrap_count(&unwrap, 0x7FFFFF00u), 0x27FFFFF00u);
+}
+
 TEST_F(Output, PlayingTwiceRestartsWithOneThread) {
     int before = thread_count();
     ASSERT_TRUE(player_play(song));

@@ -1,6 +1,7 @@
 // vlorp-xm play: plays a song on the audio device with a one-line status
 // (time, order, row as heard) until q, Escape, Ctrl-C or the time limit.
 #include "music/output.h"
+#include "tools/os.h"
 #include "tools/vlorp_xm.h"
 
 #include <chrono>
@@ -8,10 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <poll.h>
-#include <termios.h>
 #include <thread>
-#include <unistd.h>
 
 static const char* PLAY_USAGE =
     "usage: vlorp-xm play FILE.xm [-t SECONDS]\n"
@@ -27,36 +25,6 @@ volatile std::sig_atomic_t stop_requested = 0;
 
 void on_signal(int) {
     stop_requested = 1;
-}
-
-struct Terminal {
-    bool raw = false;
-    termios saved{};
-};
-
-void terminal_raw(Terminal& t) {
-    if (!isatty(0) || tcgetattr(0, &t.saved) != 0) return;
-    termios raw = t.saved;
-    raw.c_lflag &= ~tcflag_t(ICANON | ECHO); // keys one by one; Ctrl-C still signals
-    raw.c_cc[VMIN] = 0;
-    raw.c_cc[VTIME] = 0;
-    t.raw = tcsetattr(0, TCSANOW, &raw) == 0;
-}
-
-void terminal_restore(Terminal& t) {
-    if (t.raw) tcsetattr(0, TCSANOW, &t.saved);
-}
-
-// True if q or Escape was pressed.
-bool quit_key(const Terminal& t) {
-    if (!t.raw) return false;
-    pollfd p{0, POLLIN, 0};
-    while (poll(&p, 1, 0) > 0 && (p.revents & POLLIN)) {
-        char c;
-        if (read(0, &c, 1) != 1) return false;
-        if (c == 'q' || c == 'Q' || c == 27) return true;
-    }
-    return false;
 }
 
 } // namespace
@@ -97,24 +65,23 @@ int cmd_play(int argc, char** argv) {
     }
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
-    Terminal term;
-    terminal_raw(term);
-    const bool status = isatty(2);
+    os_keys_begin();
+    const bool status = os_is_terminal(2);
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (stop_requested || quit_key(term) || (limit > 0 && seconds >= limit)) break;
+        if (stop_requested || os_quit_key() || (limit > 0 && seconds >= limit)) break;
         if (status) {
             int minutes = int(seconds / 60);
             fprintf(stderr, "\r%3d:%05.2f  order %3d  row %3d   %s", minutes,
                     seconds - 60 * minutes, player_get_order(song), player_get_row(song),
-                    term.raw ? "(q to stop)" : "");
+                    os_keys_active() ? "(q to stop)" : "");
             fflush(stderr);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
     }
-    terminal_restore(term);
+    os_keys_end();
     if (status) fputc('\n', stderr);
     player_stop(song);
     song_free(song);

@@ -4,6 +4,7 @@
 // temporary name and renamed at the end: an error never leaves half a file.
 // Devices and pipes are written in place.
 #include "music/output.h"
+#include "tools/os.h"
 #include "tools/outfile.h"
 #include "tools/vlorp_xm.h"
 
@@ -209,8 +210,10 @@ int cmd_render(int argc, char** argv) {
     }
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
+#ifdef SIGPIPE                     // Windows has neither signal: there the writes just fail
     std::signal(SIGPIPE, SIG_IGN); // a closed pipe is a write error
     std::signal(SIGXFSZ, SIG_IGN); // so is a file-size limit: report it, never die half-written
+#endif
 
     // The length is known before the first block, so the header is final at
     // once and a pipe or device gets a complete WAV without seeking back.
@@ -220,7 +223,7 @@ int cmd_render(int argc, char** argv) {
         wav_header(header, uint64_t(o.blocks) * BLOCK_FRAMES * frame_bytes);
         ok = fwrite(header, 1, sizeof header, pcm.file) == sizeof header;
     }
-    const bool progress = !o.quiet && isatty(2);
+    const bool progress = !o.quiet && os_is_terminal(2);
     output_offline_start(song);
     uint8_t bytes[BLOCK_FRAMES * 4];
     int64_t done = 0;

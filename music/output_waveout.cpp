@@ -1,0 +1,120 @@
+// WinMM waveOut behind the output driver's device interface: the default
+// device plays the whole ring as one looping buffer, prepared and written
+// once; the driver refills blocks behind the play cursor in place.
+//
+// Glossary:
+//   count      the device's own play position, a 32-bit sample (or byte)
+//              count that wraps after about 27 hours (6.8 in bytes)
+//   played     the count unwrapped into 64 bits: frames since start
+#include "music/engine.h"
+#include "music/output_device.h"
+
+// clang-format off
+#include <windows.h>
+#include <mmsystem.h>
+// clang-format on
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct WaveOut {
+    HWAVEOUT device; // null when closed
+    WAVEHDR header;
+    bool header_prepared;
+    bool timer_raised;
+    CountUnwrap played; // only the mixing thread reads the position
+    uint32_t per_frame; // 1 while the device counts samples, 4 for bytes
+    char error[256];
+};
+
+WaveOut wave;
+
+bool waveout_open() {
+    wave.error[0] = 0;
+    WAVEFORMATEX format;
+    memset(&format, 0, sizeof format);
+    format.wFormatTag = WAVE_FORMAT_PCM;
+    format.nChannels = 2;
+    format.nSamplesPerSec = MIX_RATE;
+    format.nAvgBytesPerSec = MIX_RATE * 4;
+    format.nBlockAlign = 4;
+    format.wBitsPerSample = 16;
+    format.cbSize = 0;
+    const MMRESULT result = waveOutOpen(&wave.device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL);
+    if (result != MMSYSERR_NOERROR) {
+        wave.device = nullptr;
+        char text[MAXERRORLENGTH] = "";
+        waveOutGetErrorTextA(result, text, sizeof text);
+        snprintf(wave.error, sizeof wave.error, "the default waveOut device does not open (%u%s%s)",
+                 unsigned(result), *text ? ": " : "", text);
+        return false;
+    }
+    // The mixing thread polls every 5 ms; the default timer tick is 15.6 ms.
+    wave.timer_raised = timeBeginPeriod(1) == TIMERR_NOERROR;
+    return true;
+}
+
+void waveout_start(const int16_t* ring, int32_t ring_frames) {
+    memset(&wave.header, 0, sizeof wave.header);
+    // The device only reads the buffer; WAVEHDR has no const pointer.
+    wave.header.lpData = reinterpret_cast<LPSTR>(const_cast<int16_t*>(ring));
+    wave.header.dwBufferLength = DWORD(ring_frames) * 4;
+    wave.header.dwFlags = WHDR_BEGINLOOP | WHDR_ENDLOOP;
+    wave.header.dwLoops = 0xFFFFFFFFu; // forever
+    wave.header_prepared =
+        waveOutPrepareHeader(wave.device, &wave.header, sizeof wave.header) == MMSYSERR_NOERROR;
+    wave.played = CountUnwrap{0, 0};
+    wave.per_frame = 1;
+    waveOutWrite(wave.device, &wave.header, sizeof wave.header);
+}
+
+int64_t waveout_played_frames() {
+    MMTIME time;
+    memset(&time, 0, sizeof time);
+    time.wType = TIME_SAMPLES;
+    if (waveOutGetPosition(wave.device, &time, sizeof time) != MMSYSERR_NOERROR)
+        return int64_t(wave.played.total / wave.per_frame);
+    // A device that cannot count samples answers in bytes; both wrap at 2^32.
+    if (time.wType == TIME_SAMPLES) {
+        wave.per_frame = 1;
+        output_unwrap_count(&wave.played, time.u.sample);
+    } else if (time.wType == TIME_BYTES) {
+        wave.per_frame = 4;
+        output_unwrap_count(&wave.played, time.u.cb);
+    }
+    return int64_t(wave.played.total / wave.per_frame);
+}
+
+void waveout_reset() {
+    waveOutReset(wave.device);
+    if (wave.header_prepared) waveOutUnprepareHeader(wave.device, &wave.header, sizeof wave.header);
+    wave.header_prepared = false;
+    wave.header.lpData = nullptr;
+}
+
+void waveout_close() {
+    if (wave.device) waveOutClose(wave.device);
+    wave.device = nullptr;
+    if (wave.timer_raised) timeEndPeriod(1);
+    wave.timer_raised = false;
+}
+
+void waveout_promote_thread() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+}
+
+const char* waveout_error() {
+    return wave.error;
+}
+
+const OutputDevice WAVEOUT_DEVICE = {waveout_open,  waveout_start, waveout_played_frames,
+                                     waveout_reset, waveout_close, waveout_promote_thread,
+                                     waveout_error};
+
+} // namespace
+
+const OutputDevice* output_platform_device() {
+    return &WAVEOUT_DEVICE;
+}

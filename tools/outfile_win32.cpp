@@ -1,0 +1,148 @@
+// Output files on Windows: what a path names is read from an open handle
+// (GetFileType tells a disk file from a device such as NUL or CON, or a
+// pipe), links are resolved to their final path, and a finished file is
+// moved over the old one with MoveFileExA, since rename() refuses an
+// existing target here.
+#include "tools/outfile.h"
+
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+namespace {
+
+std::string last_error_text() {
+    const DWORD code = GetLastError();
+    char text[256] = "";
+    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, text, sizeof text, nullptr);
+    std::string message(text, n);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == '.' || message.back() == ' '))
+        message.pop_back();
+    return message.empty() ? "error " + std::to_string(code) : message;
+}
+
+// The final path of an open file, without the "\\?\" prefix; "" if unknown.
+std::string final_path(HANDLE file) {
+    char path[MAX_PATH + 8];
+    const DWORD n = GetFinalPathNameByHandleA(file, path, sizeof path, FILE_NAME_NORMALIZED);
+    if (n == 0 || n >= sizeof path) return "";
+    std::string p(path, n);
+    if (p.rfind("\\\\?\\UNC\\", 0) == 0) return "\\\\" + p.substr(8);
+    if (p.rfind("\\\\?\\", 0) == 0) return p.substr(4);
+    return p;
+}
+
+} // namespace
+
+bool outfile_target(const char* path, OutTarget* target, std::string* error) {
+    (void)error;
+    const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *target = {path, false}; // not there yet: the open says why if it cannot be made
+        return true;
+    }
+    const bool disk = GetFileType(file) == FILE_TYPE_DISK;
+    const std::string real = disk ? final_path(file) : "";
+    CloseHandle(file);
+    if (!disk) {
+        *target = {path, true};
+        return true;
+    }
+    *target = {real.empty() ? std::string(path) : real, false};
+    return true;
+}
+
+bool outfile_open(OutFile* f, const char* path, std::string* error) {
+    f->file = nullptr;
+    f->temp.clear();
+    f->is_stdout = !strcmp(path, "-");
+    if (f->is_stdout) {
+        f->target = {"-", true};
+        _setmode(_fileno(stdout), _O_BINARY); // bytes, not text with CR LF
+        f->file = stdout;
+        return true;
+    }
+    if (!outfile_target(path, &f->target, error)) return false;
+    if (f->target.direct) {
+        f->file = fopen(f->target.path.c_str(), "wb");
+        if (!f->file) *error = strerror(errno);
+        return f->file != nullptr;
+    }
+    f->temp = f->target.path + ".partXXXXXX";
+    const int fd = mkstemp(f->temp.data()); // binary mode
+    if (fd < 0 || !(f->file = _fdopen(fd, "wb"))) {
+        *error = strerror(errno);
+        if (fd >= 0) {
+            _close(fd);
+            remove(f->temp.c_str());
+        }
+        return false;
+    }
+    return true;
+}
+
+void outfile_discard(OutFile* f) {
+    if (!f->file || f->is_stdout) return;
+    fclose(f->file);
+    f->file = nullptr;
+    if (!f->target.direct) remove(f->temp.c_str());
+}
+
+bool outfile_commit(OutFile* f, std::string* error) {
+    if (!f->file) return true;
+    if (f->is_stdout) {
+        if (fflush(stdout) == 0 && !ferror(stdout)) return true;
+        *error = strerror(errno ? errno : EIO);
+        return false;
+    }
+    errno = 0;
+    bool ok = fflush(f->file) == 0 && !ferror(f->file);
+    if (!ok) *error = strerror(errno ? errno : EIO);
+    if (fclose(f->file) != 0 && ok) {
+        ok = false;
+        *error = strerror(errno);
+    }
+    f->file = nullptr;
+    if (f->target.direct) return ok;
+    if (ok && !MoveFileExA(f->temp.c_str(), f->target.path.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+        ok = false;
+        *error = last_error_text();
+    }
+    if (!ok) remove(f->temp.c_str());
+    return ok;
+}
+
+FILE* outfile_scratch(const char* suffix, std::string* path, std::string* error) {
+    char dir[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof dir, dir);
+    const std::string folder = n > 0 && n < sizeof dir ? std::string(dir, n) : ".\\";
+    // A name no other file has: the exclusive create fails on a clash.
+    for (uint32_t attempt = 0; attempt < 1000; attempt++) {
+        *path = folder + "vlorp-" + std::to_string(GetCurrentProcessId()) + "-" +
+                std::to_string(GetTickCount() + attempt) + suffix;
+        const int fd =
+            _open(path->c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (fd >= 0) {
+            FILE* file = _fdopen(fd, "wb");
+            if (!file) {
+                *error = *path + ": " + strerror(errno);
+                _close(fd);
+                remove(path->c_str());
+            }
+            return file;
+        }
+        if (errno != EEXIST) break;
+    }
+    *error = *path + ": " + strerror(errno);
+    return nullptr;
+}
