@@ -23,9 +23,13 @@
 // are skipped and its position advanced in closed form (the buffer keeps its
 // bits, except that a -0.0 already there is not turned into +0.0).
 #include "music/mixer.h"
+#include "music/mixer_kernels.h"
 
+#include <algorithm>
 #include <cmath>
-#if defined(__SSE2__)
+#include <cstdlib>
+#include <cstring>
+#if defined(VLORP_MIXER_X86)
 #include <emmintrin.h>
 #endif
 
@@ -52,30 +56,65 @@ int32_t round_even(double x) {
     return r >= -2147483648.0 && r < 2147483648.0 ? int32_t(r) : INT32_MIN;
 }
 
-// v * 2^31 for the frame at position p: exact in 48 bits.
+// V for the frame at position p, and one frame on: the step is negated when
+// moving backward, so the loops carry no direction test.
 inline double interpolate(const int16_t* data, uint64_t p) {
-    int32_t i = int32_t(uint32_t(p >> 32));
-    int64_t s0 = data[i];
-    int64_t s1 = data[i + 1];
-    int64_t half_frac = int64_t(uint32_t(p) >> 1); // lowest fraction bit cleared
-    return double(s0 * 2147483648 + half_frac * (s1 - s0));
+    return mix_interpolate(data, p);
 }
-
-// One frame on: clear the lowest fraction bit, add the step (negated when
-// moving backward, so the loops carry no direction test).
 inline uint64_t advance(uint64_t p, uint64_t signed_step) {
-    return (p & ~LOW_BIT) + signed_step;
+    return mix_advance(p, signed_step);
 }
 
-#if defined(__SSE2__)
-// Both sides of a frame in one register pair: the same double products and
-// sums, and the same rounding to float, as the plain code below.
+// ---- plain: one frame after the other, in portable C++ ---------------------
 
-// Steady gains, two frames per pass. gl and gr carry the 2^-31 of V.
-uint64_t render_pairs(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
-                      uint32_t pairs, double gl, double gr) {
+// Steady gains, two frames per pass with their loads and stores interleaved.
+uint64_t steady_plain(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                      uint32_t frames, double gl, double gr) {
+    for (uint32_t pairs = frames / 2; pairs; pairs--) {
+        uint64_t p1 = advance(p, signed_step);
+        double v0 = interpolate(data, p);
+        double v1 = interpolate(data, p1);
+        p = advance(p1, signed_step);
+        float l0 = float(double(out[0]) + v0 * gl);
+        float r0 = float(double(out[1]) + v0 * gr);
+        float l1 = float(double(out[2]) + v1 * gl);
+        float r1 = float(double(out[3]) + v1 * gr);
+        out[0] = l0;
+        out[1] = r0;
+        out[2] = l1;
+        out[3] = r1;
+        out += 4;
+    }
+    if (frames & 1) p = mix_frame(out, data, p, signed_step, gl, gr);
+    return p;
+}
+
+// Ramped gains, one frame per pass, each gain grown by its delta per frame.
+uint64_t ramp_plain(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                    uint32_t frames, double& gl, double& gr, double dl, double dr) {
+    double l = gl, r = gr;
+    for (; frames; frames--) {
+        double v = interpolate(data, p);
+        p = advance(p, signed_step);
+        out[0] = float(double(out[0]) + v * l);
+        out[1] = float(double(out[1]) + v * r);
+        out += 2;
+        l += dl;
+        r += dr;
+    }
+    gl = l;
+    gr = r;
+    return p;
+}
+
+#if defined(VLORP_MIXER_X86)
+// ---- SSE2: both sides of a frame in one register pair ----------------------
+// The same double products and sums, and the same rounding to float.
+
+uint64_t steady_sse2(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                     uint32_t frames, double gl, double gr) {
     const __m128d g = _mm_set_pd(gr, gl);
-    for (; pairs; pairs--) {
+    for (uint32_t pairs = frames / 2; pairs; pairs--) {
         uint64_t p1 = advance(p, signed_step);
         __m128d v0 = _mm_set1_pd(interpolate(data, p));
         __m128d v1 = _mm_set1_pd(interpolate(data, p1));
@@ -86,12 +125,12 @@ uint64_t render_pairs(float* out, const int16_t* data, uint64_t p, uint64_t sign
         _mm_storeu_ps(out, _mm_movelh_ps(_mm_cvtpd_ps(o0), _mm_cvtpd_ps(o1)));
         out += 4;
     }
+    if (frames & 1) p = mix_frame(out, data, p, signed_step, gl, gr);
     return p;
 }
 
-// Ramped gains, one frame per pass; gains and deltas carry the 2^-31 of V.
-uint64_t render_ramp(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
-                     uint32_t frames, double& gl, double& gr, double dl, double dr) {
+uint64_t ramp_sse2(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                   uint32_t frames, double& gl, double& gr, double dl, double dr) {
     __m128d g = _mm_set_pd(gr, gl);
     const __m128d d = _mm_set_pd(dr, dl);
     for (; frames; frames--) {
@@ -107,44 +146,73 @@ uint64_t render_ramp(float* out, const int16_t* data, uint64_t p, uint64_t signe
     gr = _mm_cvtsd_f64(_mm_unpackhi_pd(g, g));
     return p;
 }
+#endif
+
+// ---- the paths and the choice between them ---------------------------------
+
+// A ramp that grows its gains one delta per frame.
+using RampStepFn = uint64_t (*)(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                                uint32_t frames, double& gl, double& gr, double dl, double dr);
+
+struct PathEntry {
+    const char* name;
+    MixSteadyFn steady;
+    RampStepFn ramp_step;
+    const MixerKernels* wide; // loops that take a ramp in closed form, or null
+};
+
+const PathEntry PATHS[MIXER_PATH_COUNT] = {
+    {"plain", steady_plain, ramp_plain, nullptr},
+#if defined(VLORP_MIXER_X86)
+    {"sse2", steady_sse2, ramp_sse2, nullptr},
+    {"avx2", nullptr, ramp_sse2, &MIXER_KERNELS_AVX2},
+    {"avx512", nullptr, ramp_sse2, &MIXER_KERNELS_AVX512},
 #else
-uint64_t render_pairs(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
-                      uint32_t pairs, double gl, double gr) {
-    for (; pairs; pairs--) {
-        uint64_t p1 = advance(p, signed_step);
-        double v0 = interpolate(data, p);
-        double v1 = interpolate(data, p1);
-        p = advance(p1, signed_step);
-        float l0 = float(double(out[0]) + v0 * gl);
-        float r0 = float(double(out[1]) + v0 * gr);
-        float l1 = float(double(out[2]) + v1 * gl);
-        float r1 = float(double(out[3]) + v1 * gr);
-        out[0] = l0;
-        out[1] = r0;
-        out[2] = l1;
-        out[3] = r1;
-        out += 4;
-    }
-    return p;
+    {"sse2", nullptr, nullptr, nullptr},
+    {"avx2", nullptr, nullptr, nullptr},
+    {"avx512", nullptr, nullptr, nullptr},
+#endif
+};
+
+struct MixerState {
+    bool chosen;
+    MixerPath path;
+    MixSteadyFn steady;
+    RampStepFn ramp_step;
+    MixRampFn ramp_exact; // null: every ramp goes one delta per frame
+};
+
+MixerState mixer;
+
+void mixer_use(MixerPath path) {
+    const PathEntry& e = PATHS[path];
+    mixer.path = path;
+    mixer.steady = e.wide ? e.wide->steady : e.steady;
+    mixer.ramp_step = e.ramp_step;
+    mixer.ramp_exact = e.wide ? e.wide->ramp : nullptr;
+    mixer.chosen = true;
 }
 
-uint64_t render_ramp(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
-                     uint32_t frames, double& gl, double& gr, double dl, double dr) {
-    double l = gl, r = gr;
-    for (; frames; frames--) {
-        double v = interpolate(data, p);
-        p = advance(p, signed_step);
-        out[0] = float(double(out[0]) + v * l);
-        out[1] = float(double(out[1]) + v * r);
-        out += 2;
-        l += dl;
-        r += dr;
-    }
-    gl = l;
-    gr = r;
-    return p;
+// The path named by VLORP_MIXER if this machine runs it, else the widest.
+void mixer_choose() {
+    const char* wanted = getenv("VLORP_MIXER");
+    MixerPath path = mixer_path_by_name(wanted ? wanted : "");
+    if (path == MIXER_PATH_COUNT || !mixer_path_supported(path)) path = mixer_widest_path();
+    mixer_use(path);
 }
-#endif
+
+// True if g + k * d is exact in double for every k from 0 to `frames`, g
+// and d being floats: then it equals g grown by d once per frame (each
+// partial sum is representable, so each addition is exact). All such sums
+// are multiples of the smaller ulp of g and d; they are exact below 2^53 of
+// those units (2^52 here, a margin for the rounding of the bound itself).
+bool ramp_sums_exact(double g, double d, uint32_t frames) {
+    if (d == 0) return true;
+    int e = std::ilogb(d);
+    if (g != 0) e = std::min(e, std::ilogb(g));
+    double bound = std::fabs(g) + double(frames) * std::fabs(d);
+    return bound < std::ldexp(1.0, e - 23 + 52);
+}
 
 // Where `frames` frames of advance take P, without rendering: after the
 // first frame every advance clears the lowest bit the step's own low bit set.
@@ -271,19 +339,28 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
         } else if (ramp <= 0) {
             const double gl = to_f32(double(voice->target_left) * K255);
             const double gr = to_f32(double(voice->target_right) * K255);
-            p = render_pairs(out, data, p, signed_step, seg / 2, gl * TWO_POW_M31,
+            p = mixer.steady(out, data, p, signed_step, seg & ~1u, gl * TWO_POW_M31,
                              gr * TWO_POW_M31);
             if (seg & 1) { // the odd last frame goes the ramp way, from the current gains
-                double l = cl * TWO_POW_M31, r = cr * TWO_POW_M31;
-                p = render_ramp(out + 2 * (seg - 1), data, p, signed_step, 1, l, r, 0.0, 0.0);
-                voice->current_left = round_even(l * TWO_POW_31 * 255 * 256);
-                voice->current_right = round_even(r * TWO_POW_31 * 255 * 256);
+                p = mix_frame(out + 2 * (seg - 1), data, p, signed_step, cl * TWO_POW_M31,
+                              cr * TWO_POW_M31);
+                voice->current_left = round_even(cl * 255 * 256);
+                voice->current_right = round_even(cr * 255 * 256);
             }
         } else {
-            double l = cl * TWO_POW_M31, r = cr * TWO_POW_M31;
-            p = render_ramp(out, data, p, signed_step, seg, l, r,
-                            double(voice->ramp_delta_left) * TWO_POW_M31,
-                            double(voice->ramp_delta_right) * TWO_POW_M31);
+            const double dl = voice->ramp_delta_left, dr = voice->ramp_delta_right;
+            double l, r;
+            if (mixer.ramp_exact && ramp_sums_exact(cl, dl, seg) && ramp_sums_exact(cr, dr, seg)) {
+                p = mixer.ramp_exact(out, data, p, signed_step, seg, cl * TWO_POW_M31,
+                                     cr * TWO_POW_M31, dl * TWO_POW_M31, dr * TWO_POW_M31);
+                l = (cl + double(seg) * dl) * TWO_POW_M31;
+                r = (cr + double(seg) * dr) * TWO_POW_M31;
+            } else {
+                l = cl * TWO_POW_M31;
+                r = cr * TWO_POW_M31;
+                p = mixer.ramp_step(out, data, p, signed_step, seg, l, r, dl * TWO_POW_M31,
+                                    dr * TWO_POW_M31);
+            }
             if (seg > 0) {
                 voice->current_left = round_even(l * TWO_POW_31 * 255 * 256);
                 voice->current_right = round_even(r * TWO_POW_31 * 255 * 256);
@@ -343,6 +420,7 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
 
 void mixer_mix_run(float* buffer, int32_t frames) {
     if (frames <= 0) return;
+    if (!mixer.chosen) mixer_choose();
     for (int32_t i = 0; i < MIXED_VOICES; i++)
         if (voices[i].sample) mix_voice(&voices[i], buffer, frames);
 }
@@ -366,4 +444,51 @@ void mixer_convert_to_pcm16(int16_t* destination, const float* source, int32_t f
         x = x < -32768.0f ? -32768.0f : (x > 32767.0f ? 32767.0f : x);
         destination[i] = int16_t(std::lrint(x)); // ties to even
     }
+}
+
+MixerPath mixer_path_by_name(const char* name) {
+    for (int32_t i = 0; i < MIXER_PATH_COUNT; i++)
+        if (name && !strcmp(name, PATHS[i].name)) return MixerPath(i);
+    return MIXER_PATH_COUNT;
+}
+
+const char* mixer_path_name(MixerPath path) {
+    return path >= 0 && path < MIXER_PATH_COUNT ? PATHS[path].name : "unknown";
+}
+
+bool mixer_path_supported(MixerPath path) {
+    switch (path) {
+    case MIXER_PLAIN:
+        return true;
+#if defined(VLORP_MIXER_X86)
+    case MIXER_SSE2:
+        return true; // the x86-64 floor
+    case MIXER_AVX2:
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2");
+    case MIXER_AVX512:
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+               __builtin_cpu_supports("avx512dq");
+#endif
+    default:
+        return false;
+    }
+}
+
+MixerPath mixer_widest_path() {
+    for (int32_t i = MIXER_PATH_COUNT - 1; i > 0; i--)
+        if (mixer_path_supported(MixerPath(i))) return MixerPath(i);
+    return MIXER_PLAIN;
+}
+
+bool mixer_set_path(MixerPath path) {
+    if (path < 0 || path >= MIXER_PATH_COUNT || !mixer_path_supported(path)) return false;
+    mixer_use(path);
+    return true;
+}
+
+MixerPath mixer_path() {
+    if (!mixer.chosen) mixer_choose();
+    return mixer.path;
 }
