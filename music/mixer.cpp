@@ -292,8 +292,10 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
             end_reached = true;
         } else if (distance < (__int128(1) << 56)) {
             uint64_t d24 = uint64_t(distance) >> 8;
-            uint64_t n_end = d24 == 0 ? (distance > 0 ? 1 : 0) : (d24 + s24 - 1) / s24;
-            if (n_end <= seg) {
+            // ceil(d24 / s24) <= seg exactly when d24 <= seg * s24: most
+            // runs end before the boundary and need no division.
+            if (d24 == 0 || (unsigned __int128)d24 <= (unsigned __int128)seg * s24) {
+                uint64_t n_end = d24 == 0 ? (distance > 0 ? 1 : 0) : (d24 + s24 - 1) / s24;
                 seg = uint32_t(n_end);
                 end_reached = true;
             }
