@@ -30,7 +30,7 @@ static const char* RENDER_USAGE =
     "  --blocks N           length in blocks\n"
     "  --timeline OUT.tsv   one line per block: block, order, row, elapsed_ms\n"
     "                       (tab-separated; order and row as the low 8 bits)\n"
-    "  -q                   no progress display\n";
+    "  -q                   quiet: no progress display, nothing printed on success\n";
 
 namespace {
 
@@ -207,6 +207,9 @@ int cmd_render(int argc, char** argv) {
         song_free(song);
         return 1;
     }
+    // Large writes: a block is only 3.5 KB.
+    static char pcm_buffer[1 << 18];
+    setvbuf(pcm.file, pcm_buffer, _IOFBF, sizeof pcm_buffer);
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
     std::signal(SIGPIPE, SIG_IGN); // a closed pipe is a write error
@@ -260,6 +263,7 @@ int cmd_render(int argc, char** argv) {
         fprintf(stderr, "vlorp-xm: %s: %s\n", o.output, error.c_str());
         return 1;
     }
+    if (o.quiet) return 0;
     fprintf(pcm.target.direct ? stderr : stdout, "length %.3f s, %lld blocks%s\n",
             double(done) * BLOCK_FRAMES / MIX_RATE, (long long)done,
             !o.until_repeat ? ""
