@@ -46,6 +46,11 @@ if [ -d "$corpus" ]; then
     "$tool" render -q "$f" -o "$tmp/quiet.wav" >"$tmp/out" 2>&1; check "render -q exits 0" test $? -eq 0
     check "render -q prints nothing" test ! -s "$tmp/out"
     check "render -q writes the same" cmp -s "$tmp/song.wav" "$tmp/quiet.wav"
+    check "the WAV header states those blocks" \
+        test "$(od -An -tu4 -j40 -N4 "$tmp/song.wav" | tr -d ' ')" -eq $((blocks * 884 * 4))
+    # Raw PCM stops at the same block without measuring the song first.
+    "$tool" render -q "$f" -o "$tmp/song.raw"; check "render .raw exits 0" test $? -eq 0
+    check "raw once through is the WAV's data" cmp -s "$tmp/song.raw" <(tail -c +45 "$tmp/song.wav")
     head -c 68 "$f" >"$tmp/bad.xm"; printf '\x21\x00' >>"$tmp/bad.xm"; tail -c +71 "$f" >>"$tmp/bad.xm"
     "$tool" info "$tmp/bad.xm" 2>"$tmp/err"; check "33 channels exits 1" test $? -eq 1
     check "33 channels says why" grep -q "channel count 33" "$tmp/err"
