@@ -471,7 +471,7 @@ bool mixer_path_supported(MixerPath path) {
     case MIXER_AVX512:
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-               __builtin_cpu_supports("avx512dq");
+               __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
 #endif
     default:
         return false;

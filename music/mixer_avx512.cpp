@@ -1,4 +1,4 @@
-// The mixer's inner loops for AVX-512 (F, VL, DQ), eight frames per pass.
+// The mixer's inner loops for AVX-512 (F, VL, DQ, BW), eight frames per pass.
 // Built with those flags (no FMA: the sums must round exactly as the plain
 // loops round them) and only ever called after the processor has said it
 // has them. The same scheme as the AVX2 loops, twice as wide; in the last
@@ -42,20 +42,19 @@ inline int32_t load_pair(const int16_t* data, uint64_t p) {
     return pair;
 }
 
-// V of eight frames from their (s0, s1) pairs and positions `p`. The pairs
-// are fetched with plain loads: a gather is slower on many processors.
+// V of eight frames from their (s0, s1) pairs and positions `p`, in 64-bit
+// integers (exact: below 2^48) and then converted, one rounding-free step.
 inline __m512d interpolate8(__m256i pair, __m512i p) {
-    __m256i frac = _mm512_cvtepi64_epi32(p);
     __m256i s0 = _mm256_srai_epi32(_mm256_slli_epi32(pair, 16), 16);
-    __m256i s1 = _mm256_srai_epi32(pair, 16);
-    __m512d d0 = _mm512_cvtepi32_pd(s0);
-    __m512d diff = _mm512_cvtepi32_pd(_mm256_sub_epi32(s1, s0));
-    __m512d half_frac = _mm512_cvtepi32_pd(_mm256_srli_epi32(frac, 1));
-    return _mm512_add_pd(_mm512_mul_pd(d0, _mm512_set1_pd(2147483648.0)),
-                         _mm512_mul_pd(half_frac, diff));
+    __m256i diff = _mm256_sub_epi32(_mm256_srai_epi32(pair, 16), s0);
+    __m512i half_frac = _mm512_srli_epi32(p, 1); // low half of each lane: frac >> 1
+    __m512i v = _mm512_add_epi64(_mm512_slli_epi64(_mm512_cvtepi32_epi64(s0), 31),
+                                 _mm512_mul_epi32(half_frac, _mm512_cvtepi32_epi64(diff)));
+    return _mm512_cvtepi64_pd(v);
 }
 
-// The pairs of all eight frames from the first's position `p0`.
+// The pairs of all eight frames from the first's position `p0`: eight
+// plain loads (a gather is slower on many processors).
 inline __m256i pairs8(const int16_t* data, uint64_t p0, uint64_t stride) {
     return _mm256_setr_epi32(load_pair(data, p0), load_pair(data, p0 + stride),
                              load_pair(data, p0 + 2 * stride), load_pair(data, p0 + 3 * stride),
@@ -68,6 +67,27 @@ inline __m256i pairs_tail(const int16_t* data, uint64_t p0, uint64_t stride, uin
     alignas(32) int32_t pair[8] = {};
     for (uint32_t k = 0; k < n; k++) pair[k] = load_pair(data, p0 + k * stride);
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(pair));
+}
+
+// Steps of up to four frames: the eight frames of a pass read at most 30
+// frames apart, so one load of 32 frames and one word permutation fetch
+// all their pairs. Only the frames the pass reads are loaded (the rest of
+// the window is masked off, so it never reaches past the sample).
+constexpr uint64_t WINDOW_STRIDE_MAX = uint64_t(4) << 32;
+
+inline __m256i pairs_window(const int16_t* data, __m512i p, uint64_t first, uint64_t stride) {
+    const int32_t i_first = int32_t(uint32_t(first >> 32));
+    const int32_t i_last = int32_t(uint32_t((first + 7 * stride) >> 32));
+    const int32_t low = i_first < i_last ? i_first : i_last;
+    const uint32_t span = uint32_t(i_first < i_last ? i_last - i_first : i_first - i_last);
+    const __mmask32 need = __mmask32((uint64_t(2) << (span + 1)) - 1); // frames low..low+span+1
+    __m512i window = _mm512_maskz_loadu_epi16(need, data + low);
+    // Word indices of each pair within the window: (i - low) and (i - low + 1).
+    const __m512i odd = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 0, 0, 0, 0, 0, 0, 0, 0);
+    __m512i rel = _mm512_sub_epi32(_mm512_permutexvar_epi32(odd, p), _mm512_set1_epi32(low));
+    __m512i words = _mm512_add_epi32(_mm512_add_epi32(rel, _mm512_slli_epi32(rel, 16)),
+                                     _mm512_set1_epi32(0x10000));
+    return _mm512_castsi512_si256(_mm512_permutexvar_epi16(words, window));
 }
 
 // Adds V times the per-slot gains to the frames of `mask` (two floats each).
@@ -96,14 +116,19 @@ uint64_t end_position(uint64_t p, uint64_t signed_step, uint32_t frames) {
     return mix_lane_base(p, signed_step) + uint64_t(frames) * mix_lane_stride(signed_step);
 }
 
-uint64_t steady_avx512(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
-                       uint32_t frames, double gl, double gr) {
+template <bool WINDOW>
+uint64_t steady_pass(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                     uint32_t frames, double gl, double gr) {
     if (frames == 0) return p;
     Lanes l = lanes_start(p, signed_step);
     const __m512d gain = _mm512_setr_pd(gl, gr, gl, gr, gl, gr, gl, gr);
     uint32_t left = frames;
     for (; left >= 8; left -= 8) {
-        accumulate8(out, interpolate8(pairs8(data, l.first, l.stride), l.p), gain, gain, 0xFFFF);
+        accumulate8(out,
+                    interpolate8(WINDOW ? pairs_window(data, l.p, l.first, l.stride)
+                                        : pairs8(data, l.first, l.stride),
+                                 l.p),
+                    gain, gain, 0xFFFF);
         lanes_next(l);
         out += 16;
     }
@@ -113,8 +138,9 @@ uint64_t steady_avx512(float* out, const int16_t* data, uint64_t p, uint64_t sig
     return end_position(p, signed_step, frames);
 }
 
-uint64_t ramp_avx512(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
-                     uint32_t frames, double gl, double gr, double dl, double dr) {
+template <bool WINDOW>
+uint64_t ramp_pass(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                   uint32_t frames, double gl, double gr, double dl, double dr) {
     if (frames == 0) return p;
     Lanes l = lanes_start(p, signed_step);
     const __m512d start = _mm512_setr_pd(gl, gr, gl, gr, gl, gr, gl, gr);
@@ -133,8 +159,11 @@ uint64_t ramp_avx512(float* out, const int16_t* data, uint64_t p, uint64_t signe
                             gain_lo, gain_hi, slot_mask(left));
             break;
         }
-        accumulate8(out, interpolate8(pairs8(data, l.first, l.stride), l.p), gain_lo, gain_hi,
-                    0xFFFF);
+        accumulate8(out,
+                    interpolate8(WINDOW ? pairs_window(data, l.p, l.first, l.stride)
+                                        : pairs8(data, l.first, l.stride),
+                                 l.p),
+                    gain_lo, gain_hi, 0xFFFF);
         lanes_next(l);
         k_lo = _mm512_add_pd(k_lo, eight);
         k_hi = _mm512_add_pd(k_hi, eight);
@@ -142,6 +171,24 @@ uint64_t ramp_avx512(float* out, const int16_t* data, uint64_t p, uint64_t signe
         left -= 8;
     }
     return end_position(p, signed_step, frames);
+}
+
+bool window_fits(uint64_t signed_step) {
+    uint64_t stride = mix_lane_stride(signed_step);
+    return stride <= WINDOW_STRIDE_MAX || 0 - stride <= WINDOW_STRIDE_MAX;
+}
+
+uint64_t steady_avx512(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                       uint32_t frames, double gl, double gr) {
+    return window_fits(signed_step) ? steady_pass<true>(out, data, p, signed_step, frames, gl, gr)
+                                    : steady_pass<false>(out, data, p, signed_step, frames, gl, gr);
+}
+
+uint64_t ramp_avx512(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                     uint32_t frames, double gl, double gr, double dl, double dr) {
+    return window_fits(signed_step)
+               ? ramp_pass<true>(out, data, p, signed_step, frames, gl, gr, dl, dr)
+               : ramp_pass<false>(out, data, p, signed_step, frames, gl, gr, dl, dr);
 }
 
 } // namespace
