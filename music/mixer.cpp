@@ -180,6 +180,7 @@ struct MixerState {
     MixSteadyFn steady;
     RampStepFn ramp_step;
     MixRampFn ramp_exact; // null: every ramp goes one delta per frame
+    MixConvertFn convert; // null: the baseline conversion
 };
 
 MixerState mixer;
@@ -190,6 +191,7 @@ void mixer_use(MixerPath path) {
     mixer.steady = e.wide ? e.wide->steady : e.steady;
     mixer.ramp_step = e.ramp_step;
     mixer.ramp_exact = e.wide ? e.wide->ramp : nullptr;
+    mixer.convert = e.wide ? e.wide->convert : nullptr;
     mixer.chosen = true;
 }
 
@@ -329,11 +331,11 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
             if (seg > uint32_t(ramp)) seg = uint32_t(ramp);
         }
 
-        // Gains, rounded to float as stored.
-        const double cl = to_f32(double(voice->current_left) * (1.0 / 256) * K255);
-        const double cr = to_f32(double(voice->current_right) * (1.0 / 256) * K255);
-
-        // Render.
+        // Render. Gains are rounded to float as stored; the current ones
+        // are worked out only where a frame goes the ramp way.
+        auto current_gain = [](int32_t current) {
+            return to_f32(double(current) * (1.0 / 256) * K255);
+        };
         if (ramp <= 0 && (voice->target_left | voice->target_right | voice->current_left |
                           voice->current_right) == 0) {
             // Silent and settled: it would add only zeros, so just move on.
@@ -344,12 +346,16 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
             p = mixer.steady(out, data, p, signed_step, seg & ~1u, gl * TWO_POW_M31,
                              gr * TWO_POW_M31);
             if (seg & 1) { // the odd last frame goes the ramp way, from the current gains
+                const double cl = current_gain(voice->current_left);
+                const double cr = current_gain(voice->current_right);
                 p = mix_frame(out + 2 * (seg - 1), data, p, signed_step, cl * TWO_POW_M31,
                               cr * TWO_POW_M31);
                 voice->current_left = round_even(cl * 255 * 256);
                 voice->current_right = round_even(cr * 255 * 256);
             }
         } else {
+            const double cl = current_gain(voice->current_left);
+            const double cr = current_gain(voice->current_right);
             const double dl = voice->ramp_delta_left, dr = voice->ramp_delta_right;
             double l, r;
             if (mixer.ramp_exact && ramp_sums_exact(cl, dl, seg) && ramp_sums_exact(cr, dr, seg)) {
@@ -430,7 +436,8 @@ void mixer_mix_run(float* buffer, int32_t frames) {
 void mixer_convert_to_pcm16(int16_t* destination, const float* source, int32_t frames) {
     if (frames <= 0 || !destination || !source) return;
     const int32_t count = 2 * frames;
-    int32_t i = 0;
+    if (!mixer.chosen) mixer_choose();
+    int32_t i = mixer.convert ? mixer.convert(destination, source, count) : 0;
 #if defined(__SSE2__)
     // Clamp, then round to nearest even (the default rounding mode), 8 at a time.
     const __m128 lo = _mm_set1_ps(-32768.0f), hi = _mm_set1_ps(32767.0f);

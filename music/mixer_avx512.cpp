@@ -21,9 +21,14 @@ Lanes lanes_start(uint64_t p, uint64_t signed_step) {
     const uint64_t base = mix_lane_base(p, signed_step);
     const uint64_t stride = mix_lane_stride(signed_step);
     Lanes l;
-    l.p = _mm512_add_epi64(_mm512_set1_epi64(int64_t(base)),
-                           _mm512_mullo_epi64(_mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7),
-                                              _mm512_set1_epi64(int64_t(stride))));
+    // base + k * stride for k = 0..7, from stride, 2 stride and 4 stride.
+    const __m512i s1 = _mm512_set1_epi64(int64_t(stride));
+    const __m512i s2 = _mm512_add_epi64(s1, s1);
+    const __m512i s4 = _mm512_add_epi64(s2, s2);
+    __m512i p0 = _mm512_set1_epi64(int64_t(base));
+    p0 = _mm512_mask_add_epi64(p0, 0xAA, p0, s1);
+    p0 = _mm512_mask_add_epi64(p0, 0xCC, p0, s2);
+    l.p = _mm512_mask_add_epi64(p0, 0xF0, p0, s4);
     l.advance = _mm512_set1_epi64(int64_t(8 * stride));
     l.first = base;
     l.stride = stride;
@@ -191,6 +196,18 @@ uint64_t ramp_avx512(float* out, const int16_t* data, uint64_t p, uint64_t signe
                : ramp_pass<false>(out, data, p, signed_step, frames, gl, gr, dl, dr);
 }
 
+// Clamp, then round to nearest even (the default rounding mode), 16 at a time.
+int32_t convert_avx512(int16_t* destination, const float* source, int32_t count) {
+    const __m512 lo = _mm512_set1_ps(-32768.0f), hi = _mm512_set1_ps(32767.0f);
+    int32_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        __m512 x = _mm512_min_ps(_mm512_max_ps(_mm512_loadu_ps(source + i), lo), hi);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + i),
+                            _mm512_cvtsepi32_epi16(_mm512_cvtps_epi32(x)));
+    }
+    return i;
+}
+
 } // namespace
 
-extern const MixerKernels MIXER_KERNELS_AVX512 = {steady_avx512, ramp_avx512};
+extern const MixerKernels MIXER_KERNELS_AVX512 = {steady_avx512, ramp_avx512, convert_avx512};

@@ -23,9 +23,15 @@ using MixSteadyFn = uint64_t (*)(float* out, const int16_t* data, uint64_t p, ui
 using MixRampFn = uint64_t (*)(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
                                uint32_t frames, double gl, double gr, double dl, double dr);
 
+// Clamps and rounds (ties to even) floats into 16-bit samples, as many
+// whole groups of the path's width as `count` holds; returns how many it
+// converted (the caller does the rest).
+using MixConvertFn = int32_t (*)(int16_t* destination, const float* source, int32_t count);
+
 struct MixerKernels {
     MixSteadyFn steady;
     MixRampFn ramp;
+    MixConvertFn convert;
 };
 
 // Defined where the instruction set is built in (x86-64 only).

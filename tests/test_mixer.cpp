@@ -623,6 +623,23 @@ TEST(MixerPathChoice, NamesRoundTripAndPlainAlwaysRuns) {
     EXPECT_EQ(mixer_path(), mixer_widest_path());
 }
 
+TEST_P(MixerPaths, ConvertRoundsHalfToEvenAndClampsInEveryLane) {
+    const MixerPath path = GetParam();
+    if (!mixer_path_supported(path))
+        GTEST_SKIP() << "this processor cannot run the " << mixer_path_name(path) << " path";
+    ASSERT_TRUE(mixer_set_path(path));
+    const float cases[7] = {32767.5f, -40000, 2.5f, 3.5f, -0.5f, -32768.5f, 1.5f};
+    const int16_t want[7] = {32767, -32768, 2, 4, 0, -32768, 2};
+    // 58 values: every case in every lane of the 16-wide groups, then a tail.
+    float in[58];
+    int16_t out[59];
+    for (int i = 0; i < 58; i++) in[i] = cases[i % 7];
+    out[58] = 99;
+    mixer_convert_to_pcm16(out, in, 29);
+    for (int i = 0; i < 58; i++) EXPECT_EQ(out[i], want[i % 7]) << i;
+    EXPECT_EQ(out[58], 99); // nothing past the end
+}
+
 std::string path_test_name(const testing::TestParamInfo<MixerPath>& info) {
     return mixer_path_name(info.param);
 }
