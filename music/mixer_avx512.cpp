@@ -101,14 +101,14 @@ inline void accumulate8(float* out, __m512d v, __m512d gain_lo, __m512d gain_hi,
     const __m512i dup_hi = _mm512_setr_epi64(4, 4, 5, 5, 6, 6, 7, 7);
     __m512d v_lo = _mm512_permutexvar_pd(dup_lo, v);
     __m512d v_hi = _mm512_permutexvar_pd(dup_hi, v);
-    __m512 o = _mm512_maskz_loadu_ps(mask, out);
-    __m512d o_lo = _mm512_cvtps_pd(_mm512_castps512_ps256(o));
-    __m512d o_hi = _mm512_cvtps_pd(_mm512_extractf32x8_ps(o, 1));
+    // Two halves of eight floats each: loads and stores, no lane shuffles.
+    const __mmask8 mask_lo = __mmask8(mask), mask_hi = __mmask8(mask >> 8);
+    __m512d o_lo = _mm512_cvtps_pd(_mm256_maskz_loadu_ps(mask_lo, out));
+    __m512d o_hi = _mm512_cvtps_pd(_mm256_maskz_loadu_ps(mask_hi, out + 8));
     o_lo = _mm512_add_pd(o_lo, _mm512_mul_pd(v_lo, gain_lo));
     o_hi = _mm512_add_pd(o_hi, _mm512_mul_pd(v_hi, gain_hi));
-    __m512 sum =
-        _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(o_lo)), _mm512_cvtpd_ps(o_hi), 1);
-    _mm512_mask_storeu_ps(out, mask, sum);
+    _mm256_mask_storeu_ps(out, mask_lo, _mm512_cvtpd_ps(o_lo));
+    _mm256_mask_storeu_ps(out + 8, mask_hi, _mm512_cvtpd_ps(o_hi));
 }
 
 // Mask for the floats of the last `n` (1..7) frames of a segment.
