@@ -29,7 +29,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#if defined(VLORP_MIXER_X86)
+#if defined(VLORP_MIXER_X86) || defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
