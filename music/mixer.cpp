@@ -255,6 +255,86 @@ void reflect(__int128& u, int32_t& direction, __int128 w) {
     }
 }
 
+// Where a segment ends: at most `left` frames on, or where the voice
+// meets the boundary in its direction of travel (reached).
+struct Boundary {
+    uint32_t frames;
+    bool reached;
+    bool forward;
+    __int128 distance; // to the boundary, 32.32; negative: already past it
+};
+
+inline Boundary find_boundary(const Voice* voice, const Sample* sample, uint64_t p, uint64_t s24,
+                              uint32_t left) {
+    Boundary b;
+    b.forward = voice->direction == DIR_FORWARD;
+    const int64_t loop_end = int64_t(sample->loop_start) + sample->loop_length;
+    const int64_t position = int32_t(uint32_t(p >> 32));
+    if (b.forward) {
+        int64_t end = position > loop_end ? int64_t(sample->length) : loop_end;
+        b.distance = (__int128(end) << 32) - signed_position(p);
+    } else {
+        b.distance = signed_position(p) - (__int128(sample->loop_start) << 32);
+    }
+
+    // Frames to the boundary. A voice already past it (a run that ended
+    // a hair beyond the end, or a start beyond the sample) meets it now.
+    b.frames = left;
+    b.reached = false;
+    if (b.distance < 0) {
+        b.frames = 0;
+        b.reached = true;
+    } else if (b.distance < (__int128(1) << 56)) {
+        uint64_t d24 = uint64_t(b.distance) >> 8;
+        // ceil(d24 / s24) <= left exactly when d24 <= left * s24: most
+        // runs end before the boundary and need no division.
+        if (d24 == 0 || (unsigned __int128)d24 <= (unsigned __int128)left * s24) {
+            uint64_t n_end = d24 == 0 ? (b.distance > 0 ? 1 : 0) : (d24 + s24 - 1) / s24;
+            b.frames = uint32_t(n_end);
+            b.reached = true;
+        }
+    }
+    return b;
+}
+
+// End handling at a boundary the segment reached: wrap, turn round or stop.
+// False if the voice stopped. With steps below 2^-24 of a frame the end
+// estimate runs early; only a position within one frame of its boundary
+// (always the case for real steps) turns round or stops.
+inline bool meet_boundary(Voice* voice, const Sample* sample, uint64_t& p, const Boundary& b) {
+    const int64_t loop_start = sample->loop_start;
+    const int64_t loop_end = loop_start + sample->loop_length;
+    const __int128 sp = signed_position(p);
+    const bool near_boundary =
+        b.forward ? sp > (__int128(loop_end) - 1) << 32 : sp < (__int128(loop_start) + 1) << 32;
+    const bool looped = sample->loop_length != 0;
+    if (looped && (sample->loop_type & LOOP_FORWARD)) {
+        // Wrap only positions at or past the loop end (compared unsigned);
+        // one that stopped a little short reaches it in the next segment.
+        // Backward here only from a record never triggered: turn forward
+        // at the loop start rather than stand still.
+        if (!b.forward) voice->direction = DIR_FORWARD;
+        if (uint32_t(p >> 32) >= uint64_t(loop_end)) {
+            const uint64_t start = uint64_t(loop_start) << 32;
+            const uint64_t length = uint64_t(sample->loop_length) << 32;
+            const uint64_t past = p - start; // at least one loop length
+            p = start + (past - length < length ? past - length : past % length);
+        }
+    } else if (looped && (sample->loop_type & LOOP_PINGPONG)) {
+        if (near_boundary) {
+            __int128 u = sp - (__int128(loop_start) << 32);
+            reflect(u, voice->direction, __int128(sample->loop_length) << 32);
+            p = uint64_t(int64_t((__int128(loop_start) << 32) + u));
+        }
+    } else if (near_boundary || b.distance < 0 || !looped) {
+        voice->sample = nullptr;
+        voice->position = 0;
+        voice->position_frac = 0;
+        return false;
+    }
+    return true;
+}
+
 void mix_voice(Voice* voice, float* out, int32_t frames) {
     const Sample* sample = voice->sample;
     const int16_t* data = sample->data;
@@ -267,41 +347,32 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
     const uint64_t step = uint64_t(voice->step_int) << 32 | voice->step_frac;
     uint64_t s24 = (uint64_t(voice->step_int) << 24) + (voice->step_frac >> 8);
     if (s24 == 0) s24 = END_FALLBACK_STEP >> 8;
-    const int64_t loop_start = sample->loop_start;
-    const int64_t loop_end = int64_t(sample->loop_start) + sample->loop_length;
     uint64_t p = uint64_t(uint32_t(voice->position)) << 32 | voice->position_frac;
     uint32_t left = uint32_t(frames);
 
-    while (left > 0) {
-        // Distance to the boundary in the direction of travel.
-        const bool forward = voice->direction == DIR_FORWARD;
-        const uint64_t signed_step = forward ? step : 0 - step;
-        const int64_t position = int32_t(uint32_t(p >> 32));
-        __int128 distance;
-        if (forward) {
-            int64_t end = position > loop_end ? int64_t(sample->length) : loop_end;
-            distance = (__int128(end) << 32) - signed_position(p);
-        } else {
-            distance = signed_position(p) - (__int128(loop_start) << 32);
+    // Settled at zero gain, the voice adds nothing: only its position moves,
+    // segment by segment exactly as if it were rendered. (The ramp set-up
+    // would find no difference on either side and leave just this state.)
+    if (voice->ramp_frames_left == 0 && (voice->target_left | voice->target_right |
+                                         voice->current_left | voice->current_right) == 0) {
+        voice->ramp_target_left = voice->ramp_target_right = 0;
+        voice->ramp_delta_left = voice->ramp_delta_right = 0;
+        while (left > 0) {
+            const Boundary b = find_boundary(voice, sample, p, s24, left);
+            p = skip_frames(p, b.forward ? step : 0 - step, b.frames);
+            left -= b.frames;
+            if (b.reached && !meet_boundary(voice, sample, p, b)) return;
         }
+        voice->position = int32_t(uint32_t(p >> 32));
+        voice->position_frac = uint32_t(p);
+        return;
+    }
 
-        // Frames to the boundary. A voice already past it (a run that ended
-        // a hair beyond the end, or a start beyond the sample) meets it now.
-        uint32_t seg = left;
-        bool end_reached = false;
-        if (distance < 0) {
-            seg = 0;
-            end_reached = true;
-        } else if (distance < (__int128(1) << 56)) {
-            uint64_t d24 = uint64_t(distance) >> 8;
-            // ceil(d24 / s24) <= seg exactly when d24 <= seg * s24: most
-            // runs end before the boundary and need no division.
-            if (d24 == 0 || (unsigned __int128)d24 <= (unsigned __int128)seg * s24) {
-                uint64_t n_end = d24 == 0 ? (distance > 0 ? 1 : 0) : (d24 + s24 - 1) / s24;
-                seg = uint32_t(n_end);
-                end_reached = true;
-            }
-        }
+    while (left > 0) {
+        const Boundary b = find_boundary(voice, sample, p, s24, left);
+        const bool forward = b.forward;
+        const uint64_t signed_step = forward ? step : 0 - step;
+        uint32_t seg = b.frames;
 
         // Ramp set-up.
         const uint32_t seg_before_ramp = seg;
@@ -388,37 +459,7 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
         }
         out += 2 * seg;
         left -= seg;
-        if (!end_reached) continue;
-
-        // End handling. With steps below 2^-24 of a frame the end estimate
-        // runs early; only a position within one frame of its boundary
-        // (always the case for real steps) turns round or stops.
-        const __int128 sp = signed_position(p);
-        const bool near_boundary =
-            forward ? sp > (__int128(loop_end) - 1) << 32 : sp < (__int128(loop_start) + 1) << 32;
-        const bool looped = sample->loop_length != 0;
-        if (looped && (sample->loop_type & LOOP_FORWARD)) {
-            // Wrap only positions at or past the loop end (compared unsigned);
-            // one that stopped a little short reaches it in the next segment.
-            // Backward here only from a record never triggered: turn forward
-            // at the loop start rather than stand still.
-            if (!forward) voice->direction = DIR_FORWARD;
-            if (uint32_t(p >> 32) >= uint64_t(loop_end)) {
-                uint64_t start = uint64_t(loop_start) << 32;
-                p = start + (p - start) % (uint64_t(sample->loop_length) << 32);
-            }
-        } else if (looped && (sample->loop_type & LOOP_PINGPONG)) {
-            if (near_boundary) {
-                __int128 u = sp - (__int128(loop_start) << 32);
-                reflect(u, voice->direction, __int128(sample->loop_length) << 32);
-                p = uint64_t(int64_t((__int128(loop_start) << 32) + u));
-            }
-        } else if (near_boundary || distance < 0 || !looped) {
-            voice->sample = nullptr;
-            voice->position = 0;
-            voice->position_frac = 0;
-            return;
-        }
+        if (b.reached && !meet_boundary(voice, sample, p, b)) return;
     }
     voice->position = int32_t(uint32_t(p >> 32));
     voice->position_frac = uint32_t(p);
