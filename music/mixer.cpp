@@ -368,6 +368,9 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
         return;
     }
 
+    // Steady gains: the targets do not change within a run.
+    const double gl = to_f32(double(voice->target_left) * K255);
+    const double gr = to_f32(double(voice->target_right) * K255);
     while (left > 0) {
         const Boundary b = find_boundary(voice, sample, p, s24, left);
         const bool forward = b.forward;
@@ -412,8 +415,6 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
             // Silent and settled: it would add only zeros, so just move on.
             p = skip_frames(p, signed_step, seg);
         } else if (ramp <= 0) {
-            const double gl = to_f32(double(voice->target_left) * K255);
-            const double gr = to_f32(double(voice->target_right) * K255);
             p = mixer.steady(out, data, p, signed_step, seg & ~1u, gl * TWO_POW_M31,
                              gr * TWO_POW_M31);
             if (seg & 1) { // the odd last frame goes the ramp way, from the current gains
