@@ -289,7 +289,15 @@ inline Boundary find_boundary(const Voice* voice, const Sample* sample, uint64_t
         // ceil(d24 / s24) <= left exactly when d24 <= left * s24: most
         // runs end before the boundary and need no division.
         if (d24 == 0 || (unsigned __int128)d24 <= (unsigned __int128)left * s24) {
-            uint64_t n_end = d24 == 0 ? (b.distance > 0 ? 1 : 0) : (d24 + s24 - 1) / s24;
+            // ceil(d24 / s24) = (d24 - 1) / s24 + 1, in 32 bits where both fit
+            // (a boundary less than 256 frames away: the usual case).
+            uint64_t n_end;
+            if (d24 == 0)
+                n_end = b.distance > 0 ? 1 : 0;
+            else if ((d24 | s24) >> 32 == 0)
+                n_end = uint32_t(d24 - 1) / uint32_t(s24) + 1;
+            else
+                n_end = (d24 - 1) / s24 + 1;
             b.frames = uint32_t(n_end);
             b.reached = true;
         }
