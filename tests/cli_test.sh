@@ -15,6 +15,9 @@ check() { # description, then a condition
 check "--help names info" grep -q "info" "$tmp/out"
 "$tool" info --help >"$tmp/out" 2>&1; check "info --help exits 0" test $? -eq 0
 "$tool" bogus >/dev/null 2>&1; check "unknown command exits 2" test $? -eq 2
+VLORP_MIXER=plain "$tool" info --help >/dev/null 2>"$tmp/err"; check "VLORP_MIXER=plain is quiet" test ! -s "$tmp/err"
+VLORP_MIXER=avx1024 "$tool" info --help >/dev/null 2>"$tmp/err"
+check "an unknown VLORP_MIXER is named in one line" test "$(grep -c "VLORP_MIXER=avx1024" "$tmp/err")" -eq 1
 
 "$tool" info "$tmp/missing.xm" 2>"$tmp/err"; rc=$?
 check "missing file exits 1" test $rc -eq 1
