@@ -80,19 +80,27 @@ inline __m256i pairs_tail(const int16_t* data, uint64_t p0, uint64_t stride, uin
 // the window is masked off, so it never reaches past the sample).
 constexpr uint64_t WINDOW_STRIDE_MAX = uint64_t(4) << 32;
 
-inline __m256i pairs_window(const int16_t* data, __m512i p, uint64_t first, uint64_t stride) {
+inline __m512d interpolate_window(const int16_t* data, __m512i p, uint64_t first, uint64_t stride) {
     const int32_t i_first = int32_t(uint32_t(first >> 32));
     const int32_t i_last = int32_t(uint32_t((first + 7 * stride) >> 32));
     const int32_t low = i_first < i_last ? i_first : i_last;
     const uint32_t span = uint32_t(i_first < i_last ? i_last - i_first : i_first - i_last);
-    const __mmask32 need = __mmask32((uint64_t(2) << (span + 1)) - 1); // frames low..low+span+1
-    __m512i window = _mm512_maskz_loadu_epi16(need, data + low);
-    // Word indices of each pair within the window: (i - low) and (i - low + 1).
-    const __m512i odd = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 0, 0, 0, 0, 0, 0, 0, 0);
-    __m512i rel = _mm512_sub_epi32(_mm512_permutexvar_epi32(odd, p), _mm512_set1_epi32(low));
-    __m512i words = _mm512_add_epi32(_mm512_add_epi32(rel, _mm512_slli_epi32(rel, 16)),
-                                     _mm512_set1_epi32(0x10000));
-    return _mm512_castsi512_si256(_mm512_permutexvar_epi16(words, window));
+    // s0 of every frame lies in frames low..low+span, s1 one frame further.
+    const __mmask32 need = __mmask32((uint64_t(2) << span) - 1);
+    const __m512i window0 = _mm512_maskz_loadu_epi16(need, data + low);
+    const __m512i window1 = _mm512_maskz_loadu_epi16(need, data + low + 1);
+    // Each 64-bit lane: frame index - low in its top 16 bits, which is the
+    // word the permutation fills (the others are zeroed): s << 48, signed.
+    const __m512i rel = _mm512_slli_epi64(
+        _mm512_sub_epi64(p, _mm512_set1_epi64(int64_t(uint64_t(uint32_t(low)) << 32))), 16);
+    const __mmask32 top = 0x88888888;
+    const __m512i s0 = _mm512_srai_epi64(_mm512_maskz_permutexvar_epi16(top, rel, window0), 48);
+    const __m512i s1 = _mm512_srai_epi64(_mm512_maskz_permutexvar_epi16(top, rel, window1), 48);
+    // V = s0 * 2^31 + (frac >> 1) * (s1 - s0) in 64-bit integers, exact.
+    const __m512i half_frac = _mm512_srli_epi32(p, 1); // low half of each lane
+    __m512i v = _mm512_add_epi64(_mm512_slli_epi64(s0, 31),
+                                 _mm512_mul_epi32(half_frac, _mm512_sub_epi64(s1, s0)));
+    return _mm512_cvtepi64_pd(v);
 }
 
 // Adds V times the per-slot gains to the frames of `mask` (two floats each).
@@ -130,9 +138,8 @@ uint64_t steady_pass(float* out, const int16_t* data, uint64_t p, uint64_t signe
     uint32_t left = frames;
     for (; left >= 8; left -= 8) {
         accumulate8(out,
-                    interpolate8(WINDOW ? pairs_window(data, l.p, l.first, l.stride)
-                                        : pairs8(data, l.first, l.stride),
-                                 l.p),
+                    WINDOW ? interpolate_window(data, l.p, l.first, l.stride)
+                           : interpolate8(pairs8(data, l.first, l.stride), l.p),
                     gain, gain, 0xFFFF);
         lanes_next(l);
         out += 16;
@@ -165,9 +172,8 @@ uint64_t ramp_pass(float* out, const int16_t* data, uint64_t p, uint64_t signed_
             break;
         }
         accumulate8(out,
-                    interpolate8(WINDOW ? pairs_window(data, l.p, l.first, l.stride)
-                                        : pairs8(data, l.first, l.stride),
-                                 l.p),
+                    WINDOW ? interpolate_window(data, l.p, l.first, l.stride)
+                           : interpolate8(pairs8(data, l.first, l.stride), l.p),
                     gain_lo, gain_hi, 0xFFFF);
         lanes_next(l);
         k_lo = _mm512_add_pd(k_lo, eight);
