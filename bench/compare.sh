@@ -5,9 +5,10 @@
 # away, both players pinned to one core, alternating, N rounds. Prints each
 # round, each player's median and the ratio.
 #
-#   bash bench/compare.sh [-n ROUNDS] [-t VLORP_XM] [DIR|FILE.xm ...]
+#   bash bench/compare.sh [-n ROUNDS] [-c CPU] [-t VLORP_XM] [DIR|FILE.xm ...]
 #
-# Defaults: 5 rounds, build/release/tools/vlorp-xm, ../shared/xm-corpus.
+# Defaults: 5 rounds, the last CPU, build/release/tools/vlorp-xm,
+# ../shared/xm-corpus.
 # VLORP_MIXER=plain|sse2|avx2|avx512 in the environment picks vlorp-xm's
 # mixer path. Installs xmp (Debian package) when it is missing.
 set -euo pipefail
@@ -15,11 +16,13 @@ export LC_ALL=C
 root="$(cd "$(dirname "$0")/.." && pwd)"
 rounds=5
 tool="$root/build/release/tools/vlorp-xm"
-while getopts "n:t:h" opt; do
+cpu=""
+while getopts "n:c:t:h" opt; do
     case $opt in
     n) rounds=$OPTARG ;;
+    c) cpu=$OPTARG ;;
     t) tool=$OPTARG ;;
-    *) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; [ "$opt" = h ] && exit 0; exit 2 ;;
+    *) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; [ "$opt" = h ] && exit 0; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))
@@ -56,10 +59,10 @@ if ! command -v xmp >/dev/null; then
     $sudo apt-get install -y -qq xmp >/dev/null || { echo "compare.sh: cannot install xmp" >&2; exit 1; }
 fi
 
-# One core for both: the last one, where taskset exists.
+# One core for both (the last one unless -c says), where taskset exists.
 pin=()
 if command -v taskset >/dev/null; then
-    pin=(taskset -c "$(($(nproc) - 1))")
+    pin=(taskset -c "${cpu:-$(($(nproc) - 1))}")
 fi
 
 

@@ -80,9 +80,12 @@ inline __m256i pairs_tail(const int16_t* data, uint64_t p0, uint64_t stride, uin
 // the window is masked off, so it never reaches past the sample).
 constexpr uint64_t WINDOW_STRIDE_MAX = uint64_t(4) << 32;
 
-inline __m512d interpolate_window(const int16_t* data, __m512i p, uint64_t first, uint64_t stride) {
+// `last`: the last lane (0..7) that is a frame of the segment; lanes past
+// it read nothing outside the frames the segment reads.
+inline __m512d interpolate_window(const int16_t* data, __m512i p, uint64_t first, uint64_t stride,
+                                  uint32_t last = 7) {
     const int32_t i_first = int32_t(uint32_t(first >> 32));
-    const int32_t i_last = int32_t(uint32_t((first + 7 * stride) >> 32));
+    const int32_t i_last = int32_t(uint32_t((first + last * stride) >> 32));
     const int32_t low = i_first < i_last ? i_first : i_last;
     const uint32_t span = uint32_t(i_first < i_last ? i_last - i_first : i_first - i_last);
     // s0 of every frame lies in frames low..low+span, s1 one frame further.
@@ -145,8 +148,10 @@ uint64_t steady_pass(float* out, const int16_t* data, uint64_t p, uint64_t signe
         out += 16;
     }
     if (left)
-        accumulate8(out, interpolate8(pairs_tail(data, l.first, l.stride, left), l.p), gain, gain,
-                    slot_mask(left));
+        accumulate8(out,
+                    WINDOW ? interpolate_window(data, l.p, l.first, l.stride, left - 1)
+                           : interpolate8(pairs_tail(data, l.first, l.stride, left), l.p),
+                    gain, gain, slot_mask(left));
     return end_position(p, signed_step, frames);
 }
 
@@ -167,7 +172,9 @@ uint64_t ramp_pass(float* out, const int16_t* data, uint64_t p, uint64_t signed_
         __m512d gain_hi = _mm512_add_pd(start, _mm512_mul_pd(k_hi, delta));
         if (left < 8) {
             if (left)
-                accumulate8(out, interpolate8(pairs_tail(data, l.first, l.stride, left), l.p),
+                accumulate8(out,
+                            WINDOW ? interpolate_window(data, l.p, l.first, l.stride, left - 1)
+                                   : interpolate8(pairs_tail(data, l.first, l.stride, left), l.p),
                             gain_lo, gain_hi, slot_mask(left));
             break;
         }
