@@ -102,8 +102,11 @@ void stderr_restore(QuietStderr q) {
 // the library or one of the calls is missing. It stays loaded until exit.
 bool sdl_load() {
     if (api_loaded) return true;
-    void* lib = dlopen(SDL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    if (!lib) {
+    // A program linked with SDL2 already has it: use that copy, never a second.
+    // (RTLD_DEFAULT is a null handle, so success is told apart by the lookup.)
+    const bool linked = dlsym(RTLD_DEFAULT, "SDL_InitSubSystem") != nullptr;
+    void* lib = linked ? RTLD_DEFAULT : dlopen(SDL_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (!linked && !lib) {
         const char* why = dlerror();
         snprintf(sdl.error, sizeof sdl.error, "cannot load %s%s%s", SDL_LIBRARY, why ? ": " : "",
                  why ? why : "");
@@ -119,7 +122,7 @@ bool sdl_load() {
     SDL_CALLS(SDL_CALL_LOAD)
 #undef SDL_CALL_LOAD
     if (!complete) {
-        dlclose(lib);
+        if (!linked) dlclose(lib);
         return false;
     }
     api_loaded = true;
