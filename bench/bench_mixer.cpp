@@ -1,11 +1,13 @@
 // mixer_mix_run throughput in voice-frames per second: looped and unlooped
-// samples, settled gains (the two-frames-per-pass path) and gains that ramp
-// all the time (the one-frame path), at typical steps of 0.1 to 4 frames.
+// samples, settled gains and gains that ramp all the time, at typical steps
+// of 0.1 to 4 frames, on each path of inner loops (plain, sse2, avx2,
+// avx512; a path this processor lacks is reported as skipped).
 #include "music/mixer.h"
 
 #include <benchmark/benchmark.h>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -48,7 +50,11 @@ void setup_voices(const Sample* s) {
     }
 }
 
-void run(benchmark::State& state, bool looped, bool ramped) {
+void run(benchmark::State& state, MixerPath path, bool looped, bool ramped) {
+    if (!mixer_set_path(path)) {
+        state.SkipWithError("this processor lacks the instruction set");
+        return;
+    }
     BenchSample bs(looped);
     setup_voices(&bs.sample);
     const int32_t frames = ramped ? 128 : 884;
@@ -74,24 +80,29 @@ void run(benchmark::State& state, bool looped, bool ramped) {
     state.SetItemsProcessed(state.iterations() * frames * BENCH_VOICES);
     state.counters["Mvoice_frames/s"] = benchmark::Counter(
         double(state.iterations()) * frames * BENCH_VOICES / 1e6, benchmark::Counter::kIsRate);
+    mixer_set_path(mixer_widest_path());
 }
 
-void BM_MixRun_LoopedSteady(benchmark::State& s) {
-    run(s, true, false);
+// One entry per kind of run and mixer path: BM_MixRun_LoopedSteady/avx2.
+int register_paths() {
+    struct Kind {
+        const char* name;
+        bool looped, ramped;
+    };
+    const Kind kinds[] = {{"LoopedSteady", true, false},
+                          {"UnloopedSteady", false, false},
+                          {"LoopedRamped", true, true},
+                          {"UnloopedRamped", false, true}};
+    for (const Kind& k : kinds)
+        for (int32_t i = 0; i < MIXER_PATH_COUNT; i++) {
+            MixerPath path = MixerPath(i);
+            std::string name = std::string("BM_MixRun_") + k.name + "/" + mixer_path_name(path);
+            benchmark::RegisterBenchmark(
+                name.c_str(), [=](benchmark::State& s) { run(s, path, k.looped, k.ramped); });
+        }
+    return 0;
 }
-void BM_MixRun_UnloopedSteady(benchmark::State& s) {
-    run(s, false, false);
-}
-void BM_MixRun_LoopedRamped(benchmark::State& s) {
-    run(s, true, true);
-}
-void BM_MixRun_UnloopedRamped(benchmark::State& s) {
-    run(s, false, true);
-}
-BENCHMARK(BM_MixRun_LoopedSteady);
-BENCHMARK(BM_MixRun_UnloopedSteady);
-BENCHMARK(BM_MixRun_LoopedRamped);
-BENCHMARK(BM_MixRun_UnloopedRamped);
+const int paths_registered = register_paths();
 
 void BM_ConvertToPcm16(benchmark::State& state) {
     std::vector<float> in(2 * 884);

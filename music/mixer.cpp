@@ -23,9 +23,13 @@
 // are skipped and its position advanced in closed form (the buffer keeps its
 // bits, except that a -0.0 already there is not turned into +0.0).
 #include "music/mixer.h"
+#include "music/mixer_kernels.h"
 
+#include <algorithm>
 #include <cmath>
-#if defined(__SSE2__)
+#include <cstdlib>
+#include <cstring>
+#if defined(VLORP_MIXER_X86) || defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -52,30 +56,65 @@ int32_t round_even(double x) {
     return r >= -2147483648.0 && r < 2147483648.0 ? int32_t(r) : INT32_MIN;
 }
 
-// v * 2^31 for the frame at position p: exact in 48 bits.
+// V for the frame at position p, and one frame on: the step is negated when
+// moving backward, so the loops carry no direction test.
 inline double interpolate(const int16_t* data, uint64_t p) {
-    int32_t i = int32_t(uint32_t(p >> 32));
-    int64_t s0 = data[i];
-    int64_t s1 = data[i + 1];
-    int64_t half_frac = int64_t(uint32_t(p) >> 1); // lowest fraction bit cleared
-    return double(s0 * 2147483648 + half_frac * (s1 - s0));
+    return mix_interpolate(data, p);
 }
-
-// One frame on: clear the lowest fraction bit, add the step (negated when
-// moving backward, so the loops carry no direction test).
 inline uint64_t advance(uint64_t p, uint64_t signed_step) {
-    return (p & ~LOW_BIT) + signed_step;
+    return mix_advance(p, signed_step);
 }
 
-#if defined(__SSE2__)
-// Both sides of a frame in one register pair: the same double products and
-// sums, and the same rounding to float, as the plain code below.
+// ---- plain: one frame after the other, in portable C++ ---------------------
 
-// Steady gains, two frames per pass. gl and gr carry the 2^-31 of V.
-uint64_t render_pairs(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
-                      uint32_t pairs, double gl, double gr) {
+// Steady gains, two frames per pass with their loads and stores interleaved.
+uint64_t steady_plain(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                      uint32_t frames, double gl, double gr) {
+    for (uint32_t pairs = frames / 2; pairs; pairs--) {
+        uint64_t p1 = advance(p, signed_step);
+        double v0 = interpolate(data, p);
+        double v1 = interpolate(data, p1);
+        p = advance(p1, signed_step);
+        float l0 = float(double(out[0]) + v0 * gl);
+        float r0 = float(double(out[1]) + v0 * gr);
+        float l1 = float(double(out[2]) + v1 * gl);
+        float r1 = float(double(out[3]) + v1 * gr);
+        out[0] = l0;
+        out[1] = r0;
+        out[2] = l1;
+        out[3] = r1;
+        out += 4;
+    }
+    if (frames & 1) p = mix_frame(out, data, p, signed_step, gl, gr);
+    return p;
+}
+
+// Ramped gains, one frame per pass, each gain grown by its delta per frame.
+uint64_t ramp_plain(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                    uint32_t frames, double& gl, double& gr, double dl, double dr) {
+    double l = gl, r = gr;
+    for (; frames; frames--) {
+        double v = interpolate(data, p);
+        p = advance(p, signed_step);
+        out[0] = float(double(out[0]) + v * l);
+        out[1] = float(double(out[1]) + v * r);
+        out += 2;
+        l += dl;
+        r += dr;
+    }
+    gl = l;
+    gr = r;
+    return p;
+}
+
+#if defined(VLORP_MIXER_X86)
+// ---- SSE2: both sides of a frame in one register pair ----------------------
+// The same double products and sums, and the same rounding to float.
+
+uint64_t steady_sse2(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                     uint32_t frames, double gl, double gr) {
     const __m128d g = _mm_set_pd(gr, gl);
-    for (; pairs; pairs--) {
+    for (uint32_t pairs = frames / 2; pairs; pairs--) {
         uint64_t p1 = advance(p, signed_step);
         __m128d v0 = _mm_set1_pd(interpolate(data, p));
         __m128d v1 = _mm_set1_pd(interpolate(data, p1));
@@ -86,12 +125,12 @@ uint64_t render_pairs(float* out, const int16_t* data, uint64_t p, uint64_t sign
         _mm_storeu_ps(out, _mm_movelh_ps(_mm_cvtpd_ps(o0), _mm_cvtpd_ps(o1)));
         out += 4;
     }
+    if (frames & 1) p = mix_frame(out, data, p, signed_step, gl, gr);
     return p;
 }
 
-// Ramped gains, one frame per pass; gains and deltas carry the 2^-31 of V.
-uint64_t render_ramp(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
-                     uint32_t frames, double& gl, double& gr, double dl, double dr) {
+uint64_t ramp_sse2(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                   uint32_t frames, double& gl, double& gr, double dl, double dr) {
     __m128d g = _mm_set_pd(gr, gl);
     const __m128d d = _mm_set_pd(dr, dl);
     for (; frames; frames--) {
@@ -107,44 +146,75 @@ uint64_t render_ramp(float* out, const int16_t* data, uint64_t p, uint64_t signe
     gr = _mm_cvtsd_f64(_mm_unpackhi_pd(g, g));
     return p;
 }
+#endif
+
+// ---- the paths and the choice between them ---------------------------------
+
+// A ramp that grows its gains one delta per frame.
+using RampStepFn = uint64_t (*)(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                                uint32_t frames, double& gl, double& gr, double dl, double dr);
+
+struct PathEntry {
+    const char* name;
+    MixSteadyFn steady;
+    RampStepFn ramp_step;
+    const MixerKernels* wide; // loops that take a ramp in closed form, or null
+};
+
+const PathEntry PATHS[MIXER_PATH_COUNT] = {
+    {"plain", steady_plain, ramp_plain, nullptr},
+#if defined(VLORP_MIXER_X86)
+    {"sse2", steady_sse2, ramp_sse2, nullptr},
+    {"avx2", nullptr, ramp_sse2, &MIXER_KERNELS_AVX2},
+    {"avx512", nullptr, ramp_sse2, &MIXER_KERNELS_AVX512},
 #else
-uint64_t render_pairs(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
-                      uint32_t pairs, double gl, double gr) {
-    for (; pairs; pairs--) {
-        uint64_t p1 = advance(p, signed_step);
-        double v0 = interpolate(data, p);
-        double v1 = interpolate(data, p1);
-        p = advance(p1, signed_step);
-        float l0 = float(double(out[0]) + v0 * gl);
-        float r0 = float(double(out[1]) + v0 * gr);
-        float l1 = float(double(out[2]) + v1 * gl);
-        float r1 = float(double(out[3]) + v1 * gr);
-        out[0] = l0;
-        out[1] = r0;
-        out[2] = l1;
-        out[3] = r1;
-        out += 4;
-    }
-    return p;
+    {"sse2", nullptr, nullptr, nullptr},
+    {"avx2", nullptr, nullptr, nullptr},
+    {"avx512", nullptr, nullptr, nullptr},
+#endif
+};
+
+struct MixerState {
+    bool chosen;
+    MixerPath path;
+    MixSteadyFn steady;
+    RampStepFn ramp_step;
+    MixRampFn ramp_exact; // null: every ramp goes one delta per frame
+    MixConvertFn convert; // null: the baseline conversion
+};
+
+MixerState mixer;
+
+void mixer_use(MixerPath path) {
+    const PathEntry& e = PATHS[path];
+    mixer.path = path;
+    mixer.steady = e.wide ? e.wide->steady : e.steady;
+    mixer.ramp_step = e.ramp_step;
+    mixer.ramp_exact = e.wide ? e.wide->ramp : nullptr;
+    mixer.convert = e.wide ? e.wide->convert : nullptr;
+    mixer.chosen = true;
 }
 
-uint64_t render_ramp(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
-                     uint32_t frames, double& gl, double& gr, double dl, double dr) {
-    double l = gl, r = gr;
-    for (; frames; frames--) {
-        double v = interpolate(data, p);
-        p = advance(p, signed_step);
-        out[0] = float(double(out[0]) + v * l);
-        out[1] = float(double(out[1]) + v * r);
-        out += 2;
-        l += dl;
-        r += dr;
-    }
-    gl = l;
-    gr = r;
-    return p;
+// The path named by VLORP_MIXER if this machine runs it, else the widest.
+void mixer_choose() {
+    const char* wanted = getenv("VLORP_MIXER");
+    MixerPath path = mixer_path_by_name(wanted ? wanted : "");
+    if (path == MIXER_PATH_COUNT || !mixer_path_supported(path)) path = mixer_widest_path();
+    mixer_use(path);
 }
-#endif
+
+// True if g + k * d is exact in double for every k from 0 to `frames`, g
+// and d being floats: then it equals g grown by d once per frame (each
+// partial sum is representable, so each addition is exact). All such sums
+// are multiples of the smaller ulp of g and d; they are exact below 2^53 of
+// those units (2^52 here, a margin for the rounding of the bound itself).
+bool ramp_sums_exact(double g, double d, uint32_t frames) {
+    if (d == 0) return true;
+    int e = std::ilogb(d);
+    if (g != 0) e = std::min(e, std::ilogb(g));
+    double bound = std::fabs(g) + double(frames) * std::fabs(d);
+    return bound < std::ldexp(1.0, e - 23 + 52);
+}
 
 // Where `frames` frames of advance take P, without rendering: after the
 // first frame every advance clears the lowest bit the step's own low bit set.
@@ -185,6 +255,94 @@ void reflect(__int128& u, int32_t& direction, __int128 w) {
     }
 }
 
+// Where a segment ends: at most `left` frames on, or where the voice
+// meets the boundary in its direction of travel (reached).
+struct Boundary {
+    uint32_t frames;
+    bool reached;
+    bool forward;
+    __int128 distance; // to the boundary, 32.32; negative: already past it
+};
+
+inline Boundary find_boundary(const Voice* voice, const Sample* sample, uint64_t p, uint64_t s24,
+                              uint32_t left) {
+    Boundary b;
+    b.forward = voice->direction == DIR_FORWARD;
+    const int64_t loop_end = int64_t(sample->loop_start) + sample->loop_length;
+    const int64_t position = int32_t(uint32_t(p >> 32));
+    if (b.forward) {
+        int64_t end = position > loop_end ? int64_t(sample->length) : loop_end;
+        b.distance = (__int128(end) << 32) - signed_position(p);
+    } else {
+        b.distance = signed_position(p) - (__int128(sample->loop_start) << 32);
+    }
+
+    // Frames to the boundary. A voice already past it (a run that ended
+    // a hair beyond the end, or a start beyond the sample) meets it now.
+    b.frames = left;
+    b.reached = false;
+    if (b.distance < 0) {
+        b.frames = 0;
+        b.reached = true;
+    } else if (b.distance < (__int128(1) << 56)) {
+        uint64_t d24 = uint64_t(b.distance) >> 8;
+        // ceil(d24 / s24) <= left exactly when d24 <= left * s24: most
+        // runs end before the boundary and need no division.
+        if (d24 == 0 || (unsigned __int128)d24 <= (unsigned __int128)left * s24) {
+            // ceil(d24 / s24) = (d24 - 1) / s24 + 1, in 32 bits where both fit
+            // (a boundary less than 256 frames away: the usual case).
+            uint64_t n_end;
+            if (d24 == 0)
+                n_end = b.distance > 0 ? 1 : 0;
+            else if ((d24 | s24) >> 32 == 0)
+                n_end = uint32_t(d24 - 1) / uint32_t(s24) + 1;
+            else
+                n_end = (d24 - 1) / s24 + 1;
+            b.frames = uint32_t(n_end);
+            b.reached = true;
+        }
+    }
+    return b;
+}
+
+// End handling at a boundary the segment reached: wrap, turn round or stop.
+// False if the voice stopped. With steps below 2^-24 of a frame the end
+// estimate runs early; only a position within one frame of its boundary
+// (always the case for real steps) turns round or stops.
+inline bool meet_boundary(Voice* voice, const Sample* sample, uint64_t& p, const Boundary& b) {
+    const int64_t loop_start = sample->loop_start;
+    const int64_t loop_end = loop_start + sample->loop_length;
+    const __int128 sp = signed_position(p);
+    const bool near_boundary =
+        b.forward ? sp > (__int128(loop_end) - 1) << 32 : sp < (__int128(loop_start) + 1) << 32;
+    const bool looped = sample->loop_length != 0;
+    if (looped && (sample->loop_type & LOOP_FORWARD)) {
+        // Wrap only positions at or past the loop end (compared unsigned);
+        // one that stopped a little short reaches it in the next segment.
+        // Backward here only from a record never triggered: turn forward
+        // at the loop start rather than stand still.
+        if (!b.forward) voice->direction = DIR_FORWARD;
+        if (uint32_t(p >> 32) >= uint64_t(loop_end)) {
+            const uint64_t start = uint64_t(loop_start) << 32;
+            const uint64_t length = uint64_t(sample->loop_length) << 32;
+            const uint64_t past = p - start; // at least one loop length
+            p = start + (past - length < length ? past - length : past % length);
+        }
+    } else if (looped && (sample->loop_type & LOOP_PINGPONG)) {
+        if (near_boundary) {
+            __int128 u = sp - (__int128(loop_start) << 32);
+            reflect(u, voice->direction, __int128(sample->loop_length) << 32);
+            p = uint64_t(int64_t((__int128(loop_start) << 32) + u));
+        }
+    } else if (near_boundary || b.distance < 0 || !looped) {
+        voice->sample = nullptr;
+        voice->position = 0;
+        voice->position_frac = 0;
+        return false;
+    }
+    return true;
+}
+
 void mix_voice(Voice* voice, float* out, int32_t frames) {
     const Sample* sample = voice->sample;
     const int16_t* data = sample->data;
@@ -197,39 +355,35 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
     const uint64_t step = uint64_t(voice->step_int) << 32 | voice->step_frac;
     uint64_t s24 = (uint64_t(voice->step_int) << 24) + (voice->step_frac >> 8);
     if (s24 == 0) s24 = END_FALLBACK_STEP >> 8;
-    const int64_t loop_start = sample->loop_start;
-    const int64_t loop_end = int64_t(sample->loop_start) + sample->loop_length;
     uint64_t p = uint64_t(uint32_t(voice->position)) << 32 | voice->position_frac;
     uint32_t left = uint32_t(frames);
 
-    while (left > 0) {
-        // Distance to the boundary in the direction of travel.
-        const bool forward = voice->direction == DIR_FORWARD;
-        const uint64_t signed_step = forward ? step : 0 - step;
-        const int64_t position = int32_t(uint32_t(p >> 32));
-        __int128 distance;
-        if (forward) {
-            int64_t end = position > loop_end ? int64_t(sample->length) : loop_end;
-            distance = (__int128(end) << 32) - signed_position(p);
-        } else {
-            distance = signed_position(p) - (__int128(loop_start) << 32);
+    // Settled at zero gain, the voice adds nothing: only its position moves,
+    // segment by segment exactly as if it were rendered. (The ramp set-up
+    // would find no difference on either side and leave just this state.)
+    if (voice->ramp_frames_left == 0 && (voice->target_left | voice->target_right |
+                                         voice->current_left | voice->current_right) == 0) {
+        voice->ramp_target_left = voice->ramp_target_right = 0;
+        voice->ramp_delta_left = voice->ramp_delta_right = 0;
+        while (left > 0) {
+            const Boundary b = find_boundary(voice, sample, p, s24, left);
+            p = skip_frames(p, b.forward ? step : 0 - step, b.frames);
+            left -= b.frames;
+            if (b.reached && !meet_boundary(voice, sample, p, b)) return;
         }
+        voice->position = int32_t(uint32_t(p >> 32));
+        voice->position_frac = uint32_t(p);
+        return;
+    }
 
-        // Frames to the boundary. A voice already past it (a run that ended
-        // a hair beyond the end, or a start beyond the sample) meets it now.
-        uint32_t seg = left;
-        bool end_reached = false;
-        if (distance < 0) {
-            seg = 0;
-            end_reached = true;
-        } else if (distance < (__int128(1) << 56)) {
-            uint64_t d24 = uint64_t(distance) >> 8;
-            uint64_t n_end = d24 == 0 ? (distance > 0 ? 1 : 0) : (d24 + s24 - 1) / s24;
-            if (n_end <= seg) {
-                seg = uint32_t(n_end);
-                end_reached = true;
-            }
-        }
+    // Steady gains: the targets do not change within a run.
+    const double gl = to_f32(double(voice->target_left) * K255);
+    const double gr = to_f32(double(voice->target_right) * K255);
+    while (left > 0) {
+        const Boundary b = find_boundary(voice, sample, p, s24, left);
+        const bool forward = b.forward;
+        const uint64_t signed_step = forward ? step : 0 - step;
+        uint32_t seg = b.frames;
 
         // Ramp set-up.
         const uint32_t seg_before_ramp = seg;
@@ -259,31 +413,42 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
             if (seg > uint32_t(ramp)) seg = uint32_t(ramp);
         }
 
-        // Gains, rounded to float as stored.
-        const double cl = to_f32(double(voice->current_left) * (1.0 / 256) * K255);
-        const double cr = to_f32(double(voice->current_right) * (1.0 / 256) * K255);
-
-        // Render.
+        // Render. Gains are rounded to float as stored; the current ones
+        // are worked out only where a frame goes the ramp way.
+        auto current_gain = [](int32_t current) {
+            return to_f32(double(current) * (1.0 / 256) * K255);
+        };
         if (ramp <= 0 && (voice->target_left | voice->target_right | voice->current_left |
                           voice->current_right) == 0) {
             // Silent and settled: it would add only zeros, so just move on.
             p = skip_frames(p, signed_step, seg);
         } else if (ramp <= 0) {
-            const double gl = to_f32(double(voice->target_left) * K255);
-            const double gr = to_f32(double(voice->target_right) * K255);
-            p = render_pairs(out, data, p, signed_step, seg / 2, gl * TWO_POW_M31,
+            p = mixer.steady(out, data, p, signed_step, seg & ~1u, gl * TWO_POW_M31,
                              gr * TWO_POW_M31);
             if (seg & 1) { // the odd last frame goes the ramp way, from the current gains
-                double l = cl * TWO_POW_M31, r = cr * TWO_POW_M31;
-                p = render_ramp(out + 2 * (seg - 1), data, p, signed_step, 1, l, r, 0.0, 0.0);
-                voice->current_left = round_even(l * TWO_POW_31 * 255 * 256);
-                voice->current_right = round_even(r * TWO_POW_31 * 255 * 256);
+                const double cl = current_gain(voice->current_left);
+                const double cr = current_gain(voice->current_right);
+                p = mix_frame(out + 2 * (seg - 1), data, p, signed_step, cl * TWO_POW_M31,
+                              cr * TWO_POW_M31);
+                voice->current_left = round_even(cl * 255 * 256);
+                voice->current_right = round_even(cr * 255 * 256);
             }
         } else {
-            double l = cl * TWO_POW_M31, r = cr * TWO_POW_M31;
-            p = render_ramp(out, data, p, signed_step, seg, l, r,
-                            double(voice->ramp_delta_left) * TWO_POW_M31,
-                            double(voice->ramp_delta_right) * TWO_POW_M31);
+            const double cl = current_gain(voice->current_left);
+            const double cr = current_gain(voice->current_right);
+            const double dl = voice->ramp_delta_left, dr = voice->ramp_delta_right;
+            double l, r;
+            if (mixer.ramp_exact && ramp_sums_exact(cl, dl, seg) && ramp_sums_exact(cr, dr, seg)) {
+                p = mixer.ramp_exact(out, data, p, signed_step, seg, cl * TWO_POW_M31,
+                                     cr * TWO_POW_M31, dl * TWO_POW_M31, dr * TWO_POW_M31);
+                l = (cl + double(seg) * dl) * TWO_POW_M31;
+                r = (cr + double(seg) * dr) * TWO_POW_M31;
+            } else {
+                l = cl * TWO_POW_M31;
+                r = cr * TWO_POW_M31;
+                p = mixer.ramp_step(out, data, p, signed_step, seg, l, r, dl * TWO_POW_M31,
+                                    dr * TWO_POW_M31);
+            }
             if (seg > 0) {
                 voice->current_left = round_even(l * TWO_POW_31 * 255 * 256);
                 voice->current_right = round_even(r * TWO_POW_31 * 255 * 256);
@@ -303,37 +468,7 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
         }
         out += 2 * seg;
         left -= seg;
-        if (!end_reached) continue;
-
-        // End handling. With steps below 2^-24 of a frame the end estimate
-        // runs early; only a position within one frame of its boundary
-        // (always the case for real steps) turns round or stops.
-        const __int128 sp = signed_position(p);
-        const bool near_boundary =
-            forward ? sp > (__int128(loop_end) - 1) << 32 : sp < (__int128(loop_start) + 1) << 32;
-        const bool looped = sample->loop_length != 0;
-        if (looped && (sample->loop_type & LOOP_FORWARD)) {
-            // Wrap only positions at or past the loop end (compared unsigned);
-            // one that stopped a little short reaches it in the next segment.
-            // Backward here only from a record never triggered: turn forward
-            // at the loop start rather than stand still.
-            if (!forward) voice->direction = DIR_FORWARD;
-            if (uint32_t(p >> 32) >= uint64_t(loop_end)) {
-                uint64_t start = uint64_t(loop_start) << 32;
-                p = start + (p - start) % (uint64_t(sample->loop_length) << 32);
-            }
-        } else if (looped && (sample->loop_type & LOOP_PINGPONG)) {
-            if (near_boundary) {
-                __int128 u = sp - (__int128(loop_start) << 32);
-                reflect(u, voice->direction, __int128(sample->loop_length) << 32);
-                p = uint64_t(int64_t((__int128(loop_start) << 32) + u));
-            }
-        } else if (near_boundary || distance < 0 || !looped) {
-            voice->sample = nullptr;
-            voice->position = 0;
-            voice->position_frac = 0;
-            return;
-        }
+        if (b.reached && !meet_boundary(voice, sample, p, b)) return;
     }
     voice->position = int32_t(uint32_t(p >> 32));
     voice->position_frac = uint32_t(p);
@@ -343,6 +478,7 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
 
 void mixer_mix_run(float* buffer, int32_t frames) {
     if (frames <= 0) return;
+    if (!mixer.chosen) mixer_choose();
     for (int32_t i = 0; i < MIXED_VOICES; i++)
         if (voices[i].sample) mix_voice(&voices[i], buffer, frames);
 }
@@ -350,7 +486,8 @@ void mixer_mix_run(float* buffer, int32_t frames) {
 void mixer_convert_to_pcm16(int16_t* destination, const float* source, int32_t frames) {
     if (frames <= 0 || !destination || !source) return;
     const int32_t count = 2 * frames;
-    int32_t i = 0;
+    if (!mixer.chosen) mixer_choose();
+    int32_t i = mixer.convert ? mixer.convert(destination, source, count) : 0;
 #if defined(__SSE2__)
     // Clamp, then round to nearest even (the default rounding mode), 8 at a time.
     const __m128 lo = _mm_set1_ps(-32768.0f), hi = _mm_set1_ps(32767.0f);
@@ -366,4 +503,51 @@ void mixer_convert_to_pcm16(int16_t* destination, const float* source, int32_t f
         x = x < -32768.0f ? -32768.0f : (x > 32767.0f ? 32767.0f : x);
         destination[i] = int16_t(std::lrint(x)); // ties to even
     }
+}
+
+MixerPath mixer_path_by_name(const char* name) {
+    for (int32_t i = 0; i < MIXER_PATH_COUNT; i++)
+        if (name && !strcmp(name, PATHS[i].name)) return MixerPath(i);
+    return MIXER_PATH_COUNT;
+}
+
+const char* mixer_path_name(MixerPath path) {
+    return path >= 0 && path < MIXER_PATH_COUNT ? PATHS[path].name : "unknown";
+}
+
+bool mixer_path_supported(MixerPath path) {
+    switch (path) {
+    case MIXER_PLAIN:
+        return true;
+#if defined(VLORP_MIXER_X86)
+    case MIXER_SSE2:
+        return true; // the x86-64 floor
+    case MIXER_AVX2:
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2");
+    case MIXER_AVX512:
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+               __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
+#endif
+    default:
+        return false;
+    }
+}
+
+MixerPath mixer_widest_path() {
+    for (int32_t i = MIXER_PATH_COUNT - 1; i > 0; i--)
+        if (mixer_path_supported(MixerPath(i))) return MixerPath(i);
+    return MIXER_PLAIN;
+}
+
+bool mixer_set_path(MixerPath path) {
+    if (path < 0 || path >= MIXER_PATH_COUNT || !mixer_path_supported(path)) return false;
+    mixer_use(path);
+    return true;
+}
+
+MixerPath mixer_path() {
+    if (!mixer.chosen) mixer_choose();
+    return mixer.path;
 }

@@ -20,3 +20,21 @@ void mixer_mix_run(float* buffer, int32_t frames);
 
 // Rounds (ties to even) and clamps 2 x `frames` floats into 16-bit samples.
 void mixer_convert_to_pcm16(int16_t* destination, const float* source, int32_t frames);
+
+// The mixer's inner loops come in one set per instruction set; every set
+// gives exactly the bits of the plain one. PLAIN works one frame at a time
+// in portable C++; the others exist on x86-64 only.
+enum MixerPath : int32_t { MIXER_PLAIN, MIXER_SSE2, MIXER_AVX2, MIXER_AVX512, MIXER_PATH_COUNT };
+
+// The path in use. Unless one was set, the first call (or the first run)
+// takes the one named by the environment variable VLORP_MIXER ("plain",
+// "sse2", "avx2", "avx512") when this machine runs it, else the widest.
+MixerPath mixer_path();
+// Uses `path` from the next run on; false (and no change) if this build or
+// processor cannot run it. Not while another thread mixes.
+bool mixer_set_path(MixerPath path);
+bool mixer_path_supported(MixerPath path);
+MixerPath mixer_widest_path();
+// "plain", "sse2", "avx2", "avx512"; MIXER_PATH_COUNT for any other name.
+const char* mixer_path_name(MixerPath path);
+MixerPath mixer_path_by_name(const char* name);

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -521,5 +523,129 @@ TEST_F(Mixer, MatchesOneFrameReferenceOnRandomVoices) {
     EXPECT_GT(frames_checked, 20000);
     for (TestSample* s : samples) delete s;
 }
+
+// ---- every path of inner loops equals the reference, bit for bit ---------
+
+class MixerPaths : public Mixer, public testing::WithParamInterface<MixerPath> {
+  protected:
+    void TearDown() override { mixer_set_path(mixer_widest_path()); }
+};
+
+// Steps from 2^-20 to 64 frames, spread evenly over their binary exponents.
+uint64_t random_step(std::mt19937& rng) {
+    double exponent = std::uniform_real_distribution<double>(-20, 6)(rng);
+    uint64_t step = uint64_t(std::ldexp(1.0, 32 + int(std::floor(exponent))) *
+                             std::uniform_real_distribution<double>(1, 2)(rng));
+    return std::min(step, uint64_t(64) << 32);
+}
+
+TEST_P(MixerPaths, MatchTheReferenceOnRandomVoices) {
+    const MixerPath path = GetParam();
+    if (!mixer_path_supported(path))
+        GTEST_SKIP() << "this processor cannot run the " << mixer_path_name(path) << " path";
+    ASSERT_TRUE(mixer_set_path(path));
+    ASSERT_EQ(mixer_path(), path);
+
+    std::mt19937 rng(0x5EED + uint32_t(path));
+    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    std::vector<TestSample*> samples;
+    for (int i = 0; i < 30; i++) {
+        int n = i < 6 ? uniform(1, 16) : uniform(1, 5000); // some loops shorter than a pass
+        std::vector<int16_t> pcm(size_t(n), 0);
+        for (auto& x : pcm) x = int16_t(uniform(-32768, 32767));
+        uint8_t type = i % 3 == 0 ? LOOP_NONE : i % 3 == 1 ? LOOP_FORWARD : LOOP_PINGPONG;
+        uint32_t ls = uint32_t(uniform(0, n - 1));
+        samples.push_back(new TestSample(pcm, type, ls, uint32_t(uniform(1, n - int(ls)))));
+    }
+    Voice ref[VOICE_COUNT];
+    long frames_checked = 0, ramp_frames_checked = 0;
+    for (int round = 0; round < 400; round++) {
+        // Between runs the "replayer" triggers, retargets and re-pitches voices.
+        for (int i = 0; i < MIXED_VOICES; i++) {
+            Voice& v = voices[i];
+            int what = uniform(0, 11);
+            if (what == 0 || (!v.sample && what < 5)) {
+                const Sample& s = samples[size_t(uniform(0, int(samples.size()) - 1))]->s;
+                v.sample = &s;
+                set_pos(v, int64_t(uniform(0, int(s.length) - 1)) << 32 | uint32_t(rng()));
+                // Backward legs exist in ping-pong loops only.
+                bool backward = (s.loop_type & LOOP_PINGPONG) && uniform(0, 1);
+                v.direction = backward ? DIR_BACKWARD : DIR_FORWARD;
+                v.current_left = v.current_right = 0;
+                v.ramp_frames_left = 0;
+            }
+            if (what <= 5) { // a new ramp, often starting or ending inside the next run
+                v.target_left = uniform(0, 255);
+                v.target_right = uniform(0, 3) == 0 ? v.target_left : uniform(0, 255);
+                if (uniform(0, 4) == 0) v.target_left = v.target_right = 0; // settling at zero
+                if (uniform(0, 40) == 0) {
+                    // Far outside what the replayer writes: a ramp whose sums
+                    // are not exact in double must still match.
+                    v.current_left = uniform(1, 3);
+                    v.target_left = 1 << uniform(18, 22);
+                }
+            }
+            if (what <= 7) {
+                uint64_t step = random_step(rng);
+                v.step_int = uint32_t(step >> 32);
+                v.step_frac = uint32_t(step);
+            }
+            if (v.ramp_frames_left) ramp_frames_checked += v.ramp_frames_left;
+        }
+        memcpy(ref, voices, sizeof voices);
+        int frames = uniform(0, 3) == 0 ? uniform(1, 9) : uniform(1, 884);
+        std::vector<float> a(size_t(2 * frames) + 2, 0.0f), b(a.size(), 0.0f);
+        for (size_t i = 0; i < a.size(); i++) a[i] = b[i] = float(uniform(-3000, 3000)) / 7;
+        mixer_mix_run(a.data(), frames);
+        ref_mix_run(ref, b.data(), frames);
+        ASSERT_EQ(0, memcmp(a.data(), b.data(), a.size() * sizeof(float))) << "round " << round;
+        for (int i = 0; i < MIXED_VOICES; i++)
+            ASSERT_TRUE(same_voice(voices[i], ref[i])) << "round " << round << " voice " << i;
+        frames_checked += frames;
+    }
+    EXPECT_GT(frames_checked, 40000);
+    EXPECT_GT(ramp_frames_checked, 10000);
+    for (TestSample* s : samples) delete s;
+}
+
+TEST(MixerPathChoice, NamesRoundTripAndPlainAlwaysRuns) {
+    for (int32_t i = 0; i < MIXER_PATH_COUNT; i++)
+        EXPECT_EQ(mixer_path_by_name(mixer_path_name(MixerPath(i))), MixerPath(i));
+    EXPECT_EQ(mixer_path_by_name("avx1024"), MIXER_PATH_COUNT);
+    EXPECT_EQ(mixer_path_by_name(nullptr), MIXER_PATH_COUNT);
+    EXPECT_TRUE(mixer_path_supported(MIXER_PLAIN));
+    EXPECT_TRUE(mixer_path_supported(mixer_widest_path()));
+    EXPECT_FALSE(mixer_set_path(MIXER_PATH_COUNT));
+    EXPECT_FALSE(mixer_set_path(MixerPath(-1)));
+    ASSERT_TRUE(mixer_set_path(MIXER_PLAIN));
+    EXPECT_EQ(mixer_path(), MIXER_PLAIN);
+    ASSERT_TRUE(mixer_set_path(mixer_widest_path()));
+    EXPECT_EQ(mixer_path(), mixer_widest_path());
+}
+
+TEST_P(MixerPaths, ConvertRoundsHalfToEvenAndClampsInEveryLane) {
+    const MixerPath path = GetParam();
+    if (!mixer_path_supported(path))
+        GTEST_SKIP() << "this processor cannot run the " << mixer_path_name(path) << " path";
+    ASSERT_TRUE(mixer_set_path(path));
+    const float cases[7] = {32767.5f, -40000, 2.5f, 3.5f, -0.5f, -32768.5f, 1.5f};
+    const int16_t want[7] = {32767, -32768, 2, 4, 0, -32768, 2};
+    // 58 values: every case in every lane of the 16-wide groups, then a tail.
+    float in[58];
+    int16_t out[59];
+    for (int i = 0; i < 58; i++) in[i] = cases[i % 7];
+    out[58] = 99;
+    mixer_convert_to_pcm16(out, in, 29);
+    for (int i = 0; i < 58; i++) EXPECT_EQ(out[i], want[i % 7]) << i;
+    EXPECT_EQ(out[58], 99); // nothing past the end
+}
+
+std::string path_test_name(const testing::TestParamInfo<MixerPath>& info) {
+    return mixer_path_name(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, MixerPaths,
+                         testing::Values(MIXER_PLAIN, MIXER_SSE2, MIXER_AVX2, MIXER_AVX512),
+                         path_test_name);
 
 } // namespace

@@ -12,6 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
+#if defined(VLORP_TEST_LINKS_SDL)
+#include <SDL.h>
+#endif
 #include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
@@ -358,6 +361,11 @@ TEST(OutputSdl, PlaysWhatTheOfflineRenderMakes) {
         unlink(path);
         GTEST_SKIP() << "SDL disk audio unavailable: " << output_device_error();
     }
+#if defined(VLORP_TEST_LINKS_SDL)
+    // This program is linked with SDL2, as the show is: the device must be
+    // open in that copy of the library, not in a second one loaded beside it.
+    EXPECT_NE(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+#endif
     std::this_thread::sleep_for(std::chrono::milliseconds(4000));
     EXPECT_GT(player_get_row(song) + player_get_order(song), 0);
     player_stop(song);

@@ -1,10 +1,12 @@
 // vlorp-xm: the music engine's command-line tool.
 #include "music/engine.h"
+#include "music/mixer.h"
 #include "music/output.h"
 #include "tools/filesrc.h"
 #include "tools/vlorp_xm.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -151,6 +153,14 @@ int main(int argc, char** argv) {
     if (!strcmp(command, "--help") || !strcmp(command, "-h") || !strcmp(command, "help")) {
         fputs(USAGE, stdout);
         return 0;
+    }
+    // A mixer path asked for but not run here is named, once, on stderr.
+    if (const char* wanted = getenv("VLORP_MIXER")) {
+        if (*wanted && strcmp(wanted, mixer_path_name(mixer_path())) != 0)
+            fprintf(stderr,
+                    "vlorp-xm: VLORP_MIXER=%s: not a mixer path this processor runs "
+                    "(plain, sse2, avx2, avx512); using %s\n",
+                    wanted, mixer_path_name(mixer_path()));
     }
     if (!strcmp(command, "info")) return cmd_info(argc - 2, argv + 2);
     if (!strcmp(command, "render")) return cmd_render(argc - 2, argv + 2);

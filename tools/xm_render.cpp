@@ -31,7 +31,7 @@ static const char* RENDER_USAGE =
     "  --blocks N           length in blocks\n"
     "  --timeline OUT.tsv   one line per block: block, order, row, elapsed_ms\n"
     "                       (tab-separated; order and row as the low 8 bits)\n"
-    "  -q                   no progress display\n";
+    "  -q                   quiet: no progress display, nothing printed on success\n";
 
 namespace {
 
@@ -48,13 +48,27 @@ struct RenderOptions {
     const char* output = nullptr;
     const char* timeline = nullptr;
     int64_t blocks = 0;
-    bool until_repeat = false; // no length given: blocks is found by a silent run
+    bool until_repeat = false; // no length given: until the song first repeats
     bool quiet = false;
 };
 
-// The one place that decides how long a render runs.
-bool render_wants_block(const RenderOptions& options, const Song*, int64_t blocks_done) {
-    return blocks_done < options.blocks;
+// Without a length, a render ends with the block in which the song first
+// repeats (within 30 minutes). Raw PCM needs no length up front: the end is
+// known once the repeating tick has run, which may be at the first frame of
+// the block just mixed, and such a block is not kept. (A WAV states its
+// length in the header, so there blocks was measured beforehand.)
+bool render_keeps_block(const RenderOptions& options, const Song* song, int64_t block) {
+    if (options.blocks > 0) return block < options.blocks;
+    int64_t frames = VLORP_XM_MAX_FRAMES;
+    if (song->repeated && song->repeat_frame < VLORP_XM_MAX_FRAMES) frames = song->repeat_frame;
+    int64_t blocks = (frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
+    return block < (blocks < 1 ? 1 : blocks);
+}
+
+// The one place that decides how long a render runs: asked before a block
+// is mixed and again before it is written.
+bool render_wants_block(const RenderOptions& options, const Song* song, int64_t blocks_done) {
+    return render_keeps_block(options, song, blocks_done);
 }
 
 void put_le(uint8_t* p, uint32_t v, int bytes) {
@@ -83,6 +97,12 @@ bool ends_with(const char* s, const char* tail) {
 
 void show_progress(int64_t done, int64_t total, bool last) {
     const int width = 30;
+    if (total <= 0) { // until the song repeats: the length shows at the end
+        fprintf(stderr, "\rrendering %.1f s", double(done) * BLOCK_FRAMES / MIX_RATE);
+        if (last) fputc('\n', stderr);
+        fflush(stderr);
+        return;
+    }
     int pct = total ? int(done * 100 / total) : 100;
     int fill = total ? int(done * width / total) : width;
     double seconds = double(done) * BLOCK_FRAMES / MIX_RATE;
@@ -175,8 +195,10 @@ int cmd_render(int argc, char** argv) {
         return 2;
     }
     bool repeats = false;
-    if (o.until_repeat) {
-        // Measured on a copy: effects may change samples while the song runs.
+    const bool raw = !strcmp(o.output, "-") || ends_with(o.output, ".raw");
+    if (o.until_repeat && !raw) {
+        // The header comes first: measure the length with a silent run, on
+        // a copy (effects may change samples while the song runs).
         Song* probe = vlorp_xm_load(o.input);
         if (!probe) return 1;
         int64_t frames = vlorp_xm_song_frames(probe, VLORP_XM_MAX_FRAMES, &repeats);
@@ -184,7 +206,6 @@ int cmd_render(int argc, char** argv) {
         o.blocks = (frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
         if (o.blocks < 1) o.blocks = 1;
     }
-    const bool raw = !strcmp(o.output, "-") || ends_with(o.output, ".raw");
     const uint64_t frame_bytes = 4;
     if (!raw && uint64_t(o.blocks) * BLOCK_FRAMES * frame_bytes > WAV_MAX_DATA) {
         fprintf(stderr, "vlorp-xm: %s: too long for a WAV file (4 GiB); write .raw instead\n",
@@ -208,6 +229,9 @@ int cmd_render(int argc, char** argv) {
         song_free(song);
         return 1;
     }
+    // Large writes: a block is only 3.5 KB.
+    static char pcm_buffer[1 << 18];
+    setvbuf(pcm.file, pcm_buffer, _IOFBF, sizeof pcm_buffer);
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
 #ifdef SIGPIPE                     // Windows has neither signal: there the writes just fail
@@ -230,6 +254,7 @@ int cmd_render(int argc, char** argv) {
     TimeInfo info{};
     while (ok && !interrupted && render_wants_block(o, song, done)) {
         const int16_t* block = output_offline_mix_block(&info);
+        if (!render_wants_block(o, song, done)) break; // the song repeated at its first frame
         const void* le = block;
         if constexpr (std::endian::native != std::endian::little) {
             for (int32_t i = 0; i < 2 * BLOCK_FRAMES; i++)
@@ -244,6 +269,7 @@ int cmd_render(int argc, char** argv) {
         if (progress && (done % 256 == 0)) show_progress(done, o.blocks, false);
     }
     if (!ok) error = strerror(errno ? errno : EIO);
+    if (o.until_repeat && raw) repeats = song->repeated && song->repeat_frame < VLORP_XM_MAX_FRAMES;
     player_stop(song);
     song_free(song);
     if (progress) show_progress(done, o.blocks, true);
@@ -263,6 +289,7 @@ int cmd_render(int argc, char** argv) {
         fprintf(stderr, "vlorp-xm: %s: %s\n", o.output, error.c_str());
         return 1;
     }
+    if (o.quiet) return 0;
     fprintf(pcm.target.direct ? stderr : stdout, "length %.3f s, %lld blocks%s\n",
             double(done) * BLOCK_FRAMES / MIX_RATE, (long long)done,
             !o.until_repeat ? ""

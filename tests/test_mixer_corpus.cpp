@@ -1,0 +1,91 @@
+// Real modules through every path of the mixer's inner loops: each corpus
+// song, rendered once through to where it repeats on the widest path this
+// processor runs, gives exactly the PCM of the plain path.
+#include "music/mixer.h"
+#include "music/output.h"
+#include "tests/test_support.h"
+
+#include <cstdio>
+#include <cstring>
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<uint8_t> read_file(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+        uint8_t buffer[65536];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
+            bytes.insert(bytes.end(), buffer, buffer + n);
+        fclose(f);
+    }
+    return bytes;
+}
+
+// Blocks up to the one in which the song first repeats (at most 30 minutes).
+int64_t song_blocks(const std::vector<uint8_t>& bytes) {
+    Song* probe = test_load_bytes(bytes);
+    if (!probe || !output_offline_start(probe)) return 0;
+    const int64_t cap = int64_t(30) * 60 * MIX_RATE;
+    while (!probe->repeated && probe->frames_ticked < cap) probe->tick_handler(probe);
+    int64_t frames = probe->repeated ? probe->repeat_frame : cap;
+    player_stop(probe);
+    song_free(probe);
+    return (frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
+}
+
+// The song's PCM over `blocks` blocks on `path`.
+std::vector<int16_t> render(const std::vector<uint8_t>& bytes, int64_t blocks, MixerPath path) {
+    std::vector<int16_t> pcm;
+    if (!mixer_set_path(path)) return pcm;
+    Song* song = test_load_bytes(bytes);
+    if (!song || !output_offline_start(song)) return pcm;
+    pcm.reserve(size_t(blocks) * BLOCK_FRAMES * 2);
+    for (int64_t b = 0; b < blocks; b++) {
+        const int16_t* block = output_offline_mix_block(nullptr);
+        pcm.insert(pcm.end(), block, block + 2 * BLOCK_FRAMES);
+    }
+    player_stop(song);
+    song_free(song);
+    return pcm;
+}
+
+class MixerCorpus : public testing::TestWithParam<std::string> {
+  protected:
+    void TearDown() override { mixer_set_path(mixer_widest_path()); }
+};
+
+TEST_P(MixerCorpus, WidestPathRendersThePlainPathsBits) {
+    const MixerPath widest = mixer_widest_path();
+    if (widest == MIXER_PLAIN) GTEST_SKIP() << "only the plain path runs here";
+    std::vector<uint8_t> bytes = read_file(GetParam());
+    ASSERT_FALSE(bytes.empty());
+    const int64_t blocks = song_blocks(bytes);
+    ASSERT_GT(blocks, 0);
+    std::vector<int16_t> plain = render(bytes, blocks, MIXER_PLAIN);
+    std::vector<int16_t> wide = render(bytes, blocks, widest);
+    ASSERT_EQ(plain.size(), size_t(blocks) * BLOCK_FRAMES * 2);
+    ASSERT_EQ(wide.size(), plain.size());
+    size_t first = 0;
+    while (first < plain.size() && plain[first] == wide[first]) first++;
+    EXPECT_EQ(first, plain.size()) << mixer_path_name(widest) << " differs from plain at frame "
+                                   << first / 2 << " of " << plain.size() / 2;
+}
+
+std::string test_name(const testing::TestParamInfo<std::string>& info) {
+    std::string name = info.param.substr(info.param.find_last_of('/') + 1);
+    name = name.substr(0, name.size() - 3);
+    for (char& c : name)
+        if (!isalnum(uint8_t(c))) c = '_';
+    return name;
+}
+
+} // namespace
+
+TEST(MixerCorpusFiles, Present) {
+    if (test_corpus_files().empty()) GTEST_SKIP() << "no corpus at " VLORP_CORPUS_DIR;
+    std::printf("widest mixer path here: %s\n", mixer_path_name(mixer_widest_path()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, MixerCorpus, testing::ValuesIn(test_corpus_files()), test_name);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MixerCorpus);
