@@ -150,7 +150,15 @@ void read_patterns(Reader& r, Song* song, uint32_t file_pattern_count) {
             continue;
         }
         pattern.cells = static_cast<NoteCell*>(calloc(size_t(cell_count), sizeof(NoteCell)));
-        for (int64_t i = 0; i < cell_count; i++) decode_cell(r, pattern.cells[i]);
+        for (int64_t i = 0; i < cell_count; i++) {
+            // Past the end of a cut-off file every cell would decode as empty:
+            // leave them so instead of decoding up to two million of them.
+            if (i % channels == 0 && bytes_left(r) == 0) {
+                note_missing(r);
+                break;
+            }
+            decode_cell(r, pattern.cells[i]);
+        }
     }
     for (int32_t p = int32_t(file_pattern_count); p < song->pattern_count; p++) {
         song->patterns[p].row_count = EMPTY_PATTERN_ROWS;
@@ -360,8 +368,18 @@ bool xm_load(Song* song, Stream* stream) {
     int32_t instrument_count = song->instrument_count > 0 ? song->instrument_count : 0;
     song->instruments =
         static_cast<Instrument*>(calloc(size_t(instrument_count) + 1, sizeof(Instrument)));
-    for (int32_t i = 0; i < instrument_count; i++)
+    for (int32_t i = 0; i < instrument_count; i++) {
+        if (bytes_left(r) == 0) {
+            // Past the end of a cut-off file an instrument reads as one
+            // without samples: set up the rest so without reading them.
+            reading(r, LOAD_INSTRUMENT, i);
+            note_missing(r);
+            for (int32_t k = i; k < instrument_count; k++)
+                for (Sample*& slot : song->instruments[k].samples) slot = &empty_sample;
+            break;
+        }
         if (!read_instrument(r, song, i)) return false;
+    }
     song->missing_part = r.missing_part;
     song->missing_index = r.missing_index;
     return true;

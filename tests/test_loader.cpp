@@ -364,6 +364,31 @@ TEST(Loader, TruncatedAndForgedFilesStayInBounds) {
     EXPECT_EQ(song->instruments[0].samples[0]->length, 1000u);
     song_free(song);
 
+    // A file that ends inside a huge pattern: the cells decoded so far stay,
+    // the rest of the pattern (and of the row the data ended in) is empty.
+    XmModuleDef big = test_module(32, 65535);
+    big.patterns[0].raw_data = {0x83, 50, 2, 0x81, 51, 12, 3, 0, 0, 0x80};
+    big.declared_instrument_count = 32767; // none of them in the file
+    std::vector<uint8_t> big_bytes = xm_write(big);
+    song = test_load_bytes(big_bytes);
+    ASSERT_NE(song, nullptr);
+    EXPECT_EQ(song->patterns[0].row_count, 65535);
+    EXPECT_EQ(cell(song, 0, 0, 0).note, 50);
+    EXPECT_EQ(cell(song, 0, 0, 0).instrument, 2);
+    EXPECT_EQ(cell(song, 0, 0, 1).note, 51);
+    EXPECT_EQ(cell(song, 0, 0, 2).note, 12);
+    EXPECT_EQ(cell(song, 0, 0, 2).instrument, 3);
+    EXPECT_EQ(cell(song, 0, 0, 31).note, 0);
+    EXPECT_EQ(cell(song, 0, 65534, 31).note, 0);
+    EXPECT_EQ(song->missing_part, LOAD_PATTERN);
+    EXPECT_EQ(song->missing_index, 0);
+    ASSERT_EQ(song->instrument_count, 32767);
+    for (int i : {0, 32766}) {
+        EXPECT_EQ(song->instruments[i].sample_count, 0);
+        for (Sample* slot : song->instruments[i].samples) EXPECT_EQ(slot, &empty_sample);
+    }
+    song_free(song);
+
     // Every prefix of the file loads or fails cleanly, never reading beyond it.
     for (size_t n = 0; n <= bytes.size(); n += (n < 400 ? 1 : 37)) {
         std::vector<uint8_t> prefix(bytes.begin(), bytes.begin() + long(n));
