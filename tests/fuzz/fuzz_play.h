@@ -1,5 +1,5 @@
 // Loads a module from bytes and plays it offline for a bounded number of
-// blocks. Shared by the fuzz target and the regression test that replays
+// blocks. Shared by the fuzz targets and the regression test that replays
 // every input the fuzzer ever found.
 #pragma once
 #include <cstddef>
@@ -7,5 +7,15 @@
 
 constexpr int FUZZ_PLAY_BLOCKS = 40; // about 0.8 s of audio: a dozen rows at usual speeds
 
-// Returns true when the bytes loaded as a song.
-bool fuzz_load_and_play(const uint8_t* data, size_t size, int blocks);
+// The player target's budget per input: a few blocks with every tick cut to
+// at most FUZZ_FAST_TICK_FRAMES frames, so about 22 ticks pass per block and
+// a few dozen rows (with their per-tick effects) per input at any speed.
+constexpr int FUZZ_FAST_BLOCKS = 4;
+constexpr int32_t FUZZ_FAST_TICK_FRAMES = 40;
+
+// Returns true when the bytes loaded as a song. `fast_ticks` shortens every
+// tick (tempo changes included) to FUZZ_FAST_TICK_FRAMES frames at most.
+bool fuzz_load_and_play(const uint8_t* data, size_t size, int blocks, bool fast_ticks = false);
+
+// Loads and frees only; true when the bytes loaded as a song.
+bool fuzz_load(const uint8_t* data, size_t size);
