@@ -10,7 +10,7 @@ if [ "${1:-build}" = package ]; then
 fi
 if [ "${1:-build}" = test ]; then
     want+=(libgtest-dev libbenchmark-dev xvfb xauth clang libclang-rt-14-dev
-           libfuzzer-14-dev fonts-dejavu-core libfreetype-dev)
+           libfuzzer-14-dev llvm-14 fonts-dejavu-core libfreetype-dev)
 fi
 # The Windows cross build, and Wine with a display and keys for its tests.
 case "${1:-build}" in

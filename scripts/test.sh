@@ -16,7 +16,7 @@ run_ctest() { # build dir
     fi
 }
 
-echo "== fuzzing: 2 minutes on the seed modules and saved regression inputs =="
+echo "== fuzzing: 2 minutes, loader and player targets side by side, from the seeds and saved regression inputs =="
 bash tools/fuzz.sh 120
 
 echo "== optimised build =="
