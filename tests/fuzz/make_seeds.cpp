@@ -83,6 +83,39 @@ int main(int argc, char** argv) {
         }
         save(dir, flags ? "effects_linear" : "effects_amiga", m);
     }
+    // One short module per effect (and per extended effect), played from its
+    // first row at speed 3, so each reaches its per-tick code within the few
+    // rows the player target plays per input.
+    for (int effect = 0; effect < 36 + 16 + 1; effect++) {
+        XmModuleDef m;
+        m.channels = 4;
+        m.speed = 3;
+        m.orders = {0, 0};
+        m.instruments = {instrument(8, 1, 64), instrument(16, 2, 100)};
+        XmPatternDef pat;
+        pat.rows = 16;
+        for (int row = 0; row < 16; row++) {
+            for (int ch = 0; ch < 4; ch++) {
+                XmCell& c = xm_cell(pat, 4, row, ch);
+                if (row % 4 == 0 || (row + ch) % 7 == 0) {
+                    c.note = uint8_t(25 + (row * 7 + ch * 12) % 70);
+                    c.instrument = uint8_t(1 + (row + ch) % 2);
+                }
+                uint8_t param = uint8_t(row * 17 + ch * 5 + 1);
+                if (effect < 36) {
+                    c.effect = uint8_t(effect);
+                    c.param = param;
+                } else if (effect < 52) { // Exy: x picks the extended effect
+                    c.effect = 14;
+                    c.param = uint8_t((effect - 36) << 4 | (param & 15));
+                } else { // every kind of volume-column byte, no effect
+                    c.volume = uint8_t(0x10 + (row * 4 + ch) * 15 % 0xF0);
+                }
+            }
+        }
+        m.patterns.push_back(pat);
+        save(dir, ("fx" + std::to_string(effect)).c_str(), m);
+    }
     XmModuleDef tiny;
     tiny.channels = 1;
     tiny.orders = {0};
