@@ -101,11 +101,11 @@ for target in "${targets[@]}"; do
     for log in "$build"/logs/"$target"-*.log; do
         n=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
         if [ -z "$n" ]; then # stopped early: the last progress line counts
-            n=$(grep -o '^#[0-9]*' "$log" | tail -n 1 | tr -d '#')
+            n=$( (grep -o '^#[0-9]*' "$log" || true) | tail -n 1 | tr -d '#')
         fi
         runs=$((runs + ${n:-0}))
-        c=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | tr -dc 0-9)
-        f=$(grep -o 'ft: [0-9]*' "$log" | tail -n 1 | tr -dc 0-9)
+        c=$( (grep -o 'cov: [0-9]*' "$log" || true) | tail -n 1 | tr -dc 0-9)
+        f=$( (grep -o 'ft: [0-9]*' "$log" || true) | tail -n 1 | tr -dc 0-9)
         [ "${c:-0}" -gt "$cov" ] && cov=$c
         [ "${f:-0}" -gt "$ft" ] && ft=$f
     done
@@ -123,10 +123,11 @@ for target in "${targets[@]}"; do
 done
 echo "fuzz.sh: wall time ${wall} s"
 if [ "$failed" -ne 0 ]; then
-    ls -1 "$build"/artifacts/ >&2
     for log in "$build"/logs/*.log; do
-        grep -q -E '^(==[0-9]+==ERROR|SUMMARY|.*runtime error)' "$log" &&
-            { echo "--- $log" >&2; grep -A 30 -E '==ERROR|runtime error' "$log" | head -n 60 >&2; }
+        grep -q -E '== ?ERROR|runtime error' "$log" || continue
+        echo "--- $log" >&2
+        grep -m 1 -A 30 -E '== ?ERROR|runtime error' "$log" >&2
+        grep -E 'Test unit written to' "$log" >&2 || true
     done
     exit 1
 fi

@@ -33,7 +33,7 @@ cmake --build "$build" --target fuzz_loader fuzz_player make_seeds >"$build/buil
     { tail -n 30 "$build/build.log" >&2; echo "fuzz_coverage.sh: build failed" >&2; exit 1; }
 mkdir -p "$build/seeds" "$build/profiles"
 rm -f "$build"/profiles/*.profraw
-"$build/tests/fuzz/make_seeds" "$build/seeds"
+LLVM_PROFILE_FILE="$build/make_seeds.profraw" "$build/tests/fuzz/make_seeds" "$build/seeds"
 
 inputs=("$build/seeds" "$root/tests/fuzz/regressions" "$@")
 for target in fuzz_loader fuzz_player; do
