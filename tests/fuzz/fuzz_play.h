@@ -13,6 +13,7 @@ constexpr int FUZZ_PLAY_BLOCKS = 40; // about 0.8 s of audio: a dozen rows at us
 constexpr int FUZZ_FAST_BLOCKS = 4;
 constexpr int32_t FUZZ_FAST_TICK_FRAMES = 40;
 
+// Inputs of odd length have their samples supplied by a SampleLoader.
 // Returns true when the bytes loaded as a song. `fast_ticks` shortens every
 // tick (tempo changes included) to FUZZ_FAST_TICK_FRAMES frames at most.
 bool fuzz_load_and_play(const uint8_t* data, size_t size, int blocks, bool fast_ticks = false);
