@@ -1,6 +1,7 @@
 #include "tests/fuzz/fuzz_play.h"
 #include "music/engine.h"
 #include "music/memsrc.h"
+#include "music/mixer.h"
 #include "music/output.h"
 
 static const uint8_t* fuzz_data;
@@ -45,7 +46,8 @@ bool fuzz_load(const uint8_t* data, size_t size) {
     return true;
 }
 
-bool fuzz_load_and_play(const uint8_t* data, size_t size, int blocks, bool fast_ticks) {
+bool fuzz_load_and_play(const uint8_t* data, size_t size, int blocks, bool fast_ticks,
+                        std::vector<int16_t>* pcm) {
     Song* song = fuzz_song_load(data, size);
     if (!song) return false;
     if (fast_ticks && song->tick_handler) {
@@ -55,8 +57,25 @@ bool fuzz_load_and_play(const uint8_t* data, size_t size, int blocks, bool fast_
     if (output_offline_start(song)) {
         if (fast_ticks && song->samples_per_tick > FUZZ_FAST_TICK_FRAMES)
             song->samples_per_tick = FUZZ_FAST_TICK_FRAMES;
-        for (int b = 0; b < blocks; b++) output_offline_mix_block(nullptr);
+        for (int b = 0; b < blocks; b++) {
+            const int16_t* block = output_offline_mix_block(nullptr);
+            if (pcm && block) pcm->insert(pcm->end(), block, block + 2 * BLOCK_FRAMES);
+        }
     }
     song_free(song);
     return true;
+}
+
+bool fuzz_mixer_paths_agree(const uint8_t* data, size_t size, int blocks) {
+    MixerPath wide[MIXER_PATH_COUNT];
+    int count = 0;
+    for (int p = MIXER_SSE2; p < MIXER_PATH_COUNT; p++)
+        if (mixer_path_supported(MixerPath(p))) wide[count++] = MixerPath(p);
+    if (count == 0) return fuzz_load_and_play(data, size, blocks, true), true;
+    std::vector<int16_t> plain, other;
+    mixer_set_path(MIXER_PLAIN);
+    fuzz_load_and_play(data, size, blocks, true, &plain);
+    mixer_set_path(wide[size % unsigned(count)]);
+    fuzz_load_and_play(data, size, blocks, true, &other);
+    return plain == other;
 }
