@@ -10,7 +10,8 @@ if [ "${1:-build}" = package ]; then
 fi
 if [ "${1:-build}" = test ]; then
     want+=(libgtest-dev libbenchmark-dev xvfb xauth clang libclang-rt-14-dev
-           libfuzzer-14-dev llvm-14 fonts-dejavu-core libfreetype-dev)
+           libfuzzer-14-dev llvm-14 fonts-dejavu-core libfreetype-dev
+           libc6-dbg) # names for the C library's frames, which leak suppressions match
 fi
 # The Windows cross build, and Wine with a display and keys for its tests.
 case "${1:-build}" in
