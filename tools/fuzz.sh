@@ -13,6 +13,7 @@
 # and the totals of every run so far (build/fuzz/history). Exits non-zero on
 # a finding; the input is saved under build/fuzz/artifacts/.
 # FUZZ_JOBS=N runs N processes per target instead.
+# FUZZ_TARGETS="fuzz_loader" runs only the targets named (both by default).
 set -euo pipefail
 if [ $# -lt 1 ] || ! [[ $1 =~ ^[0-9]+$ ]] || [ "$1" -lt 1 ]; then
     echo "usage: tools/fuzz.sh SECONDS [EXTRA_SEED_DIR...]" >&2
@@ -26,6 +27,15 @@ done
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/fuzz
 targets=(fuzz_loader fuzz_player)
+if [ -n "${FUZZ_TARGETS:-}" ]; then
+    read -r -a targets <<<"$FUZZ_TARGETS"
+    for target in "${targets[@]}"; do
+        case $target in
+        fuzz_loader | fuzz_player) ;;
+        *) echo "fuzz.sh: FUZZ_TARGETS: $target: not a target (fuzz_loader, fuzz_player)" >&2; exit 2 ;;
+        esac
+    done
+fi
 # Longer inputs only cost the loader time: it reaches all it can in 16 KiB.
 declare -A max_len=([fuzz_loader]=16384 [fuzz_player]=65536)
 
@@ -53,10 +63,10 @@ mkdir -p "$build/seeds" "$build/artifacts" "$build/logs"
 "$build/tests/fuzz/make_seeds" "$build/seeds"
 
 cores=$(nproc 2>/dev/null || echo 1)
-jobs=${FUZZ_JOBS:-$((cores / 2))}
+jobs=${FUZZ_JOBS:-$((cores / ${#targets[@]}))}
 [ "$jobs" -ge 1 ] || jobs=1
 per_target=$seconds
-if [ "$cores" -lt 2 ] && [ -z "${FUZZ_JOBS:-}" ]; then
+if [ "$cores" -lt "${#targets[@]}" ] && [ -z "${FUZZ_JOBS:-}" ]; then
     per_target=$(((seconds + 1) / 2)) # one core: the targets take turns
 fi
 
@@ -78,7 +88,7 @@ failed=0
 start=$(date +%s)
 for target in "${targets[@]}"; do
     for ((j = 1; j <= jobs; j++)); do
-        if [ "$cores" -lt 2 ] && [ -z "${FUZZ_JOBS:-}" ]; then
+        if [ "$cores" -lt "${#targets[@]}" ] && [ -z "${FUZZ_JOBS:-}" ]; then
             # Without a second core the targets run one after the other.
             run_target "$target" "$j" "$@" ||
                 { failed=1; echo "fuzz.sh: $target-$j stopped on a finding" >&2; }
