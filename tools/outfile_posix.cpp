@@ -2,6 +2,8 @@
 // node read with stat, temporary names from mkstemp.
 #include "tools/outfile.h"
 
+#include "tools/outfile_sys.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -60,66 +62,26 @@ bool outfile_target(const char* path, OutTarget* target, std::string* error) {
     return false;
 }
 
-bool outfile_open(OutFile* f, const char* path, std::string* error) {
-    f->file = nullptr;
-    f->temp.clear();
-    f->is_stdout = !strcmp(path, "-");
-    if (f->is_stdout) {
-        f->target = {"-", true};
-        f->file = stdout;
-        return true;
-    }
-    if (!outfile_target(path, &f->target, error)) return false;
-    if (f->target.direct) {
-        f->file = fopen(f->target.path.c_str(), "wb");
-        if (!f->file) *error = strerror(errno);
-        return f->file != nullptr;
-    }
-    f->temp = f->target.path + ".partXXXXXX";
-    const int fd = mkstemp(f->temp.data());
-    if (fd < 0 || !(f->file = fdopen(fd, "wb"))) {
+void outfile_sys_stdout_binary() {}
+
+FILE* outfile_sys_temp(char* name_template, std::string* error) {
+    const int fd = mkstemp(name_template);
+    FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
+    if (!file) {
         *error = strerror(errno);
         if (fd >= 0) {
             close(fd);
-            unlink(f->temp.c_str());
-        }
-        return false;
-    }
-    return true;
-}
-
-void outfile_discard(OutFile* f) {
-    if (!f->file || f->is_stdout) return;
-    fclose(f->file);
-    f->file = nullptr;
-    if (!f->target.direct) unlink(f->temp.c_str());
-}
-
-bool outfile_commit(OutFile* f, std::string* error) {
-    if (!f->file) return true;
-    if (f->is_stdout) {
-        if (fflush(stdout) == 0 && !ferror(stdout)) return true;
-        *error = strerror(errno ? errno : EIO);
-        return false;
-    }
-    errno = 0;
-    bool ok = fflush(f->file) == 0 && !ferror(f->file);
-    if (!ok) *error = strerror(errno ? errno : EIO);
-    if (fclose(f->file) != 0 && ok) {
-        ok = false;
-        *error = strerror(errno);
-    }
-    f->file = nullptr;
-    if (f->target.direct) return ok;
-    if (ok) {
-        chmod_as_new(f->temp.c_str()); // mkstemp makes the file private
-        if (rename(f->temp.c_str(), f->target.path.c_str()) != 0) {
-            ok = false;
-            *error = strerror(errno);
+            unlink(name_template);
         }
     }
-    if (!ok) unlink(f->temp.c_str());
-    return ok;
+    return file;
+}
+
+bool outfile_sys_replace(const char* temp, const char* target, std::string* error) {
+    chmod_as_new(temp); // mkstemp makes the file private
+    if (rename(temp, target) == 0) return true;
+    *error = strerror(errno);
+    return false;
 }
 
 FILE* outfile_scratch(const char* suffix, std::string* path, std::string* error) {

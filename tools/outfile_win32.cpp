@@ -5,6 +5,8 @@
 // existing target here.
 #include "tools/outfile.h"
 
+#include "tools/outfile_sys.h"
+
 #include <windows.h>
 
 #include <cerrno>
@@ -61,65 +63,27 @@ bool outfile_target(const char* path, OutTarget* target, std::string* error) {
     return true;
 }
 
-bool outfile_open(OutFile* f, const char* path, std::string* error) {
-    f->file = nullptr;
-    f->temp.clear();
-    f->is_stdout = !strcmp(path, "-");
-    if (f->is_stdout) {
-        f->target = {"-", true};
-        _setmode(_fileno(stdout), _O_BINARY); // bytes, not text with CR LF
-        f->file = stdout;
-        return true;
-    }
-    if (!outfile_target(path, &f->target, error)) return false;
-    if (f->target.direct) {
-        f->file = fopen(f->target.path.c_str(), "wb");
-        if (!f->file) *error = strerror(errno);
-        return f->file != nullptr;
-    }
-    f->temp = f->target.path + ".partXXXXXX";
-    const int fd = mkstemp(f->temp.data()); // binary mode
-    if (fd < 0 || !(f->file = _fdopen(fd, "wb"))) {
+void outfile_sys_stdout_binary() {
+    _setmode(_fileno(stdout), _O_BINARY); // bytes, not text with CR LF
+}
+
+FILE* outfile_sys_temp(char* name_template, std::string* error) {
+    const int fd = mkstemp(name_template); // binary mode
+    FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (!file) {
         *error = strerror(errno);
         if (fd >= 0) {
             _close(fd);
-            remove(f->temp.c_str());
+            remove(name_template);
         }
-        return false;
     }
-    return true;
+    return file;
 }
 
-void outfile_discard(OutFile* f) {
-    if (!f->file || f->is_stdout) return;
-    fclose(f->file);
-    f->file = nullptr;
-    if (!f->target.direct) remove(f->temp.c_str());
-}
-
-bool outfile_commit(OutFile* f, std::string* error) {
-    if (!f->file) return true;
-    if (f->is_stdout) {
-        if (fflush(stdout) == 0 && !ferror(stdout)) return true;
-        *error = strerror(errno ? errno : EIO);
-        return false;
-    }
-    errno = 0;
-    bool ok = fflush(f->file) == 0 && !ferror(f->file);
-    if (!ok) *error = strerror(errno ? errno : EIO);
-    if (fclose(f->file) != 0 && ok) {
-        ok = false;
-        *error = strerror(errno);
-    }
-    f->file = nullptr;
-    if (f->target.direct) return ok;
-    if (ok && !MoveFileExA(f->temp.c_str(), f->target.path.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-        ok = false;
-        *error = last_error_text();
-    }
-    if (!ok) remove(f->temp.c_str());
-    return ok;
+bool outfile_sys_replace(const char* temp, const char* target, std::string* error) {
+    if (MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) return true;
+    *error = last_error_text();
+    return false;
 }
 
 FILE* outfile_scratch(const char* suffix, std::string* path, std::string* error) {
