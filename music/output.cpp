@@ -156,7 +156,9 @@ void output_mix_block() {
         int32_t n = left_in_tick < BLOCK_FRAMES - done ? left_in_tick : BLOCK_FRAMES - done;
         mixer_mix_run(cursor, n);
         // Each run is truncated on its own: a plain block adds 20, not 20.045.
-        song->elapsed_ms += int32_t(double(n) * double(out.inv_mix_rate) * 1000.0);
+        // The sum wraps after 24.8 days of play rather than overflowing.
+        const int32_t run_ms = int32_t(double(n) * double(out.inv_mix_rate) * 1000.0);
+        song->elapsed_ms = int32_t(uint32_t(song->elapsed_ms) + uint32_t(run_ms));
         done += n;
         cursor += 2 * n;
         left_in_tick -= n;

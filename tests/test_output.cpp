@@ -200,6 +200,15 @@ TEST_F(Output, ElapsedTimeTruncatesEachRun) {
     EXPECT_EQ(info.elapsed_ms, 19); // 882 frames are 19.9999996 ms in single precision
     EXPECT_EQ(song->elapsed_ms, 19);
     player_stop(song);
+
+    // Past 2^31 ms (24.8 days, within render's -t limit) the count wraps.
+    tick_lengths = {400, 100000};
+    tick_calls = 0;
+    ASSERT_TRUE(output_offline_start(song));
+    song->elapsed_ms = INT32_MAX - 5;
+    output_offline_mix_block(&info);
+    EXPECT_EQ(info.elapsed_ms, INT32_MIN + 13);
+    player_stop(song);
 }
 
 TEST_F(Output, OfflineStartResetsThePlaybackState) {
