@@ -1,8 +1,10 @@
 // Output files: the open, commit and discard steps both platforms share.
-// Each platform's file supplies how a path is looked up, how a temporary
-// file is made and how a finished one replaces the old (outfile_sys.h).
+// Each platform's file supplies how a path is looked up and how a temporary
+// file is made (outfile_sys.h); the finished file replaces the old one
+// through os_replace_file.
 #include "tools/outfile.h"
 
+#include "tools/os.h"
 #include "tools/outfile_sys.h"
 
 #include <cerrno>
@@ -52,7 +54,10 @@ bool outfile_commit(OutFile* f, std::string* error) {
     }
     f->file = nullptr;
     if (f->target.direct) return ok;
-    if (ok) ok = outfile_sys_replace(f->temp.c_str(), f->target.path.c_str(), error);
+    if (ok && !os_replace_file(f->temp.c_str(), f->target.path.c_str())) {
+        ok = false;
+        *error = strerror(errno);
+    }
     if (!ok) remove(f->temp.c_str());
     return ok;
 }

@@ -66,6 +66,7 @@ void outfile_sys_stdout_binary() {}
 
 FILE* outfile_sys_temp(char* name_template, std::string* error) {
     const int fd = mkstemp(name_template);
+    if (fd >= 0) chmod_as_new(name_template); // mkstemp makes the file private
     FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
     if (!file) {
         *error = strerror(errno);
@@ -75,13 +76,6 @@ FILE* outfile_sys_temp(char* name_template, std::string* error) {
         }
     }
     return file;
-}
-
-bool outfile_sys_replace(const char* temp, const char* target, std::string* error) {
-    chmod_as_new(temp); // mkstemp makes the file private
-    if (rename(temp, target) == 0) return true;
-    *error = strerror(errno);
-    return false;
 }
 
 FILE* outfile_scratch(const char* suffix, std::string* path, std::string* error) {

@@ -6,8 +6,6 @@
 // Standard output takes bytes as they are (no line-end translation).
 void outfile_sys_stdout_binary();
 // Makes and opens a new file for writing from `name_template` (ending in
-// XXXXXX, replaced in place). Null with the reason, and nothing left behind.
+// XXXXXX, replaced in place), with the permissions a new file gets. Null
+// with the reason, and nothing left behind.
 FILE* outfile_sys_temp(char* name_template, std::string* error);
-// Puts the finished file `temp` in the place of `target`, over any old one.
-// False with the reason; `temp` is then still there.
-bool outfile_sys_replace(const char* temp, const char* target, std::string* error);

@@ -1,8 +1,6 @@
 // Output files on Windows: what a path names is read from an open handle
 // (GetFileType tells a disk file from a device such as NUL or CON, or a
-// pipe), links are resolved to their final path, and a finished file is
-// moved over the old one with MoveFileExA, since rename() refuses an
-// existing target here.
+// pipe), and links are resolved to their final path.
 #include "tools/outfile.h"
 
 #include "tools/outfile_sys.h"
@@ -18,18 +16,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-std::string last_error_text() {
-    const DWORD code = GetLastError();
-    char text[256] = "";
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, text, sizeof text, nullptr);
-    std::string message(text, n);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == '.' || message.back() == ' '))
-        message.pop_back();
-    return message.empty() ? "error " + std::to_string(code) : message;
-}
 
 // The final path of an open file, without the "\\?\" prefix; "" if unknown.
 std::string final_path(HANDLE file) {
@@ -78,12 +64,6 @@ FILE* outfile_sys_temp(char* name_template, std::string* error) {
         }
     }
     return file;
-}
-
-bool outfile_sys_replace(const char* temp, const char* target, std::string* error) {
-    if (MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) return true;
-    *error = last_error_text();
-    return false;
 }
 
 FILE* outfile_scratch(const char* suffix, std::string* path, std::string* error) {
