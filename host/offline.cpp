@@ -237,7 +237,7 @@ int offline_capture(const char* out_arg, int32_t fps) {
 
     // A video's sound waits in a scratch file; a video replaces its target
     // only when complete, unless the target is a device or pipe.
-    OutTarget target = {out, false};
+    OutTarget target = {out, false, false};
     std::string error, wav, video_tmp;
     if (!to_directory && !outfile_target(out.c_str(), &target, &error)) {
         fprintf(stderr, "vlorp: %s: %s\n", out.c_str(), error.c_str());

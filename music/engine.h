@@ -136,6 +136,12 @@ struct Song {
     // play as silence. Written by the loader only, for tools that warn.
     uint8_t missing_part; // LoadPart
     int32_t missing_index;
+    // The module's own name and the program that saved it, as stored (20
+    // bytes each, NUL-terminated here).
+    char title[21];
+    char tracker[21];
+    // The order entry play starts from (song_set_start_order; 0 by default).
+    int16_t start_order;
 };
 
 extern Sample empty_sample; // shared all-zero sample; never written, never freed

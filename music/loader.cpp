@@ -8,10 +8,18 @@
 // read, write or allocate beyond what the file itself accounts for.
 #include "music/engine.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 Sample empty_sample;
+
+// The reason the last load on this thread stopped, for song_load_error.
+static thread_local char load_error[128];
+// The header up to the channel count's low byte (a count fits in it):
+// less than this is no song.
+static const int32_t HEADER_NEEDED_BYTES = 69;
 
 // Cells of patterns that hold no data are all zero and only ever read, so
 // they share one zero block (rows of up to 65535 x 32 cells) instead of each
@@ -31,6 +39,15 @@ void sample_data_free(int16_t* data) {
 }
 
 namespace {
+
+// Records why the load stops; returns false for the caller to pass on.
+__attribute__((format(printf, 1, 2))) bool load_failed(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(load_error, sizeof load_error, format, args);
+    va_end(args);
+    return false;
+}
 
 struct Reader {
     Stream* stream;
@@ -277,7 +294,9 @@ bool read_instrument(Reader& r, Song* song, int32_t index) {
     int32_t header_size = int32_t(read_u32(r));
     skip(r, 23);
     uint16_t sample_count = read_u16(r);
-    if (sample_count > MAX_INSTRUMENT_SAMPLES) return false;
+    if (sample_count > MAX_INSTRUMENT_SAMPLES)
+        return load_failed("instrument %d has %u samples (at most %d)", index + 1,
+                           unsigned(sample_count), MAX_INSTRUMENT_SAMPLES);
     ins.sample_count = sample_count;
     if (sample_count == 0) {
         for (Sample*& slot : ins.samples) slot = &empty_sample;
@@ -326,8 +345,14 @@ bool xm_load(Song* song, Stream* stream) {
     Reader r{stream, 0, 0, LOAD_HEADER, 0, LOAD_COMPLETE, 0};
     stream_seek(stream, 0, STREAM_SEEK_SET);
     char signature[17];
-    read_bytes(r, signature, 17);
-    if (memcmp(signature, "Extended Module: ", 17) != 0) return false;
+    const int32_t got = read_bytes(r, signature, 17);
+    if (memcmp(signature, "Extended Module: ", 17) != 0) {
+        // The start of the signature and nothing after it: a module cut off.
+        if (got > 0 && got < 17 && memcmp(signature, "Extended Module: ", size_t(got)) == 0)
+            return load_failed("header cut short at byte %d (the first %d are needed)", got,
+                               HEADER_NEEDED_BYTES);
+        return load_failed("not an XM module");
+    }
     song->tick_handler = replayer_tick;
     song->initial_global_volume = INITIAL_GLOBAL_VOLUME;
 
@@ -335,6 +360,10 @@ bool xm_load(Song* song, Stream* stream) {
     r.size = stream_tell(stream);
     r.sample_budget = r.size;
 
+    seek_to(r, 17);
+    read_bytes(r, song->title, 20);
+    seek_to(r, 38);
+    read_bytes(r, song->tracker, 20);
     seek_to(r, 60);
     uint32_t header_size = read_u32(r);
     uint8_t h[6];
@@ -342,6 +371,11 @@ bool xm_load(Song* song, Stream* stream) {
     song->song_length = int16_t(get_u16(h));
     song->restart_position = int16_t(get_u16(h + 2));
     song->channel_count = int16_t(get_u16(h + 4));
+    // Without a channel count there is nothing to play; a header cut off
+    // later plays what it has.
+    if (r.size < HEADER_NEEDED_BYTES)
+        return load_failed("header cut short at byte %d (the first %d are needed)",
+                           int32_t(r.size < 0 ? 0 : r.size), HEADER_NEEDED_BYTES);
     uint16_t file_pattern_count = read_u16(r);
     uint8_t rest[264];
     read_bytes(r, rest, 264);
@@ -352,7 +386,9 @@ bool xm_load(Song* song, Stream* stream) {
     memcpy(song->orders, rest + 8, ORDER_TABLE_SIZE);
 
     // The replayer holds MAX_CHANNELS channels; a song needs at least one.
-    if (song->channel_count < 1 || song->channel_count > MAX_CHANNELS) return false;
+    if (song->channel_count < 1 || song->channel_count > MAX_CHANNELS)
+        return load_failed("channel count %d out of range (1 to %d)", song->channel_count,
+                           MAX_CHANNELS);
     if (song->song_length > ORDER_TABLE_SIZE) song->song_length = ORDER_TABLE_SIZE;
     seek_to(r, 60 + int64_t(header_size));
 
@@ -386,9 +422,12 @@ bool xm_load(Song* song, Stream* stream) {
 }
 
 Song* song_load(const char* name, SampleLoader sample_loader) {
+    load_error[0] = 0;
     Song* song = static_cast<Song*>(calloc(1, sizeof(Song)));
     Stream* stream = stream_open(name);
     if (!stream) {
+        load_failed(stream_callbacks_complete() ? "the stream source could not open it"
+                                                : "no stream source registered");
         free(song);
         return nullptr;
     }
@@ -398,6 +437,16 @@ Song* song_load(const char* name, SampleLoader sample_loader) {
     if (loaded) return song;
     song_free(song);
     return nullptr;
+}
+
+bool song_set_start_order(Song* song, int order) {
+    if (!song || order < 0 || order >= song->song_length) return false;
+    song->start_order = int16_t(order);
+    return true;
+}
+
+const char* song_load_error() {
+    return load_error;
 }
 
 bool song_free(Song* song) {

@@ -29,7 +29,16 @@ void stream_set_callbacks(StreamOpenFn open, StreamCloseFn close, StreamReadFn r
                           StreamSeekFn seek, StreamTellFn tell);
 
 Song* song_load(const char* name, SampleLoader sample_loader);
+// Why the last song_load on this thread returned null, in a few words
+// ("not an XM module", "channel count 33 out of range (1 to 32)", ...);
+// "" after a load that succeeded.
+const char* song_load_error();
 bool song_free(Song* song);
+
+// The order entry that player_play and offline rendering start from (the
+// first by default). False, changing nothing, if `order` is not below the
+// song's length.
+bool song_set_start_order(Song* song, int order);
 
 bool player_play(Song* song);
 bool player_stop(Song* song);

@@ -76,7 +76,7 @@ bool output_setup(Song* song) {
     song->next_row = -1;
     song->speed = song->default_speed;
     song->row = 0;
-    song->order = 0;
+    song->order = song->start_order;
     song->tick_samples_left = 0;
     song->tick = 0;
     song->pattern_delay = 0;

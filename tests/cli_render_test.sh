@@ -16,7 +16,7 @@ size() { stat -c %s "$1"; }
 "$tool" render --help >"$tmp/out" 2>&1; check "render --help exits 0" test $? -eq 0
 check "render --help names --timeline" grep -q -- "--timeline" "$tmp/out"
 "$tool" play --help >/dev/null 2>&1; check "play --help exits 0" test $? -eq 0
-"$tool" render "$module" >/dev/null 2>&1; check "render without -o exits 2" test $? -eq 2
+"$tool" render - </dev/null >/dev/null 2>&1; check "render of standard input without -o exits 2" test $? -eq 2
 "$tool" render "$module" -o "$tmp/x.wav" -t 1 --blocks 2 >/dev/null 2>&1
 check "-t with --blocks exits 2" test $? -eq 2
 "$tool" render "$module" -o "$tmp/x.wav" -t 0 >/dev/null 2>&1; check "-t 0 exits 2" test $? -eq 2
@@ -107,6 +107,116 @@ check "with one warning line" test "$(wc -l <"$tmp/err")" -eq 1
 check "naming the first missing part" grep -q "cut short: pattern 0 of 19" "$tmp/err"
 "$tool" info "$module" 2>"$tmp/err" >/dev/null
 check "a whole module gets no warning" test ! -s "$tmp/err"
+
+# ---- nothing of the user's destroyed: the module is never an output ----
+cp "$module" "$tmp/song.xm"
+ln -s song.xm "$tmp/sym.wav"
+ln "$tmp/song.xm" "$tmp/hard.wav"
+for name in "$tmp/./song.xm" "$tmp/sym.wav" "$tmp/hard.wav"; do
+    for option in -o --timeline; do
+        args=(-o "$tmp/fine.wav")
+        [ $option = -o ] && args=()
+        "$tool" render "$tmp/song.xm" "${args[@]}" $option "$name" --format wav -t 1 2>"$tmp/err"; rc=$?
+        check "$option ${name#$tmp/} (the module): exits 2" test $rc -eq 2
+        check "$option ${name#$tmp/}: one line naming it" \
+            test "$(wc -l <"$tmp/err")" -eq 1 -a "$(grep -c "is the module" "$tmp/err")" -eq 1
+    done
+done
+check "the module is intact" cmp -s "$module" "$tmp/song.xm"
+check "and nothing was written" test ! -e "$tmp/fine.wav"
+"$tool" render "$tmp/song.xm" -o "$tmp/both.wav" --timeline "$tmp/./both.wav" -t 1 2>"$tmp/err"
+check "-o and --timeline one file: exits 2" test $? -eq 2 -a ! -e "$tmp/both.wav"
+"$tool" render "$module" -o - --timeline - -t 1 >"$tmp/out" 2>"$tmp/err"; rc=$?
+check "two outputs on standard output: exits 2, nothing written" test $rc -eq 2 -a ! -s "$tmp/out"
+check "saying why in one line" test "$(wc -l <"$tmp/err")" -eq 1
+
+# ---- standard output carries one thing ----
+"$tool" render "$module" -o "$tmp/one-b.wav" -t 1 --timeline - >"$tmp/stdout.tsv" 2>/dev/null
+check "--timeline - is the timeline file byte for byte" cmp -s "$tmp/one.tsv" "$tmp/stdout.tsv"
+"$tool" render "$module" -o - -t 1 --timeline "$tmp/t2.tsv" >"$tmp/stdout.raw" 2>/dev/null
+check "-o - is only the PCM" cmp -s "$tmp/one.raw" "$tmp/stdout.raw"
+"$tool" render "$module" -o - -t 5 2>"$tmp/err" | head -c 100 >/dev/null
+rc=${PIPESTATUS[0]}
+check "a reader closing early ends it quietly" test ! -s "$tmp/err" -a $rc -eq 141
+
+# ---- formats from the name ----
+"$tool" render "$module" -o "$tmp/x.xyz" -t 1 2>"$tmp/err"; rc=$?
+check "an unknown extension exits 2" test $rc -eq 2 -a ! -e "$tmp/x.xyz"
+check "listing the formats" grep -q "formats: wav, raw" "$tmp/err"
+"$tool" render "$module" -o "$tmp/x.pcm" -t 1 -q; check ".pcm is raw" cmp -s "$tmp/one.raw" "$tmp/x.pcm"
+"$tool" render "$module" -o "$tmp/forced.wav" --format raw -t 1 -q
+check "--format overrides the name" cmp -s "$tmp/one.raw" "$tmp/forced.wav"
+"$tool" render "$module" -o - --format wav -t 1 -q >"$tmp/stdout.wav"
+check "--format wav on standard output" cmp -s "$tmp/one.wav" "$tmp/stdout.wav"
+
+# ---- several modules, start order ----
+mkdir "$tmp/many" "$tmp/outdir"
+cp "$module" "$tmp/many/a.xm"; cp "$module" "$tmp/many/b.XM"
+"$tool" render "$tmp/many/a.xm" "$tmp/many/b.XM" -t 1 -q; rc=$?
+check "several modules render beside each" test $rc -eq 0 -a -s "$tmp/many/a.wav" -a -s "$tmp/many/b.wav"
+check "each the same song" cmp -s "$tmp/one.wav" "$tmp/many/b.wav"
+"$tool" render -O "$tmp/outdir" "$tmp/many/a.xm" "$tmp/many/b.XM" -t 1 -q --format raw
+check "-O DIR takes each NAME.EXT" cmp -s "$tmp/one.raw" "$tmp/outdir/a.raw"
+"$tool" render "$tmp/many/a.xm" "$tmp/many/b.XM" -o "$tmp/x.wav" 2>/dev/null
+check "-o with several modules exits 2" test $? -eq 2
+"$tool" render "$module" -s 18 -o "$tmp/s18.wav" -t 1 --timeline "$tmp/s18.tsv" -q
+check "-s 18 starts at order 18" test "$(head -n 1 "$tmp/s18.tsv" | cut -f 2)" -eq 18
+"$tool" render "$module" -s 19 -o "$tmp/s19.wav" 2>"$tmp/err"; rc=$?
+check "-s past the song exits 1 in one line" test $rc -eq 1 -a "$(wc -l <"$tmp/err")" -eq 1 -a ! -e "$tmp/s19.wav"
+
+# ---- replacing keeps what the user set ----
+echo old >"$tmp/kept.wav"
+chmod 640 "$tmp/kept.wav"
+[ "$(id -u)" -eq 0 ] && chown nobody:nogroup "$tmp/kept.wav"
+"$tool" render "$module" -o "$tmp/kept.wav" -t 1 -q
+check "replacing keeps the mode" test "$(stat -c %a "$tmp/kept.wav")" = 640
+check "and writes the new sound" cmp -s "$tmp/one.wav" "$tmp/kept.wav"
+if [ "$(id -u)" -eq 0 ]; then
+    check "and the owner and group" test "$(stat -c %U:%G "$tmp/kept.wav")" = nobody:nogroup
+fi
+echo old >"$tmp/linked.wav"
+ln "$tmp/linked.wav" "$tmp/other-name.wav"
+"$tool" render "$module" -o "$tmp/linked.wav" -t 1 -q
+check "a hard-linked output is written through" cmp -s "$tmp/one.wav" "$tmp/other-name.wav"
+check "keeping the link" test "$(stat -c %h "$tmp/linked.wav")" -eq 2
+(ulimit -f 64; "$tool" render "$module" -o "$tmp/linked.wav" -t 5 -q 2>/dev/null)
+check "a failed write through leaves the old file" cmp -s "$tmp/one.wav" "$tmp/other-name.wav"
+# A writable file in a folder the user cannot write: copied into at the end.
+runas=()
+[ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null && runas=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+if [ "$(id -u)" -ne 0 ] || [ ${#runas[@]} -gt 0 ]; then
+    mkdir "$tmp/locked"
+    echo old >"$tmp/locked/out.wav"
+    [ ${#runas[@]} -gt 0 ] && chown nobody "$tmp/locked/out.wav"
+    chmod 755 "$tmp" "$tmp/locked"
+    chmod 555 "$tmp/locked"
+    cp "$module" "$tmp/public.xm"; chmod 644 "$tmp/public.xm"
+    "${runas[@]}" "$tool" render "$tmp/public.xm" -o "$tmp/locked/out.wav" -t 1 -q 2>"$tmp/err"; rc=$?
+    check "a writable file in a locked folder is written" test $rc -eq 0
+    check "with the whole sound" cmp -s "$tmp/one.wav" "$tmp/locked/out.wav"
+    check "and nothing else there" test "$(ls "$tmp/locked")" = out.wav
+    chmod 755 "$tmp/locked"
+else
+    echo "skip: locked folder (needs a user or setpriv)"
+fi
+
+# ---- play: once, or looping ----
+# One channel, one order, one empty row: 6 ticks, 0.12 s.
+tiny_xm() {
+    printf 'Extended Module: tiny%16s\x1avlorp test%10s\x04\x01' '' ''
+    printf '\x14\x01\x00\x00\x01\x00\x00\x00\x01\x00\x01\x00\x00\x00\x01\x00\x06\x00\x7d\x00'
+    head -c 256 /dev/zero
+    printf '\x09\x00\x00\x00\x00\x01\x00\x00\x00'
+}
+tiny_xm >"$tmp/tiny.xm"
+"$tool" info "$tmp/tiny.xm" >"$tmp/out"
+check "the tiny module lasts 0.12 s" grep -qx "duration_ms 120" "$tmp/out"
+start=$(date +%s%N)
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$tmp/disk.raw" timeout 20 "$tool" play "$tmp/tiny.xm" </dev/null 2>"$tmp/err"; rc=$?
+ms=$((($(date +%s%N) - start) / 1000000))
+check "play ends by itself at the song's end (exit $rc, $ms ms)" test $rc -eq 0 -a $ms -lt 5000
+SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$tmp/disk.raw" timeout 20 "$tool" play - -l -t 1 <"$tmp/tiny.xm" 2>"$tmp/err"; rc=$?
+check "play --loop from standard input goes on past the end" test $rc -eq 0 -a "$(size "$tmp/disk.raw")" -ge $((4 * 44100 / 2))
 
 SDL_AUDIODRIVER=no-such-driver "$tool" play "$module" -t 1 </dev/null 2>"$tmp/err"; rc=$?
 check "play without a device exits 1" test $rc -eq 1

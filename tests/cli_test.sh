@@ -35,9 +35,12 @@ if [ -d "$corpus" ]; then
     f=$(ls "$corpus"/*.xm | head -n 1)
     "$tool" info "$f" >"$tmp/out"; check "corpus file exits 0" test $? -eq 0
     for k in song_length restart_position channel_count pattern_count referenced_pattern_count \
-             instrument_count flags default_speed default_bpm samples sample_frames duration_ms; do
+             instrument_count default_speed default_bpm samples sample_frames duration_ms; do
         check "info prints $k" grep -qE "^$k -?[0-9]+$" "$tmp/out"
     done
+    check "info names the flags" grep -qE "^flags [0-9]+ \((linear|Amiga) frequency table" "$tmp/out"
+    check "info says the module is complete" grep -qx "complete yes" "$tmp/out"
+    check "info prints the title and tracker" test "$(grep -cE "^(title|tracker) " "$tmp/out")" -eq 2
     # Without a length, render stops in the block where the song first repeats.
     ms=$(sed -n 's/^duration_ms //p' "$tmp/out")
     "$tool" render "$f" -o "$tmp/song.wav" >"$tmp/len" 2>/dev/null; check "render exits 0" test $? -eq 0
@@ -60,4 +63,77 @@ if [ -d "$corpus" ]; then
 else
     echo "skip: no corpus at $corpus"
 fi
+# ---- what a user types: the conventions of the established players ----
+module=$(dirname "$0")/../assets/soundtrack.xm
+"$tool" --version >"$tmp/out"; check "--version exits 0" test $? -eq 0
+check "--version names the program" grep -qE '^vlorp-xm [0-9]+\.[0-9]+' "$tmp/out"
+check "-V is --version" cmp -s "$tmp/out" <("$tool" -V)
+"$tool" info "$module" >"$tmp/whole"
+# Each refusal: status 2 and one line that says why.
+refused() { # description, then the arguments
+    local what=$1; shift
+    "$tool" "$@" >/dev/null 2>"$tmp/err" </dev/null; local rc=$?
+    check "$what: exits 2" test $rc -eq 2
+    check "$what: one line" test "$(wc -l <"$tmp/err")" -eq 1
+}
+refused "info without a module" info
+refused "info with an unknown option" info -x "$module"
+refused "render with an unknown long option" render --bogus "$module" -o "$tmp/x.wav"
+refused "-t given twice" render "$module" -o "$tmp/x.wav" -t 1 -t 2
+refused "-o given twice" render "$module" -o "$tmp/x.wav" --output "$tmp/y.wav"
+refused "-t with a space" render "$module" -o "$tmp/x.wav" -t " 5"
+refused "-t in hex" render "$module" -o "$tmp/x.wav" -t 0x10
+refused "-t infinite" render "$module" -o "$tmp/x.wav" -t inf
+refused "--blocks with a sign" render "$module" -o "$tmp/x.wav" --blocks +5
+refused "-t without a value" render "$module" -o "$tmp/x.wav" -t
+refused "--quiet with a value" render "$module" -o "$tmp/x.wav" --quiet=yes
+refused "play -s past 255" play "$module" -s 256
+check "nothing written by a refusal" test ! -e "$tmp/x.wav" -a ! -e "$tmp/y.wav"
+"$tool" info -x "$module" 2>"$tmp/err"
+check "an unknown option is named" grep -q "unknown option '-x'" "$tmp/err"
+# The same render however the options are spelled.
+"$tool" render "$module" -o "$tmp/a.raw" -t 1 -q
+"$tool" render -t1 -q "-o$tmp/b.raw" "$module"; check "-t1 -oFILE" cmp -s "$tmp/a.raw" "$tmp/b.raw"
+"$tool" render --time=1 --quiet --output="$tmp/c.raw" "$module"
+check "--time=1 --output=FILE" cmp -s "$tmp/a.raw" "$tmp/c.raw"
+"$tool" render --time 1 --quiet --output "$tmp/d.raw" -- "$module"
+check "-- before the module" cmp -s "$tmp/a.raw" "$tmp/d.raw"
+cp "$module" "$tmp/-s.xm"
+"$tool" render -q -t 1 -o "$tmp/e.raw" -- "$tmp/-s.xm"; check "-- and a module named like an option" cmp -s "$tmp/a.raw" "$tmp/e.raw"
+
+# ---- input from anywhere, read once ----
+"$tool" info - <"$module" >"$tmp/out"; check "info - reads standard input" cmp -s "$tmp/whole" "$tmp/out"
+cat "$module" | "$tool" info /dev/stdin >"$tmp/out"; check "info /dev/stdin from a pipe" cmp -s "$tmp/whole" "$tmp/out"
+"$tool" info <(cat "$module") >"$tmp/out"; check "info <(...)" cmp -s "$tmp/whole" "$tmp/out"
+cat "$module" | "$tool" render - -o "$tmp/p.raw" -t 1 -q; check "render - from a pipe" cmp -s "$tmp/a.raw" "$tmp/p.raw"
+"$tool" render <(cat "$module") -o "$tmp/q.raw" -t 1 -q; check "render <(...)" cmp -s "$tmp/a.raw" "$tmp/q.raw"
+# Several modules: each one's lines after its name; a bad one does not stop the rest.
+"$tool" info "$module" "$tmp/missing.xm" "$module" >"$tmp/out" 2>"$tmp/err"; rc=$?
+check "info of several exits 1 when one fails" test $rc -eq 1
+check "and prints the others" test "$(grep -c '^duration_ms' "$tmp/out")" -eq 2
+check "each after a file line" test "$(grep -c '^file ' "$tmp/out")" -eq 3
+check "the failure in one line" test "$(wc -l <"$tmp/err")" -eq 1
+"$tool" info "$module" >/dev/full 2>"$tmp/err"; rc=$?
+check "info into a full device exits 1" test $rc -eq 1
+check "saying why" grep -q "No space left" "$tmp/err"
+
+# ---- a module cut short: the loader says why, never a guess ----
+for n in 0 5 16; do
+    head -c $n "$module" | tr 'E' 'X' >"$tmp/cut.xm"
+    "$tool" info "$tmp/cut.xm" 2>"$tmp/err"; rc=$?
+    check "$n bytes of something else: not an XM module" test $rc -eq 1 -a "$(cat "$tmp/err")" = "vlorp-xm: $tmp/cut.xm: not an XM module"
+done
+for n in 10 17 40 60 68; do
+    head -c $n "$module" >"$tmp/cut.xm"
+    "$tool" info "$tmp/cut.xm" 2>"$tmp/err"; rc=$?
+    check "cut at $n bytes exits 1" test $rc -eq 1
+    check "cut at $n bytes says so" \
+        test "$(cat "$tmp/err")" = "vlorp-xm: $tmp/cut.xm: header cut short at byte $n (the first 69 are needed)"
+done
+head -c 69 "$module" >"$tmp/cut.xm"
+"$tool" info "$tmp/cut.xm" >"$tmp/out" 2>"$tmp/err"; rc=$?
+check "cut at 69 bytes still loads: the channel count is there" test $rc -eq 0
+check "and info says what is missing" grep -qx "complete no: the header and everything after it are missing" "$tmp/out"
+head -c 1000 "$module" | "$tool" info - >"$tmp/out" 2>/dev/null
+check "a cut module from a pipe names its part" grep -q "^complete no: pattern" "$tmp/out"
 [ $fails -eq 0 ]

@@ -1,3 +1,4 @@
+#include "music/output.h"
 #include "tests/test_support.h"
 
 #include <gtest/gtest.h>
@@ -478,4 +479,78 @@ TEST(Loader, EveryCorpusModuleLoadsAndFrees) {
         }
         EXPECT_TRUE(song_free(song));
     }
+}
+
+// A load that fails says why through the engine; the reason names the count
+// that is out of range, or where the file was cut. A load that works clears it.
+TEST(Loader, SaysWhyItStops) {
+    XmModuleDef m = test_module(4, 4);
+    m.name = "My Song";
+    m.tracker = "Some Tracker 1.0";
+    m.instruments.push_back(test_instrument(std::vector<int16_t>(10, 1)));
+    const std::vector<uint8_t> bytes = xm_write(m);
+    Song* song = test_load_bytes(bytes);
+    ASSERT_NE(song, nullptr);
+    EXPECT_STREQ(song_load_error(), "");
+    EXPECT_EQ(std::string(song->title).substr(0, 7), "My Song");
+    EXPECT_EQ(std::string(song->tracker).substr(0, 16), "Some Tracker 1.0");
+    song_free(song);
+
+    const std::vector<uint8_t> other(bytes.size(), 'M');
+    EXPECT_EQ(test_load_bytes(other), nullptr);
+    EXPECT_STREQ(song_load_error(), "not an XM module");
+    EXPECT_EQ(test_load_bytes({}), nullptr);
+    EXPECT_STREQ(song_load_error(), "not an XM module");
+
+    // Every prefix short of the channel count's byte is a cut header, the
+    // signature's own first bytes included; from there on the module loads.
+    for (size_t n = 1; n <= 70; n++) {
+        song = test_load_bytes(std::vector<uint8_t>(bytes.begin(), bytes.begin() + long(n)));
+        if (n < 69) {
+            EXPECT_EQ(song, nullptr) << n;
+            EXPECT_EQ(std::string(song_load_error()), "header cut short at byte " +
+                                                          std::to_string(n) +
+                                                          " (the first 69 are needed)");
+        } else {
+            ASSERT_NE(song, nullptr) << n;
+            EXPECT_EQ(song->missing_part, LOAD_HEADER);
+            song_free(song);
+        }
+    }
+
+    for (int channels : {0, 33}) {
+        XmModuleDef bad = test_module(4, 4);
+        bad.channels = channels;
+        EXPECT_EQ(test_load_module(bad), nullptr);
+        EXPECT_EQ(std::string(song_load_error()),
+                  "channel count " + std::to_string(channels) + " out of range (1 to 32)");
+    }
+    XmModuleDef many = m;
+    many.instruments.push_back(test_instrument(std::vector<int16_t>(10, 1)));
+    many.instruments[1].declared_sample_count = 17;
+    EXPECT_EQ(test_load_module(many), nullptr);
+    EXPECT_STREQ(song_load_error(), "instrument 2 has 17 samples (at most 16)");
+    many.instruments[1].declared_sample_count = 16; // the limit itself loads
+    song = test_load_module(many);
+    EXPECT_NE(song, nullptr) << song_load_error();
+    song_free(song);
+}
+
+// Play and offline rendering start at the order chosen, within the song only.
+TEST(Loader, StartOrderStaysInsideTheSong) {
+    XmModuleDef m = test_module(2, 4);
+    m.patterns.push_back(m.patterns[0]);
+    m.orders = {0, 1, 0};
+    Song* song = test_load_module(m);
+    ASSERT_NE(song, nullptr);
+    EXPECT_FALSE(song_set_start_order(song, 3));
+    EXPECT_FALSE(song_set_start_order(song, -1));
+    EXPECT_FALSE(song_set_start_order(nullptr, 0));
+    EXPECT_TRUE(song_set_start_order(song, 2));
+    ASSERT_TRUE(output_offline_start(song));
+    TimeInfo info{};
+    output_offline_mix_block(&info);
+    EXPECT_EQ(info.order, 2);
+    player_stop(song);
+    song_free(song);
 }

@@ -1,27 +1,30 @@
 #include "tools/filesrc.h"
 
+#include "tools/os.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
 
-struct FileSource {
-    MemorySource memory; // first, so the memory source's callbacks serve it
-    uint8_t* bytes;
-};
+namespace {
+const std::string* source_bytes; // what stream opens read
+} // namespace
 
 bool filesrc_read_file(const char* path, std::string& bytes, std::string& error) {
-    struct stat st;
-    if (stat(path, &st) != 0) {
-        error = strerror(errno);
-        return false;
+    const bool standard_input = !strcmp(path, "-");
+    FILE* f = stdin;
+    if (standard_input) {
+        os_binary_stdin();
+    } else {
+        struct stat st;
+        if (stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
+            error = "is a directory";
+            return false;
+        }
+        f = fopen(path, "rb");
     }
-    if (S_ISDIR(st.st_mode)) {
-        error = "is a directory";
-        return false;
-    }
-    FILE* f = fopen(path, "rb");
     if (!f) {
         error = strerror(errno);
         return false;
@@ -29,39 +32,28 @@ bool filesrc_read_file(const char* path, std::string& bytes, std::string& error)
     bytes.clear();
     char buffer[65536];
     size_t n;
+    errno = 0;
     while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) {
         bytes.append(buffer, n);
         if (bytes.size() > size_t(INT32_MAX)) {
-            fclose(f);
+            if (!standard_input) fclose(f);
             error = "file too large";
             return false;
         }
     }
-    bool failed = ferror(f);
-    fclose(f);
-    if (failed) {
-        error = "read error";
-        return false;
-    }
-    return true;
+    const bool failed = ferror(f);
+    if (failed) error = errno ? strerror(errno) : "read error";
+    if (!standard_input) fclose(f);
+    return !failed;
 }
 
-static StreamHandle filesrc_open(const char* name) {
-    std::string bytes, error;
-    if (!filesrc_read_file(name, bytes, error)) return nullptr;
-    FileSource* src = static_cast<FileSource*>(calloc(1, sizeof(FileSource)));
-    src->bytes = static_cast<uint8_t*>(malloc(bytes.size() + 1));
-    memcpy(src->bytes, bytes.data(), bytes.size());
-    src->memory = {int32_t(bytes.size()), 0, src->bytes};
-    return src;
+static StreamHandle filesrc_open(const char*) {
+    if (!source_bytes) return nullptr;
+    return memsrc_open_bytes(reinterpret_cast<const uint8_t*>(source_bytes->data()),
+                             int32_t(source_bytes->size()));
 }
 
-static void filesrc_close(StreamHandle handle) {
-    FileSource* src = static_cast<FileSource*>(handle);
-    free(src->bytes);
-    free(src);
-}
-
-void filesrc_register() {
-    stream_set_callbacks(filesrc_open, filesrc_close, memsrc_read, memsrc_seek, memsrc_tell);
+void filesrc_register(const std::string& bytes) {
+    source_bytes = &bytes;
+    stream_set_callbacks(filesrc_open, memsrc_close, memsrc_read, memsrc_seek, memsrc_tell);
 }

@@ -4,7 +4,9 @@
 #include "music/memsrc.h"
 #include <string>
 
-// Reads `path` whole. On failure returns false and says why in `error`.
+// Reads `path` whole ("-": standard input), once: pipes and /dev/stdin
+// work too. On failure returns false and says why in `error`.
 bool filesrc_read_file(const char* path, std::string& bytes, std::string& error);
-// Registers the file source; stream opens then read the named file.
-void filesrc_register();
+// Registers a memory source over `bytes` (kept by the caller while songs
+// load): every stream open reads them from the start.
+void filesrc_register(const std::string& bytes);

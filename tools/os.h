@@ -14,6 +14,8 @@ extern const char* const OS_PATH_SEPARATORS;
 // Puts `from` in the place of `to`, replacing a file already there. False
 // with errno set on failure (`from` is left for the caller to remove).
 bool os_replace_file(const char* from, const char* to);
+// Standard input gives bytes as they are (no line-end translation).
+void os_binary_stdin();
 // Whether file descriptor `fd` is a terminal or console.
 bool os_is_terminal(int fd);
 

@@ -29,6 +29,8 @@ bool os_replace_file(const char* from, const char* to) {
     return rename(from, to) == 0;
 }
 
+void os_binary_stdin() {}
+
 bool os_is_terminal(int fd) {
     return isatty(fd) != 0;
 }

@@ -41,6 +41,10 @@ bool os_replace_file(const char* from, const char* to) {
     return false;
 }
 
+void os_binary_stdin() {
+    _setmode(_fileno(stdin), _O_BINARY);
+}
+
 bool os_is_terminal(int fd) {
     return _isatty(fd) != 0;
 }

@@ -15,7 +15,7 @@ bool outfile_open(OutFile* f, const char* path, std::string* error) {
     f->temp.clear();
     f->is_stdout = !strcmp(path, "-");
     if (f->is_stdout) {
-        f->target = {"-", true};
+        f->target = {"-", true, false};
         outfile_sys_stdout_binary();
         f->file = stdout;
         return true;
@@ -28,7 +28,25 @@ bool outfile_open(OutFile* f, const char* path, std::string* error) {
     }
     f->temp = f->target.path + ".partXXXXXX";
     f->file = outfile_sys_temp(f->temp.data(), error);
+    // A file copied into at the end may sit in a folder this process cannot
+    // write: then the work is done in the system's temporary folder.
+    if (!f->file && f->target.copy_into) f->file = outfile_scratch(".part", &f->temp, error);
     return f->file != nullptr;
+}
+
+bool outfile_same_file(const char* a, bool a_is_input, const char* b, bool b_is_input) {
+    OutIdentity ids[2];
+    const char* paths[2] = {a, b};
+    const bool inputs[2] = {a_is_input, b_is_input};
+    for (int i = 0; i < 2; i++) {
+        const bool standard = !strcmp(paths[i], "-");
+        outfile_sys_identity(paths[i], standard ? (inputs[i] ? 0 : 1) : -1, &ids[i]);
+    }
+    // Two outputs to standard output are one stream whatever it is.
+    if (!a_is_input && !b_is_input && !strcmp(a, "-") && !strcmp(b, "-")) return true;
+    if (!ids[0].known || !ids[1].known || ids[0].device_node || ids[1].device_node) return false;
+    return ids[0].volume == ids[1].volume && ids[0].index == ids[1].index &&
+           ids[0].new_name == ids[1].new_name;
 }
 
 void outfile_discard(OutFile* f) {
@@ -54,6 +72,12 @@ bool outfile_commit(OutFile* f, std::string* error) {
     }
     f->file = nullptr;
     if (f->target.direct) return ok;
+    if (ok && f->target.copy_into) {
+        ok = outfile_sys_copy_into(f->temp.c_str(), f->target.path.c_str(), error);
+        remove(f->temp.c_str());
+        return ok;
+    }
+    if (ok) outfile_sys_keep_attributes(f->temp.c_str(), f->target.path.c_str());
     if (ok && !os_replace_file(f->temp.c_str(), f->target.path.c_str())) {
         ok = false;
         *error = strerror(errno);

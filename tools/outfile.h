@@ -15,6 +15,10 @@
 struct OutTarget {
     std::string path; // the name behind any symbolic links
     bool direct;      // written in place: exists and is not a regular file
+    // An existing file that cannot be replaced by renaming without losing
+    // something: it has other hard links, or its folder is not writable
+    // while the file is. The finished output is copied into it.
+    bool copy_into;
 };
 
 struct OutFile {
@@ -24,6 +28,13 @@ struct OutFile {
     bool is_stdout; // path "-"
 };
 
+// Whether two paths name the same file, compared by device and inode (or
+// the platform's file index), so another spelling, a symbolic link or a
+// hard link are all seen: for outputs that would destroy an input, or each
+// other. A name for a file not yet there is the same file as another name
+// for that new file. "-" is standard input (input) or standard output.
+// Device nodes such as the null device are never the same as anything.
+bool outfile_same_file(const char* a, bool a_is_input, const char* b, bool b_is_input);
 // Follows the links of `path` and looks at what it names. False (with the
 // reason) only when the links cannot be followed (a loop, unreadable).
 bool outfile_target(const char* path, OutTarget* target, std::string* error);

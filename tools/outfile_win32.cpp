@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -35,17 +36,17 @@ bool outfile_target(const char* path, OutTarget* target, std::string* error) {
     const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        *target = {path, false}; // not there yet: the open says why if it cannot be made
+        *target = {path, false, false}; // not there yet: the open says why if it cannot be made
         return true;
     }
     const bool disk = GetFileType(file) == FILE_TYPE_DISK;
     const std::string real = disk ? final_path(file) : "";
     CloseHandle(file);
     if (!disk) {
-        *target = {path, true};
+        *target = {path, true, false};
         return true;
     }
-    *target = {real.empty() ? std::string(path) : real, false};
+    *target = {real.empty() ? std::string(path) : real, false, false};
     return true;
 }
 
@@ -89,4 +90,38 @@ FILE* outfile_scratch(const char* suffix, std::string* path, std::string* error)
     }
     *error = *path + ": " + strerror(errno);
     return nullptr;
+}
+
+void outfile_sys_identity(const char* path, int fd, OutIdentity* id) {
+    *id = {false, false, 0, 0, ""};
+    HANDLE file = fd >= 0
+                      ? reinterpret_cast<HANDLE>(_get_osfhandle(fd))
+                      : CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool disk = GetFileType(file) == FILE_TYPE_DISK;
+        if (disk && GetFileInformationByHandle(file, &info))
+            *id = {true, false, info.dwVolumeSerialNumber,
+                   uint64_t(info.nFileIndexHigh) << 32 | info.nFileIndexLow, ""};
+        else if (!disk)
+            *id = {true, true, 0, 0, ""};
+        if (fd < 0) CloseHandle(file);
+        return;
+    }
+    if (fd >= 0) return;
+    // Not there yet: its full name, in one case (the file system ignores case).
+    char full[MAX_PATH + 1];
+    const DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (n == 0 || n >= sizeof full) return;
+    std::string name(full, n);
+    for (char& c : name) c = char(tolower(uint8_t(c)));
+    *id = {true, false, 0, 0, name};
+}
+
+void outfile_sys_keep_attributes(const char*, const char*) {} // no modes or owners to keep
+
+bool outfile_sys_copy_into(const char*, const char*, std::string* error) {
+    *error = "cannot write into the file"; // never chosen: no target asks for it here
+    return false;
 }

@@ -5,87 +5,87 @@
 #include "tools/filesrc.h"
 #include "tools/vlorp_xm.h"
 
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <getopt.h>
 #include <string>
 
 static const char* USAGE =
-    "usage: vlorp-xm COMMAND [OPTIONS] FILE.xm\n"
+    "usage: vlorp-xm COMMAND [OPTIONS] FILE.xm...\n"
     "\n"
     "Plays and renders XM (Extended Module) music with the vlorp engine.\n"
     "\n"
     "commands:\n"
-    "  info FILE.xm     print the module's header figures, one 'name value' per line\n"
-    "  render FILE.xm   mix the song offline into a WAV or raw PCM file\n"
-    "  play FILE.xm     play the song on the audio device\n"
+    "  info FILE.xm...     print each module's figures, one 'name value' per line\n"
+    "  render FILE.xm...   mix each song offline into an audio file\n"
+    "  play FILE.xm...     play each song once on the audio device\n"
     "\n"
-    "Run 'vlorp-xm COMMAND --help' for a command's options.\n";
+    "FILE '-' is standard input. Run 'vlorp-xm COMMAND --help' for a command's\n"
+    "options; 'vlorp-xm --version' prints the version.\n";
 
 static const char* INFO_USAGE =
-    "usage: vlorp-xm info FILE.xm\n"
+    "usage: vlorp-xm info FILE.xm...\n"
     "\n"
-    "Loads FILE.xm and prints one 'name value' line for each of: song_length,\n"
+    "Loads each module ('-': standard input) and prints one 'name value' line for\n"
+    "each of: title, tracker (the program that saved it), complete ('yes', or\n"
+    "'no:' and the part first missing from a file cut short), song_length,\n"
     "restart_position, channel_count, pattern_count, referenced_pattern_count,\n"
-    "instrument_count, flags, default_speed, default_bpm, samples (sample records\n"
-    "with data), sample_frames (their total length in frames) and duration_ms\n"
-    "(the playing time until the song first repeats, at most 30 minutes).\n";
+    "instrument_count, flags (the number, then the flags it holds in brackets:\n"
+    "'linear frequency table' or 'Amiga frequency table'), default_speed,\n"
+    "default_bpm, samples (sample records with data), sample_frames (their total\n"
+    "length in frames) and duration_ms (the playing time until the song first\n"
+    "repeats, at most 30 minutes). With several modules, each one's lines follow\n"
+    "a 'file NAME' line, and a blank line separates them.\n"
+    "\n"
+    "  -h, --help   print this help\n";
 
 static void fail(const char* path, const std::string& why) {
     fprintf(stderr, "vlorp-xm: %s: %s\n", path, why.c_str());
 }
 
-// The engine only says a load failed; look at the bytes to say why.
-static std::string load_failure_reason(const std::string& bytes) {
-    if (bytes.size() < 17 || memcmp(bytes.data(), "Extended Module: ", 17) != 0)
-        return "not an XM module";
-    if (bytes.size() >= 70) {
-        int channels = uint8_t(bytes[68]) | uint8_t(bytes[69]) << 8;
-        if (channels < 1 || channels > MAX_CHANNELS)
-            return "unsupported channel count " + std::to_string(channels) + " (1 to 32)";
-    }
-    return "an instrument has more than 16 samples";
-}
-
-// A module cut off is played as far as it goes, but never without a word.
-// Said once per run: render loads the song twice.
-static void warn_if_cut_short(const char* path, const Song* song) {
-    static bool warned = false;
-    if (song->missing_part == LOAD_COMPLETE || warned) return;
-    warned = true;
+std::string vlorp_xm_missing(const Song* song) {
     const int32_t k = song->missing_index;
-    std::string what;
     switch (song->missing_part) {
+    case LOAD_COMPLETE:
+        return "";
     case LOAD_HEADER:
-        what = "the header";
-        break;
+        return "the header";
     case LOAD_PATTERN:
-        what = "pattern " + std::to_string(k) + " of " + std::to_string(song->pattern_count);
-        break;
+        return "pattern " + std::to_string(k) + " of " + std::to_string(song->pattern_count);
     case LOAD_INSTRUMENT:
-        what =
-            "instrument " + std::to_string(k + 1) + " of " + std::to_string(song->instrument_count);
-        break;
-    default:
-        what = "the sample data of instrument " + std::to_string(k + 1) + " of " +
+        return "instrument " + std::to_string(k + 1) + " of " +
                std::to_string(song->instrument_count);
-        break;
+    default:
+        return "the sample data of instrument " + std::to_string(k + 1) + " of " +
+               std::to_string(song->instrument_count);
     }
-    fprintf(stderr, "vlorp-xm: warning: %s: cut short: %s and everything after it are missing\n",
-            path, what.c_str());
 }
 
-// Loads `path` through the file source; prints the reason and returns null on failure.
-Song* vlorp_xm_load(const char* path) {
-    std::string bytes, error;
-    if (!filesrc_read_file(path, bytes, error)) {
-        fail(path, error);
+bool vlorp_xm_read(const char* path, std::string* bytes) {
+    std::string error;
+    if (filesrc_read_file(path, *bytes, error)) return true;
+    fail(!strcmp(path, "-") ? "standard input" : path, error);
+    return false;
+}
+
+Song* vlorp_xm_load(const char* path, const std::string& bytes, bool warn) {
+    const char* name = !strcmp(path, "-") ? "standard input" : path;
+    filesrc_register(bytes);
+    Song* song = song_load(name, nullptr);
+    if (!song) {
+        fail(name, song_load_error());
         return nullptr;
     }
-    filesrc_register();
-    Song* song = song_load(path, nullptr);
-    if (!song) fail(path, load_failure_reason(bytes));
-    if (song) warn_if_cut_short(path, song);
+    // A module cut off is played as far as it goes, but never without a word.
+    if (warn && song->missing_part != LOAD_COMPLETE)
+        fprintf(stderr,
+                "vlorp-xm: warning: %s: cut short: %s and everything after it are missing\n", name,
+                vlorp_xm_missing(song).c_str());
     return song;
 }
 
@@ -99,23 +99,128 @@ int64_t vlorp_xm_song_frames(Song* song, int64_t max_frames, bool* repeats) {
     return frames < max_frames ? frames : max_frames;
 }
 
-bool vlorp_xm_wants_help(int argc, char** argv) {
-    for (int i = 0; i < argc; i++)
-        if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) return true;
+// ---- options ----
+
+void vlorp_xm_options_begin(XmOptions* parse, const char* command, const char* shorts,
+                            const option* longs) {
+    *parse = {command, shorts, longs, {}};
+    optind = 0; // a fresh parse (GNU and mingw-w64 alike)
+    opterr = 0; // the messages are ours, one line each
+}
+
+// How an option was written, for messages: "-t" or "--time".
+static std::string option_name(const XmOptions* parse, int value) {
+    for (const option* o = parse->longs; o && o->name; o++)
+        if (o->val == value && (value > 255 || !strchr(parse->shorts, value)))
+            return std::string("--") + o->name;
+    return std::string("-") + char(value);
+}
+
+int vlorp_xm_option(XmOptions* parse, int argc, char** argv, const char** value) {
+    // ':' first: a missing value is told apart from an unknown option.
+    const std::string shorts = std::string(":") + parse->shorts;
+    const int c = getopt_long(argc, argv, shorts.c_str(), parse->longs, nullptr);
+    *value = optarg;
+    if (c == -1) return -1;
+    if (c == ':') {
+        vlorp_xm_usage_error(parse->command, "%s needs a value",
+                             optopt ? option_name(parse, optopt).c_str() : argv[optind - 1]);
+        return '?';
+    }
+    if (c == '?') {
+        const char* given = argv[optind - 1];
+        if (optopt && optopt < 256 && strncmp(given, "--", 2) != 0)
+            vlorp_xm_usage_error(parse->command, "unknown option '-%c'", optopt);
+        else if (optopt && strchr(given, '='))
+            vlorp_xm_usage_error(parse->command, "%s takes no value", given);
+        else
+            vlorp_xm_usage_error(parse->command, "unknown option '%s'", given);
+        return '?';
+    }
+    if (c >= 0 && c < 512 && parse->seen[c]++) {
+        vlorp_xm_usage_error(parse->command, "%s given twice", option_name(parse, c).c_str());
+        return '?';
+    }
+    return c;
+}
+
+int vlorp_xm_operands() {
+    return optind;
+}
+
+int vlorp_xm_usage_error(const char* command, const char* format, ...) {
+    char message[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    if (command)
+        fprintf(stderr, "vlorp-xm %s: %s (see 'vlorp-xm %s --help')\n", command, message, command);
+    else
+        fprintf(stderr, "vlorp-xm: %s (see 'vlorp-xm --help')\n", message);
+    return 2;
+}
+
+bool vlorp_xm_number(const char* text, double low, double high, double* value) {
+    // Digits with at most a point and an exponent: no spaces, signs of
+    // hexadecimal, infinities or other things strtod would take.
+    const char* p = text;
+    if (*p == '-' || *p == '+') p++;
+    if (!(*p >= '0' && *p <= '9') && !(*p == '.' && p[1] >= '0' && p[1] <= '9')) return false;
+    if (strspn(p, "0123456789.eE+-") != strlen(p)) return false;
+    char* end = nullptr;
+    errno = 0;
+    const double v = strtod(text, &end);
+    if (*end || errno || !std::isfinite(v) || v < low || v > high) return false;
+    *value = v;
+    return true;
+}
+
+bool vlorp_xm_integer(const char* text, long long low, long long high, long long* value) {
+    if (!*text || strspn(text, "0123456789") != strlen(text)) return false;
+    char* end = nullptr;
+    errno = 0;
+    const long long v = strtoll(text, &end, 10);
+    if (*end || errno || v < low || v > high) return false;
+    *value = v;
+    return true;
+}
+
+bool vlorp_xm_stdout_ok(bool* quiet) {
+    *quiet = false;
+    errno = 0;
+    if (fflush(stdout) == 0 && !ferror(stdout)) return true;
+    if (errno == EPIPE) {
+        *quiet = true;
+        return false;
+    }
+    fprintf(stderr, "vlorp-xm: standard output: %s\n", strerror(errno ? errno : EIO));
     return false;
 }
 
-static int cmd_info(int argc, char** argv) {
-    if (vlorp_xm_wants_help(argc, argv)) {
-        fputs(INFO_USAGE, stdout);
-        return 0;
+// ---- info ----
+
+// A stored name as one printable line: trailing blanks gone, control bytes as '?'.
+static std::string printable(const char* stored) {
+    std::string s = stored;
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.pop_back();
+    for (char& c : s)
+        if (uint8_t(c) < 32 || c == 127) c = '?';
+    return s;
+}
+
+static std::string flag_names(uint16_t flags) {
+    std::string names =
+        flags & LINEAR_FREQUENCY ? "linear frequency table" : "Amiga frequency table";
+    if (flags & ~LINEAR_FREQUENCY) {
+        char other[48];
+        snprintf(other, sizeof other, ", unknown bits 0x%04x", unsigned(flags & ~LINEAR_FREQUENCY));
+        names += other;
     }
-    if (argc != 1 || argv[0][0] == '-') {
-        fputs(INFO_USAGE, stderr);
-        return 2;
-    }
-    Song* song = vlorp_xm_load(argv[0]);
-    if (!song) return 1;
+    return names;
+}
+
+static void print_info(Song* song) {
     long samples = 0, frames = 0;
     for (int i = 0; i < song->instrument_count; i++) {
         const Instrument& ins = song->instruments[i];
@@ -125,13 +230,20 @@ static int cmd_info(int argc, char** argv) {
             frames += ins.samples[j]->length;
         }
     }
+    const std::string missing = vlorp_xm_missing(song);
+    printf("title %s\n", printable(song->title).c_str());
+    printf("tracker %s\n", printable(song->tracker).c_str());
+    if (missing.empty())
+        printf("complete yes\n");
+    else
+        printf("complete no: %s and everything after it are missing\n", missing.c_str());
     printf("song_length %d\n", song->song_length);
     printf("restart_position %d\n", song->restart_position);
     printf("channel_count %d\n", song->channel_count);
     printf("pattern_count %d\n", song->pattern_count);
     printf("referenced_pattern_count %d\n", song->referenced_pattern_count);
     printf("instrument_count %d\n", song->instrument_count);
-    printf("flags %u\n", unsigned(song->flags));
+    printf("flags %u (%s)\n", unsigned(song->flags), flag_names(song->flags).c_str());
     printf("default_speed %d\n", song->default_speed);
     printf("default_bpm %d\n", song->default_bpm);
     printf("samples %ld\n", samples);
@@ -140,11 +252,48 @@ static int cmd_info(int argc, char** argv) {
     printf(
         "duration_ms %lld\n",
         (long long)(vlorp_xm_song_frames(song, VLORP_XM_MAX_FRAMES, &repeats) * 1000 / MIX_RATE));
-    song_free(song);
-    return 0;
+}
+
+static int cmd_info(int argc, char** argv) {
+    static const option longs[] = {{"help", no_argument, nullptr, 'h'}, {}};
+    XmOptions parse;
+    vlorp_xm_options_begin(&parse, "info", "h", longs);
+    const char* value;
+    for (int c; (c = vlorp_xm_option(&parse, argc, argv, &value)) != -1;) {
+        if (c == '?') return 2;
+        if (c == 'h') {
+            fputs(INFO_USAGE, stdout);
+            return 0;
+        }
+    }
+    const int first = vlorp_xm_operands();
+    if (first >= argc) return vlorp_xm_usage_error("info", "no module named");
+    const bool several = argc - first > 1;
+    int status = 0;
+    for (int i = first; i < argc; i++) {
+        if (several) printf("%sfile %s\n", i > first ? "\n" : "", argv[i]);
+        std::string bytes;
+        Song* song =
+            vlorp_xm_read(argv[i], &bytes) ? vlorp_xm_load(argv[i], bytes, false) : nullptr;
+        if (!song) {
+            status = 1;
+            continue;
+        }
+        print_info(song);
+        song_free(song);
+    }
+    bool quiet;
+    if (!vlorp_xm_stdout_ok(&quiet)) return quiet ? VLORP_XM_PIPE_CLOSED : 1;
+    return status;
 }
 
 int main(int argc, char** argv) {
+#ifdef SIGPIPE // Windows has neither signal: there the writes just fail
+    // A closed pipe and a file-size limit are write errors, reported (or, for
+    // a reader that went away, ended quietly) and never half a file left.
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+#endif
     if (argc < 2) {
         fputs(USAGE, stderr);
         return 2;
@@ -152,6 +301,10 @@ int main(int argc, char** argv) {
     const char* command = argv[1];
     if (!strcmp(command, "--help") || !strcmp(command, "-h") || !strcmp(command, "help")) {
         fputs(USAGE, stdout);
+        return 0;
+    }
+    if (!strcmp(command, "--version") || !strcmp(command, "-V")) {
+        printf("vlorp-xm %s\n", VLORP_VERSION);
         return 0;
     }
     // A mixer path asked for but not run here is named, once, on stderr.
@@ -162,9 +315,11 @@ int main(int argc, char** argv) {
                     "(plain, sse2, avx2, avx512); using %s\n",
                     wanted, mixer_path_name(mixer_path()));
     }
-    if (!strcmp(command, "info")) return cmd_info(argc - 2, argv + 2);
-    if (!strcmp(command, "render")) return cmd_render(argc - 2, argv + 2);
-    if (!strcmp(command, "play")) return cmd_play(argc - 2, argv + 2);
-    fprintf(stderr, "vlorp-xm: unknown command '%s'\n\n%s", command, USAGE);
-    return 2;
+    if (!strcmp(command, "info")) return cmd_info(argc - 1, argv + 1);
+    if (!strcmp(command, "render")) return cmd_render(argc - 1, argv + 1);
+    if (!strcmp(command, "play")) return cmd_play(argc - 1, argv + 1);
+    if (command[0] == '-')
+        return vlorp_xm_usage_error(nullptr, "'%s' before the command (info, render or play)",
+                                    command);
+    return vlorp_xm_usage_error(nullptr, "unknown command '%s' (info, render or play)", command);
 }

@@ -1,5 +1,6 @@
-// vlorp-xm play: plays a song on the audio device with a one-line status
-// (time, order, row as heard) until q, Escape, Ctrl-C or the time limit.
+// vlorp-xm play: plays songs on the audio device with a one-line status
+// (time, order, row as heard), each once through (or looping), until q,
+// Escape, Ctrl-C or the time limit.
 #include "music/output.h"
 #include "tools/os.h"
 #include "tools/vlorp_xm.h"
@@ -9,69 +10,119 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <getopt.h>
+#include <string>
 #include <thread>
 
 static const char* PLAY_USAGE =
-    "usage: vlorp-xm play FILE.xm [-t SECONDS]\n"
+    "usage: vlorp-xm play FILE.xm... [-t SECONDS] [-l] [-s ORDER]\n"
     "\n"
-    "Plays FILE.xm on the default audio device. On a terminal a status line\n"
-    "shows the time and the order and row being heard; q, Escape or Ctrl-C stop.\n"
+    "Plays each module ('-': standard input) once on the default audio device\n"
+    "and stops where the song first repeats (at most 30 minutes), then plays the\n"
+    "next. On a terminal a status line shows the time and the order and row\n"
+    "being heard; q, Escape or Ctrl-C stop.\n"
     "\n"
-    "  -t SECONDS   stop after this many seconds\n";
+    "  -l, --loop           repeat the song until stopped\n"
+    "  -s, --start ORDER    start at this order position (0 is the first)\n"
+    "  -t, --time SECONDS   stop each song after this many seconds\n"
+    "  -h, --help           print this help\n";
 
 namespace {
 
 volatile std::sig_atomic_t stop_requested = 0;
+bool quit_all = false; // q or Escape: no further songs either
 
 void on_signal(int) {
     stop_requested = 1;
 }
 
-} // namespace
+struct PlayOptions {
+    double limit = 0; // -t; 0: none
+    long long start = -1;
+    bool loop = false;
+};
 
-int cmd_play(int argc, char** argv) {
-    if (vlorp_xm_wants_help(argc, argv)) {
-        fputs(PLAY_USAGE, stdout);
-        return 0;
-    }
-    const char* input = nullptr;
-    double limit = 0;
-    for (int i = 0; i < argc; i++) {
-        if (!strcmp(argv[i], "-t") && i + 1 < argc) {
-            char* end;
-            limit = strtod(argv[++i], &end);
-            if (*end || !(limit > 0)) {
-                fprintf(stderr, "vlorp-xm play: -t wants seconds above 0, not '%s'\n\n%s", argv[i],
-                        PLAY_USAGE);
-                return 2;
+// Returns false (and the status) when the options do not make a play.
+bool play_options(int argc, char** argv, PlayOptions* o, int* status) {
+    static const option longs[] = {{"time", required_argument, nullptr, 't'},
+                                   {"loop", no_argument, nullptr, 'l'},
+                                   {"start", required_argument, nullptr, 's'},
+                                   {"help", no_argument, nullptr, 'h'},
+                                   {}};
+    XmOptions parse;
+    vlorp_xm_options_begin(&parse, "play", "t:ls:h", longs);
+    const char* v;
+    *status = 2;
+    for (int c; (c = vlorp_xm_option(&parse, argc, argv, &v)) != -1;) {
+        if (c == 'h') {
+            fputs(PLAY_USAGE, stdout);
+            *status = 0;
+            return false;
+        } else if (c == 'l') {
+            o->loop = true;
+        } else if (c == 't') {
+            if (!vlorp_xm_number(v, 1e-9, 1e7, &o->limit)) {
+                vlorp_xm_usage_error("play", "-t wants seconds above 0, not '%s'", v);
+                return false;
             }
-        } else if (argv[i][0] == '-' || input) {
-            fprintf(stderr, "vlorp-xm play: unexpected '%s'\n\n%s", argv[i], PLAY_USAGE);
-            return 2;
+        } else if (c == 's') {
+            if (!vlorp_xm_integer(v, 0, 255, &o->start)) {
+                vlorp_xm_usage_error("play", "-s wants an order position from 0 to 255, not '%s'",
+                                     v);
+                return false;
+            }
         } else {
-            input = argv[i];
+            return false;
         }
     }
-    if (!input) {
-        fputs(PLAY_USAGE, stderr);
-        return 2;
+    if (vlorp_xm_operands() >= argc) {
+        vlorp_xm_usage_error("play", "no module named");
+        return false;
     }
-    Song* song = vlorp_xm_load(input);
-    if (!song) return 1;
+    return true;
+}
+
+// Loads `input` ready to play from its start order, and the seconds until
+// the song first repeats (measured on a copy: effects may change samples).
+Song* play_load(const char* input, const PlayOptions& o, double* seconds) {
+    std::string bytes;
+    if (!vlorp_xm_read(input, &bytes)) return nullptr;
+    Song* song = vlorp_xm_load(input, bytes, true);
+    Song* probe = song ? vlorp_xm_load(input, bytes, false) : nullptr;
+    if (probe && o.start >= 0 && !song_set_start_order(song, int(o.start))) {
+        fprintf(stderr, "vlorp-xm: %s: no order position %lld (the song has %d)\n",
+                !strcmp(input, "-") ? "standard input" : input, o.start, song->song_length);
+        song_free(probe);
+        song_free(song);
+        return nullptr;
+    }
+    if (!probe) {
+        song_free(song);
+        return nullptr;
+    }
+    if (o.start >= 0) song_set_start_order(probe, int(o.start));
+    bool repeats;
+    *seconds = double(vlorp_xm_song_frames(probe, VLORP_XM_MAX_FRAMES, &repeats)) / MIX_RATE;
+    song_free(probe);
+    return song;
+}
+
+// Plays one song until its end (unless looping), the time limit, a quit key
+// or a signal. False if no device could be opened.
+bool play_song(Song* song, const PlayOptions& o, double song_seconds) {
     if (!player_play(song)) {
         fprintf(stderr, "vlorp-xm: no audio device: %s\n", output_device_error());
-        song_free(song);
-        return 1;
+        return false;
     }
-    std::signal(SIGINT, on_signal);
-    std::signal(SIGTERM, on_signal);
     os_keys_begin();
     const bool status = os_is_terminal(2);
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (stop_requested || os_quit_key() || (limit > 0 && seconds >= limit)) break;
+        if (os_quit_key()) quit_all = true;
+        if (stop_requested || quit_all || (o.limit > 0 && seconds >= o.limit)) break;
+        if (!o.loop && seconds >= song_seconds) break;
         if (status) {
             int minutes = int(seconds / 60);
             fprintf(stderr, "\r%3d:%05.2f  order %3d  row %3d   %s", minutes,
@@ -84,6 +135,28 @@ int cmd_play(int argc, char** argv) {
     os_keys_end();
     if (status) fputc('\n', stderr);
     player_stop(song);
-    song_free(song);
-    return 0;
+    return true;
+}
+
+} // namespace
+
+int cmd_play(int argc, char** argv) {
+    PlayOptions o;
+    int status;
+    if (!play_options(argc, argv, &o, &status)) return status;
+    std::signal(SIGINT, on_signal);
+    std::signal(SIGTERM, on_signal);
+    status = 0;
+    for (int i = vlorp_xm_operands(); i < argc && !stop_requested && !quit_all; i++) {
+        double seconds = 0;
+        Song* song = play_load(argv[i], o, &seconds);
+        if (!song) {
+            status = 1;
+            continue;
+        }
+        const bool played = play_song(song, o, seconds);
+        song_free(song);
+        if (!played) return 1;
+    }
+    return status;
 }
