@@ -2,12 +2,14 @@
 // it in a window, render one still, or capture the whole run.
 #include "host/host.h"
 #include "show/show.h"
+#include "tools/os.h"
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <getopt.h>
 #include <string>
 
 static const char* USAGE =
@@ -26,10 +28,12 @@ static const char* USAGE =
     "  --capture OUT     render the whole run (1 s blank, 120 s show) with its\n"
     "                    soundtrack to a video through ffmpeg (H.264 + AAC); if OUT\n"
     "                    ends in '/' or is a folder, write numbered PNG frames and\n"
-    "                    soundtrack.wav into it instead\n"
+    "                    soundtrack.wav into it instead; the files appear when the\n"
+    "                    capture is complete (Ctrl-C leaves OUT as it was)\n"
     "  --fps N           frames per second of the capture (1 to 240, default 60)\n"
-    "  --help            print this help\n"
-    "  --version         print the version\n"
+    "  -o, --output F    the still's file\n"
+    "  -h, --help        print this help\n"
+    "  -V, --version     print the version\n"
     "\n"
     "--still and --capture need no display.\n";
 
@@ -38,59 +42,104 @@ static int usage_error(const std::string& message) {
     return 2;
 }
 
+// A plain decimal number of seconds: no spaces, no hexadecimal, no infinity.
 static bool parse_seconds(const char* text, double* value) {
+    const char* p = text + (*text == '-' || *text == '+');
+    if (!(*p >= '0' && *p <= '9') && !(*p == '.' && p[1] >= '0' && p[1] <= '9')) return false;
+    if (strspn(p, "0123456789.eE+-") != strlen(p)) return false;
     char* end = nullptr;
     errno = 0;
     *value = strtod(text, &end);
-    return end != text && *end == 0 && errno == 0 && std::isfinite(*value);
+    return *end == 0 && errno == 0 && std::isfinite(*value);
 }
 
 static bool parse_fps(const char* text, int32_t* value) {
+    if (!*text || strspn(text, "0123456789") != strlen(text)) return false;
     char* end = nullptr;
     const long n = strtol(text, &end, 10);
-    if (end == text || *end != 0 || n < 1 || n > 240) return false;
+    if (*end != 0 || n < 1 || n > 240) return false;
     *value = int32_t(n);
     return true;
 }
 
-int main(int argc, char** argv) {
-    host_stats.start_time = clock_seconds();
-    host_init_process();
+namespace {
+enum : int { OPT_WINDOW = 256, OPT_STATS, OPT_STILL, OPT_CAPTURE, OPT_FPS };
+struct Options {
     bool window = false, stats = false;
     const char* still = nullptr;
     const char* output = nullptr;
     const char* capture = nullptr;
     const char* fps_text = nullptr;
-    for (int i = 1; i < argc; i++) {
-        const char* arg = argv[i];
-        auto value = [&](const char** slot) {
-            if (i + 1 >= argc) return false;
-            *slot = argv[++i];
-            return true;
-        };
-        if (!strcmp(arg, "--help") || !strcmp(arg, "-h")) {
+};
+} // namespace
+
+// Reads the options with getopt_long. Returns -1 to go on, or the status
+// to exit with (help, version, a usage error).
+static int parse_options(int argc, char** argv, Options* o) {
+    static const option longs[] = {{"window", no_argument, nullptr, OPT_WINDOW},
+                                   {"stats", no_argument, nullptr, OPT_STATS},
+                                   {"still", required_argument, nullptr, OPT_STILL},
+                                   {"output", required_argument, nullptr, 'o'},
+                                   {"capture", required_argument, nullptr, OPT_CAPTURE},
+                                   {"fps", required_argument, nullptr, OPT_FPS},
+                                   {"help", no_argument, nullptr, 'h'},
+                                   {"version", no_argument, nullptr, 'V'},
+                                   {}};
+    opterr = 0; // the messages are ours, one line each
+    bool seen[512] = {};
+    for (int c; (c = getopt_long(argc, argv, ":o:hV", longs, nullptr)) != -1;) {
+        const char* given = argv[optind - 1];
+        if (c == ':') return usage_error(std::string(given) + " needs a value");
+        if (c == '?')
+            return usage_error(optopt > 0 && optopt < 256 && given[1] != '-'
+                                   ? std::string("unknown option '-") + char(optopt) + "'"
+                                   : std::string("unknown option '") + given + "'");
+        if (seen[c]) return usage_error(std::string(given) + " given twice");
+        seen[c] = true;
+        switch (c) {
+        case 'h':
             fputs(USAGE, stdout);
             return 0;
-        } else if (!strcmp(arg, "--version")) {
+        case 'V':
             printf("vlorp %s\n", VLORP_VERSION);
             return 0;
-        } else if (!strcmp(arg, "--window")) {
-            window = true;
-        } else if (!strcmp(arg, "--stats")) {
-            stats = true;
-        } else if (!strcmp(arg, "--still")) {
-            if (!value(&still)) return usage_error("--still needs a time in seconds");
-        } else if (!strcmp(arg, "-o") || !strcmp(arg, "--output")) {
-            if (!value(&output)) return usage_error(std::string(arg) + " needs a file name");
-        } else if (!strcmp(arg, "--capture")) {
-            if (!value(&capture)) return usage_error("--capture needs an output file or folder");
-        } else if (!strcmp(arg, "--fps")) {
-            if (!value(&fps_text)) return usage_error("--fps needs a number");
-        } else {
-            return usage_error(std::string("unknown option '") + arg + "'");
+        case OPT_WINDOW:
+            o->window = true;
+            break;
+        case OPT_STATS:
+            o->stats = true;
+            break;
+        case OPT_STILL:
+            o->still = optarg;
+            break;
+        case 'o':
+            o->output = optarg;
+            break;
+        case OPT_CAPTURE:
+            o->capture = optarg;
+            break;
+        case OPT_FPS:
+            o->fps_text = optarg;
+            break;
         }
     }
+    if (optind < argc) return usage_error(std::string("unexpected '") + argv[optind] + "'");
+    return -1;
+}
 
+int main(int argc, char** argv) {
+    host_stats.start_time = clock_seconds();
+    host_init_process();
+    // A file-size limit fails the write, reported in one line, never half a file.
+    os_ignore_file_size_limit();
+    Options o;
+    const int status = parse_options(argc, argv, &o);
+    if (status >= 0) return status;
+    const bool window = o.window, stats = o.stats;
+    const char* still = o.still;
+    const char* output = o.output;
+    const char* capture = o.capture;
+    const char* fps_text = o.fps_text;
     if (still && capture) return usage_error("--still and --capture cannot be combined");
     if ((still || capture) && (window || stats))
         return usage_error(std::string(window ? "--window" : "--stats") +

@@ -43,13 +43,25 @@ static bool turns_blending_off(const BlockPosition& p, double t) {
     return p.order >= 13 && p.row % 4 == 0 && t <= TITLE_CARD_TIME;
 }
 
+// Said when Ctrl-C (or a termination request) stopped the work before
+// anything was written.
+static int still_interrupted(const char* png_path) {
+    fprintf(stderr, "vlorp: interrupted; %s not written\n", png_path);
+    return 130;
+}
+
 int offline_still(double t, const char* png_path) {
+    // Ours before the window system's: it would only queue a quit event.
+    signal(SIGINT, on_interrupt);
+    signal(SIGTERM, on_interrupt);
     Song* song = host_load_song();
     std::vector<BlockPosition> positions;
     const int64_t block = t >= 0 ? soundtrack_block_at(t) : -1;
     soundtrack_mix(song, int32_t(block + 1), nullptr, &positions);
     if (song) song_free(song);
+    if (interrupted) return still_interrupted(png_path);
     if (!open_offscreen()) return 1;
+    if (interrupted) return still_interrupted(png_path);
 
     if (t < 0) {
         host_blank_frame();
@@ -66,6 +78,7 @@ int offline_still(double t, const char* png_path) {
         const BlockPosition& p = positions[size_t(block)];
         show_frame(t, p.order, p.row);
     }
+    if (interrupted) return still_interrupted(png_path);
     std::string error;
     const bool ok =
         png_write_rgb(png_path, host_screen_pixels(), SCREEN_WIDTH, SCREEN_HEIGHT, &error);
@@ -188,10 +201,74 @@ static bool copy_file(const std::string& from, const std::string& to, std::strin
     return ok;
 }
 
-static std::string frame_name(const std::string& dir, int64_t k) {
+static std::string frame_name(int64_t k) {
     char name[32];
     snprintf(name, sizeof name, "frame%06lld.png", (long long)k);
-    return dir + name;
+    return name;
+}
+
+// A capture into a folder is made in a temporary folder and put in place
+// when complete: a new folder by renaming the temporary one, an existing
+// one by moving each finished file into it. Interrupted or failed, the
+// temporary folder goes and the target is as it was.
+struct FolderCapture {
+    std::string target; // ends in a separator
+    std::string work;   // the temporary folder, ending in '/'
+    bool existed;
+    std::vector<std::string> files; // written into work so far
+};
+
+static std::string without_separator(const std::string& path) {
+    std::string p = path;
+    while (p.size() > 1 && strchr(OS_PATH_SEPARATORS, p.back())) p.pop_back();
+    return p;
+}
+
+static bool folder_begin(FolderCapture* c, const std::string& out, std::string* error) {
+    c->target = out;
+    c->existed = os_is_directory(out.c_str());
+    if (c->existed) {
+        c->work = out + ".vlorp-partXXXXXX"; // inside: the folder above may be read-only
+    } else {
+        const std::string base = without_separator(out);
+        const size_t slash = base.find_last_of(OS_PATH_SEPARATORS);
+        const size_t name = slash == std::string::npos ? 0 : slash + 1;
+        c->work = base.substr(0, name) + "." + base.substr(name) + ".partXXXXXX";
+    }
+    if (!os_make_temp_directory(c->work.data())) {
+        *error = out + ": " + strerror(errno);
+        return false;
+    }
+    c->work += '/';
+    return true;
+}
+
+// An error about a file in the temporary folder, told of the file the user named.
+static std::string folder_error(const FolderCapture* c, const std::string& error) {
+    if (error.compare(0, c->work.size(), c->work) != 0) return error;
+    return c->target + error.substr(c->work.size());
+}
+
+static void folder_discard(FolderCapture* c) {
+    for (const std::string& name : c->files) remove((c->work + name).c_str());
+    os_remove_directory(without_separator(c->work).c_str());
+    c->files.clear();
+}
+
+static bool folder_commit(FolderCapture* c, std::string* error) {
+    const std::string work = without_separator(c->work);
+    if (!c->existed && os_rename_directory(work.c_str(), without_separator(c->target).c_str()))
+        return true;
+    // The folder was there (or has appeared since): the files move in one by one.
+    for (const std::string& name : c->files) {
+        if (!os_replace_file((c->work + name).c_str(), (c->target + name).c_str())) {
+            *error = c->target + name + ": " + strerror(errno);
+            folder_discard(c);
+            return false;
+        }
+    }
+    os_remove_directory(work.c_str());
+    return true;
 }
 
 int offline_capture(const char* out_arg, int32_t fps) {
@@ -199,10 +276,15 @@ int offline_capture(const char* out_arg, int32_t fps) {
     std::string out = out_arg;
     const bool to_directory = is_directory_target(out);
     std::string ffmpeg;
+    FolderCapture folder = {};
+    // Ours before the window system's, and before anything is written.
+    signal(SIGINT, on_interrupt);
+    signal(SIGTERM, on_interrupt);
     if (to_directory) {
         if (!strchr(OS_PATH_SEPARATORS, out.back())) out += '/';
-        if (!os_make_directory(out.c_str())) {
-            fprintf(stderr, "vlorp: %s: %s\n", out.c_str(), strerror(errno));
+        std::string error;
+        if (!folder_begin(&folder, out, &error)) {
+            fprintf(stderr, "vlorp: %s\n", error.c_str());
             return 1;
         }
     } else {
@@ -234,6 +316,12 @@ int offline_capture(const char* out_arg, int32_t fps) {
     std::copy_n(song_pcm.begin(), size_t(song_frames) * 2,
                 audio.begin() + int64_t(BLANK_PHASE) * SOUNDTRACK_RATE * 2);
     std::vector<int16_t>().swap(song_pcm);
+    if (interrupted) {
+        folder_discard(&folder);
+        fprintf(stderr, "vlorp: capture interrupted; %s %s\n", out.c_str(),
+                folder.existed ? "is as it was" : "not written");
+        return 130;
+    }
 
     // A video's sound waits in a scratch file; a video replaces its target
     // only when complete, unless the target is a device or pipe.
@@ -244,11 +332,14 @@ int offline_capture(const char* out_arg, int32_t fps) {
         return 1;
     }
     if (to_directory) {
-        wav = out + "soundtrack.wav";
+        wav = folder.work + "soundtrack.wav";
         if (!wav_write_stereo16(wav.c_str(), audio.data(), audio_frames, SOUNDTRACK_RATE, &error)) {
-            fprintf(stderr, "vlorp: %s\n", error.c_str());
+            fprintf(stderr, "vlorp: %s; %s %s\n", folder_error(&folder, error).c_str(), out.c_str(),
+                    folder.existed ? "is as it was" : "not written");
+            folder_discard(&folder);
             return 1;
         }
+        folder.files.push_back("soundtrack.wav");
     } else {
         FILE* file = outfile_scratch(".wav", &wav, &error);
         bool written = file && wav_put_stereo16(file, audio.data(), audio_frames, SOUNDTRACK_RATE);
@@ -282,6 +373,8 @@ int offline_capture(const char* out_arg, int32_t fps) {
         if (!to_directory) {
             remove(wav.c_str());
             remove(video_tmp.c_str());
+        } else {
+            folder_discard(&folder);
         }
     };
     if (!open_offscreen()) {
@@ -295,8 +388,6 @@ int offline_capture(const char* out_arg, int32_t fps) {
         return 1;
     }
 
-    signal(SIGINT, on_interrupt);
-    signal(SIGTERM, on_interrupt);
     os_ignore_broken_pipe();
     Progress progress = {os_is_terminal(2), clock_seconds(), 0};
     const size_t frame_bytes = size_t(SCREEN_WIDTH) * SCREEN_HEIGHT * 3;
@@ -313,8 +404,10 @@ int offline_capture(const char* out_arg, int32_t fps) {
             show_frame(t, p.order, p.row);
         }
         if (to_directory) {
-            ok = png_write_rgb(frame_name(out, k).c_str(), host_screen_pixels(), SCREEN_WIDTH,
+            const std::string name = frame_name(k);
+            ok = png_write_rgb((folder.work + name).c_str(), host_screen_pixels(), SCREEN_WIDTH,
                                SCREEN_HEIGHT, &error);
+            if (ok) folder.files.push_back(name);
         } else if (fwrite(host_screen_pixels(), 1, frame_bytes, encoder.input) != frame_bytes) {
             ok = false;
             error = "ffmpeg stopped reading frames";
@@ -334,15 +427,25 @@ int offline_capture(const char* out_arg, int32_t fps) {
             error = out + ": " + strerror(errno);
         }
         cleanup();
+    } else if (ok && !interrupted) {
+        ok = folder_commit(&folder, &error);
+    } else {
+        folder_discard(&folder);
     }
+    // What is left: for a folder that was there, exactly what was in it.
+    const char* left = folder.existed ? "is as it was" : "not written";
     if (interrupted) {
         if (progress.terminal) fprintf(stderr, "\n");
-        fprintf(stderr, "vlorp: capture interrupted; %s not written\n", out.c_str());
+        fprintf(stderr, "vlorp: capture interrupted; %s %s\n", out.c_str(), left);
         return 130;
     }
     if (!ok) {
         if (progress.terminal) fprintf(stderr, "\n");
-        fprintf(stderr, "vlorp: %s\n", error.c_str());
+        if (to_directory)
+            fprintf(stderr, "vlorp: %s; %s %s\n", folder_error(&folder, error).c_str(), out.c_str(),
+                    left);
+        else
+            fprintf(stderr, "vlorp: %s\n", error.c_str());
         return 1;
     }
     fprintf(stderr, "vlorp: wrote %s (%lld frames at %d fps%s) in %.1f s\n", out.c_str(),

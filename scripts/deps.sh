@@ -3,8 +3,10 @@
 # only those that are missing.
 # Usage: scripts/deps.sh [build|test|package|windows|windows-test]
 set -euo pipefail
+# libsndfile1-dev: vlorp-xm's encoded formats (FLAC, Ogg Vorbis, MP3, ...),
+# opened on first use; its runtime library comes with it.
 want=(cmake ninja-build g++ pkg-config libsdl2-dev libgl-dev libglu1-mesa-dev libpng-dev
-      libgl1-mesa-dri libegl1 libegl-mesa0 ffmpeg)
+      libsndfile1-dev libgl1-mesa-dri libegl1 libegl-mesa0 ffmpeg)
 if [ "${1:-build}" = package ]; then
     want+=(dpkg-dev file)
 fi

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -297,4 +298,76 @@ TEST(VlorpOutputs, VideoStreamsIntoAPipe) {
     pclose(probe);
     ASSERT_TRUE(read);
     EXPECT_NEAR(atof(buffer), 121.0, 0.1);
+}
+
+// The files in a folder and their contents, to see exactly what a run left.
+static std::map<std::string, std::string> folder_contents(const std::string& dir) {
+    std::map<std::string, std::string> files;
+    if (!fs::exists(dir)) return files;
+    for (auto& entry : fs::recursive_directory_iterator(dir))
+        files[entry.path().string()] = entry.is_regular_file() ? file_bytes(entry.path()) : "<dir>";
+    return files;
+}
+
+// Ctrl-C at any point of a capture into a folder: a new folder is never
+// made, a folder that was there keeps exactly what it had, and nothing
+// temporary stays beside either.
+TEST(VlorpCapture, InterruptedIntoAFolderLeavesNothing) {
+    TempDir dir;
+    const std::string fresh = dir.path + "/fresh/", old = dir.path + "/old/";
+    fs::create_directory(old);
+    std::ofstream(old + "mine.txt") << "mine";
+    std::ofstream(old + "frame000001.png") << "an older frame";
+    const auto before = folder_contents(dir.path);
+    for (const char* after : {"0.05", "0.4", "2.5"}) {
+        for (const std::string& target : {fresh, old}) {
+            const Outcome r = run_vlorp("--capture " + target + " --fps 2",
+                                        std::string("timeout -s INT ") + after);
+            if (r.output.find("wrote") != std::string::npos) continue; // done before the signal
+            EXPECT_NE(r.output.find("capture interrupted; " + target +
+                                    (target == old ? " is as it was" : " not written")),
+                      std::string::npos)
+                << after << " s: " << r.output;
+            EXPECT_EQ(folder_contents(dir.path), before) << "interrupted after " << after << " s";
+        }
+    }
+}
+
+TEST(VlorpStill, StopsOnCtrlCWithoutAFile) {
+    TempDir dir;
+    const std::string png = dir.path + "/late.png";
+    const Outcome r = run_vlorp("--still 110 -o " + png, "timeout -s INT 0.2");
+    if (r.output.empty()) GTEST_SKIP() << "the still was done before the signal";
+    EXPECT_EQ(r.output, "vlorp: interrupted; " + png + " not written\n");
+    EXPECT_TRUE(fs::is_empty(dir.path));
+}
+
+// A file-size limit fails the writes: one line, no file, nothing temporary.
+TEST(VlorpOutputs, FileSizeLimitEndsWithOneLineAndNoFile) {
+    TempDir dir;
+    const std::string png = dir.path + "/big.png", frames = dir.path + "/frames/";
+    Outcome r = run_vlorp("--still 50 -o " + png, "ulimit -f 8;");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(lines(r.output), 1) << r.output;
+    EXPECT_NE(r.output.find("File too large"), std::string::npos) << r.output;
+    r = run_vlorp("--capture " + frames + " --fps 1", "ulimit -f 8;");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(lines(r.output), 1) << r.output;
+    EXPECT_NE(r.output.find(frames + " not written"), std::string::npos) << r.output;
+    EXPECT_TRUE(fs::is_empty(dir.path));
+}
+
+TEST(VlorpOptions, GetoptConventions) {
+    TempDir dir;
+    const std::string png = dir.path + "/a.png";
+    EXPECT_EQ(run_vlorp("--still=-0.5 --output=" + png).status, 0);
+    EXPECT_TRUE(fs::exists(png));
+    EXPECT_EQ(run_vlorp("-V").output, run_vlorp("--version").output);
+    for (const char* bad :
+         {"--still 1 --still 2 -o x.png", "--still ' 5' -o x.png", "--still 0x10 -o x.png",
+          "--still inf -o x.png", "--window extra", "--capture x/ --fps ' 5'", "--window=yes"}) {
+        const Outcome r = run_vlorp(bad);
+        EXPECT_EQ(r.status, 2) << bad;
+        EXPECT_EQ(lines(r.output), 1) << bad << ": " << r.output;
+    }
 }

@@ -32,6 +32,13 @@ bool os_quit_key();
 bool os_is_directory(const char* path);
 // Creates the directory; true if it exists afterwards (errno set otherwise).
 bool os_make_directory(const char* path);
+// Makes a new, empty directory from `name_template` (ending in XXXXXX,
+// replaced in place). False with errno set.
+bool os_make_temp_directory(char* name_template);
+// Renames a directory to a name not yet taken. False with errno set.
+bool os_rename_directory(const char* from, const char* to);
+// Removes an empty directory. False with errno set.
+bool os_remove_directory(const char* path);
 // The full path of program `name` found on PATH, or "".
 std::string os_find_program(const char* name);
 
@@ -49,3 +56,5 @@ bool os_spawn_with_input(OsChild* child, const std::vector<std::string>& argv, s
 bool os_child_finish(OsChild* child);
 // Writing to a pipe whose reader has gone is an error, not death by signal.
 void os_ignore_broken_pipe();
+// So is writing past a file-size limit (ulimit -f): the write fails instead.
+void os_ignore_file_size_limit();

@@ -73,6 +73,18 @@ bool os_make_directory(const char* path) {
     return mkdir(path, 0777) == 0 || errno == EEXIST;
 }
 
+bool os_make_temp_directory(char* name_template) {
+    return mkdtemp(name_template) != nullptr;
+}
+
+bool os_rename_directory(const char* from, const char* to) {
+    return rename(from, to) == 0;
+}
+
+bool os_remove_directory(const char* path) {
+    return rmdir(path) == 0;
+}
+
 std::string os_find_program(const char* name) {
     const char* path = getenv("PATH");
     std::string dirs = path ? path : "/usr/bin:/bin";
@@ -132,4 +144,8 @@ bool os_child_finish(OsChild* child) {
 
 void os_ignore_broken_pipe() {
     signal(SIGPIPE, SIG_IGN);
+}
+
+void os_ignore_file_size_limit() {
+    signal(SIGXFSZ, SIG_IGN);
 }

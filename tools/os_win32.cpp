@@ -89,6 +89,35 @@ bool os_make_directory(const char* path) {
     return false;
 }
 
+bool os_make_temp_directory(char* name_template) {
+    const size_t n = strlen(name_template);
+    if (n < 6) {
+        errno = EINVAL;
+        return false;
+    }
+    // A name no other folder has: creating fails on a clash.
+    for (uint32_t attempt = 0; attempt < 1000; attempt++) {
+        snprintf(name_template + n - 6, 7, "%06u",
+                 unsigned((GetCurrentProcessId() * 7919u + GetTickCount() + attempt) % 1000000u));
+        if (CreateDirectoryA(name_template, nullptr)) return true;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    errno = GetLastError() == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
+    return false;
+}
+
+bool os_rename_directory(const char* from, const char* to) {
+    if (MoveFileA(from, to)) return true;
+    errno = GetLastError() == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
+    return false;
+}
+
+bool os_remove_directory(const char* path) {
+    if (RemoveDirectoryA(path)) return true;
+    errno = EACCES;
+    return false;
+}
+
 std::string os_find_program(const char* name) {
     char found[MAX_PATH];
     const DWORD n = SearchPathA(nullptr, name, ".exe", sizeof found, found, nullptr);
@@ -161,3 +190,5 @@ bool os_child_finish(OsChild* child) {
 }
 
 void os_ignore_broken_pipe() {} // a closed pipe already fails the write
+
+void os_ignore_file_size_limit() {} // no such limit or signal

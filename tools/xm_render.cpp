@@ -31,12 +31,10 @@ static const char* RENDER_USAGE =
     "output by another, by any name or link: that is refused before anything is\n"
     "written.\n"
     "\n"
-    "  -o, --output OUT       the output file; '-' is standard output (raw PCM\n"
-    "                         unless --format says otherwise). The format follows\n"
-    "                         the name: .wav WAV, .raw or .pcm raw little-endian\n"
-    "                         PCM (left first)%s; a name without one gets WAV\n"
+    "  -o, --output OUT       the output file, its format from its extension\n"
+    "                         (below); '-' is standard output\n"
     "  -O, --output-dir DIR   write each module's output into DIR\n"
-    "      --format FORMAT    the format whatever the name: wav, raw%s\n"
+    "      --format FORMAT    the format whatever the name (below)\n"
     "  -t, --time SECONDS     length, rounded up to whole blocks (default: until\n"
     "                         the song first repeats, at most 30 minutes)\n"
     "      --blocks N         length in blocks\n"
@@ -45,7 +43,11 @@ static const char* RENDER_USAGE =
     "                         (tab-separated; order and row as the low 8 bits);\n"
     "                         '-' is standard output; one module only\n"
     "  -q, --quiet            no progress display, nothing printed on success\n"
-    "  -h, --help             print this help\n";
+    "  -h, --help             print this help\n"
+    "\n"
+    "formats:\n"
+    "  wav    .wav            WAV (also a name without an extension)\n"
+    "  raw    .raw .pcm       raw little-endian PCM, left first (standard output)\n";
 
 namespace {
 
@@ -128,13 +130,17 @@ std::string format_list() {
     return list;
 }
 
-// ", .flac FLAC (lossless), ..." for the help.
-std::string extension_list() {
-    std::string list;
-    for (int i = 0; i < ENCODER_FORMAT_COUNT; i++)
-        list += std::string(", ") + ENCODER_FORMATS[i].extensions[0] + " " +
-                ENCODER_FORMATS[i].description;
-    return list;
+// The help, with the encoded formats this build offers.
+void print_usage() {
+    fputs(RENDER_USAGE, stdout);
+    for (int i = 0; i < ENCODER_FORMAT_COUNT; i++) {
+        std::string exts;
+        for (const char* e : ENCODER_FORMATS[i].extensions)
+            if (e) exts += std::string(exts.empty() ? "" : " ") + e;
+        printf("  %-6s %-15s %s\n", ENCODER_FORMATS[i].name, exts.c_str(),
+               ENCODER_FORMATS[i].description);
+    }
+    if (ENCODER_FORMAT_COUNT == 0) fputs("  (this build writes WAV and raw PCM only)\n", stdout);
 }
 
 bool format_by_name(const char* name, int* format) {
@@ -236,15 +242,10 @@ bool parse_options(int argc, char** argv, RenderOptions& o, int* status) {
     for (int c; (c = vlorp_xm_option(&parse, argc, argv, &v)) != -1;) {
         long long n = 0;
         switch (c) {
-        case 'h': {
-            const std::string exts = extension_list(), names = format_list().substr(8);
-            printf(RENDER_USAGE, exts.c_str(), names.c_str());
-#ifdef _WIN32
-            fputs("\nThis build writes WAV and raw PCM only.\n", stdout);
-#endif
+        case 'h':
+            print_usage();
             *status = 0;
             return false;
-        }
         case 'o':
             o.output = v;
             break;
@@ -393,19 +394,23 @@ bool encoded_finish(EncodedOutput* e, OutFile* out, bool ok, std::string* error)
     if (e->encoder && !encoder_close(e->encoder, error)) ok = false;
     e->encoder = nullptr;
     if (e->scratch.empty()) return ok;
-    if (ok) {
-        rewind(e->file);
+    fclose(e->file);
+    FILE* in = ok ? fopen(e->scratch.c_str(), "rb") : nullptr;
+    if (in) {
         char buffer[1 << 16];
         size_t n;
         errno = 0;
-        while (ok && (n = fread(buffer, 1, sizeof buffer, e->file)) > 0)
+        while (ok && (n = fread(buffer, 1, sizeof buffer, in)) > 0)
             ok = fwrite(buffer, 1, n, out->file) == n;
-        if (!ok || ferror(e->file)) {
+        if (!ok || ferror(in)) {
             ok = false;
             *error = strerror(errno ? errno : EIO);
         }
+        fclose(in);
+    } else if (ok) {
+        ok = false;
+        *error = strerror(errno);
     }
-    fclose(e->file);
     remove(e->scratch.c_str());
     return ok;
 }
