@@ -149,6 +149,23 @@ check "--format overrides the name" cmp -s "$tmp/one.raw" "$tmp/forced.wav"
 "$tool" render "$module" -o - --format wav -t 1 -q >"$tmp/stdout.wav"
 check "--format wav on standard output" cmp -s "$tmp/one.wav" "$tmp/stdout.wav"
 
+if "$tool" render --help | grep -q '^  flac ' && command -v ffmpeg >/dev/null; then
+    "$tool" render "$module" -o "$tmp/one.flac" -t 1 -q; rc=$?
+    ffmpeg -v error -i "$tmp/one.flac" -f s16le - >"$tmp/flac.raw" 2>/dev/null
+    check "FLAC from the name, lossless" test $rc -eq 0 -a "$(head -c 4 "$tmp/one.flac")" = fLaC
+    check "decoding to the raw PCM" cmp -s "$tmp/one.raw" "$tmp/flac.raw"
+    "$tool" render "$module" -o - --format flac -t 1 -q | ffmpeg -v error -i - -f s16le - >"$tmp/flac.raw" 2>/dev/null
+    check "FLAC on standard output" cmp -s "$tmp/one.raw" "$tmp/flac.raw"
+    for f in ogg mp3; do
+        "$tool" render "$module" -o "$tmp/one.$f" -t 1 -q; rc=$?
+        check "$f from the name decodes to a second of stereo" test $rc -eq 0 -a \
+            "$(ffprobe -v error -show_entries stream=channels,sample_rate -of csv=p=0 "$tmp/one.$f")" = "44100,2"
+    done
+    check "no temporary files from the encoder" test "$(ls "$tmp" | grep -c part)" -eq 0
+else
+    echo "skip: encoded formats (no libsndfile in this build, or no ffmpeg)"
+fi
+
 # ---- several modules, start order ----
 mkdir "$tmp/many" "$tmp/outdir"
 cp "$module" "$tmp/many/a.xm"; cp "$module" "$tmp/many/b.XM"

@@ -291,8 +291,10 @@ TEST(Soundtrack, VlorpXmInfoShowsTheFigures) {
     song_free(song);
     // One pass is 19 patterns of 64 rows of 4375 frames: 120.63 s.
     long ms = 19L * 64 * 4375 * 1000 / MIX_RATE;
-    EXPECT_EQ(out, "song_length 19\nrestart_position 0\nchannel_count 8\npattern_count 19\n"
-                   "referenced_pattern_count 19\ninstrument_count 10\nflags 1\n"
+    EXPECT_EQ(out, "title Brain Snack\ntracker vlorp gen-module\ncomplete yes\n"
+                   "song_length 19\nrestart_position 0\nchannel_count 8\npattern_count 19\n"
+                   "referenced_pattern_count 19\ninstrument_count 10\n"
+                   "flags 1 (linear frequency table)\n"
                    "default_speed 5\ndefault_bpm 126\nsamples 10\nsample_frames " +
                        std::to_string(frames) + "\nduration_ms " + std::to_string(ms) + "\n");
 }

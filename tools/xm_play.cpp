@@ -15,7 +15,7 @@
 #include <thread>
 
 static const char* PLAY_USAGE =
-    "usage: vlorp-xm play FILE.xm... [-t SECONDS] [-l] [-s ORDER]\n"
+    "usage: vlorp-xm play FILE.xm... [-t SECONDS] [-l] [-s ORDER] [-q]\n"
     "\n"
     "Plays each module ('-': standard input) once on the default audio device\n"
     "and stops where the song first repeats (at most 30 minutes), then plays the\n"
@@ -23,6 +23,7 @@ static const char* PLAY_USAGE =
     "being heard; q, Escape or Ctrl-C stop.\n"
     "\n"
     "  -l, --loop           repeat the song until stopped\n"
+    "  -q, --quiet          no status line\n"
     "  -s, --start ORDER    start at this order position (0 is the first)\n"
     "  -t, --time SECONDS   stop each song after this many seconds\n"
     "  -h, --help           print this help\n";
@@ -40,17 +41,17 @@ struct PlayOptions {
     double limit = 0; // -t; 0: none
     long long start = -1;
     bool loop = false;
+    bool quiet = false;
 };
 
 // Returns false (and the status) when the options do not make a play.
 bool play_options(int argc, char** argv, PlayOptions* o, int* status) {
-    static const option longs[] = {{"time", required_argument, nullptr, 't'},
-                                   {"loop", no_argument, nullptr, 'l'},
-                                   {"start", required_argument, nullptr, 's'},
-                                   {"help", no_argument, nullptr, 'h'},
-                                   {}};
+    static const option longs[] = {
+        {"time", required_argument, nullptr, 't'},  {"loop", no_argument, nullptr, 'l'},
+        {"start", required_argument, nullptr, 's'}, {"quiet", no_argument, nullptr, 'q'},
+        {"help", no_argument, nullptr, 'h'},        {}};
     XmOptions parse;
-    vlorp_xm_options_begin(&parse, "play", "t:ls:h", longs);
+    vlorp_xm_options_begin(&parse, "play", "t:ls:qh", longs);
     const char* v;
     *status = 2;
     for (int c; (c = vlorp_xm_option(&parse, argc, argv, &v)) != -1;) {
@@ -60,6 +61,8 @@ bool play_options(int argc, char** argv, PlayOptions* o, int* status) {
             return false;
         } else if (c == 'l') {
             o->loop = true;
+        } else if (c == 'q') {
+            o->quiet = true;
         } else if (c == 't') {
             if (!vlorp_xm_number(v, 1e-9, 1e7, &o->limit)) {
                 vlorp_xm_usage_error("play", "-t wants seconds above 0, not '%s'", v);
@@ -115,7 +118,7 @@ bool play_song(Song* song, const PlayOptions& o, double song_seconds) {
         return false;
     }
     os_keys_begin();
-    const bool status = os_is_terminal(2);
+    const bool status = !o.quiet && os_is_terminal(2);
     const auto start = std::chrono::steady_clock::now();
     for (;;) {
         double seconds =

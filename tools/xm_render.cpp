@@ -574,8 +574,8 @@ int cmd_render(int argc, char** argv) {
     std::vector<RenderJob> jobs;
     for (int i = vlorp_xm_operands(); i < argc; i++) {
         RenderJob job{argv[i], "", o.timeline, FORMAT_WAV, o.blocks, o.blocks == 0};
-        if (!output_name(o, argv[i], &job.output) || !format_of(o, job.output, &job.format) ||
-            !outputs_distinct(job))
+        if (!output_name(o, argv[i], &job.output) || !outputs_distinct(job) ||
+            !format_of(o, job.output, &job.format))
             return 2;
         for (const RenderJob& earlier : jobs)
             if (outfile_same_file(earlier.output.c_str(), false, job.output.c_str(), false))
