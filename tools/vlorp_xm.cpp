@@ -188,8 +188,10 @@ bool vlorp_xm_integer(const char* text, long long low, long long high, long long
 
 bool vlorp_xm_stdout_ok(bool* quiet) {
     *quiet = false;
+    const int earlier = errno; // a write that failed just before says why
     errno = 0;
     if (fflush(stdout) == 0 && !ferror(stdout)) return true;
+    if (!errno) errno = earlier;
     if (errno == EPIPE) {
         *quiet = true;
         return false;
@@ -281,6 +283,7 @@ static int cmd_info(int argc, char** argv) {
         }
         print_info(song);
         song_free(song);
+        if (ferror(stdout)) break; // the reason is in errno now
     }
     bool quiet;
     if (!vlorp_xm_stdout_ok(&quiet)) return quiet ? VLORP_XM_PIPE_CLOSED : 1;
