@@ -23,7 +23,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION games)
 # SDL loads at run time (off-screen stills and captures included) are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgl1-mesa-dri, libegl1, libegl-mesa0")
-# libsndfile is opened on first use by vlorp-xm render (FLAC, Ogg, ...), so
-# the library scan cannot see it.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg, libsndfile1")
+# libsndfile and libsamplerate are opened on first use by vlorp-xm render
+# (FLAC, Ogg, Opus, ...), so the library scan cannot see them.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg, libsndfile1, libsamplerate0")
 include(CPack)

@@ -3,10 +3,11 @@
 # only those that are missing.
 # Usage: scripts/deps.sh [build|test|package|windows|windows-test]
 set -euo pipefail
-# libsndfile1-dev: vlorp-xm's encoded formats (FLAC, Ogg Vorbis, MP3, ...),
-# opened on first use; its runtime library comes with it.
+# libsndfile1-dev and libsamplerate0-dev: vlorp-xm's encoded formats (FLAC,
+# Ogg Vorbis, Opus, MP3, ...), opened on first use; the runtime libraries
+# come with them.
 want=(cmake ninja-build g++ pkg-config libsdl2-dev libgl-dev libglu1-mesa-dev libpng-dev
-      libsndfile1-dev libgl1-mesa-dri libegl1 libegl-mesa0 ffmpeg)
+      libsndfile1-dev libsamplerate0-dev libgl1-mesa-dri libegl1 libegl-mesa0 ffmpeg)
 if [ "${1:-build}" = package ]; then
     want+=(dpkg-dev file)
 fi

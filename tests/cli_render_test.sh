@@ -156,11 +156,14 @@ if "$tool" render --help | grep -q '^  flac ' && command -v ffmpeg >/dev/null; t
     check "decoding to the raw PCM" cmp -s "$tmp/one.raw" "$tmp/flac.raw"
     "$tool" render "$module" -o - --format flac -t 1 -q | ffmpeg -v error -i - -f s16le - >"$tmp/flac.raw" 2>/dev/null
     check "FLAC on standard output" cmp -s "$tmp/one.raw" "$tmp/flac.raw"
-    for f in ogg mp3; do
-        "$tool" render "$module" -o "$tmp/one.$f" -t 1 -q; rc=$?
-        check "$f from the name decodes to a second of stereo" test $rc -eq 0 -a \
-            "$(ffprobe -v error -show_entries stream=channels,sample_rate -of csv=p=0 "$tmp/one.$f")" = "44100,2"
+    for f in ogg:44100 mp3:44100 opus:48000; do
+        "$tool" render "$module" -o "$tmp/one.${f%:*}" -t 1 -q; rc=$?
+        check "${f%:*} from the name decodes to stereo at ${f#*:} Hz" test $rc -eq 0 -a \
+            "$(ffprobe -v error -show_entries stream=channels,sample_rate -of csv=p=0 "$tmp/one.${f%:*}")" = "${f#*:},2"
     done
+    "$tool" render "$module" -o "$tmp/one.opus" -t 1 -q
+    ms=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$tmp/one.opus" | awk '{ print int($1 * 1000) }')
+    check "Opus keeps the length (1002 ms, not $ms)" test "$ms" -ge 1000 -a "$ms" -le 1010
     check "no temporary files from the encoder" test "$(ls "$tmp" | grep -c part)" -eq 0
 else
     echo "skip: encoded formats (no libsndfile in this build, or no ffmpeg)"
