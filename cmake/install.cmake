@@ -17,10 +17,9 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vlorp)
 set(CPACK_PACKAGE_VENDOR "vlorp")
 set(CPACK_PACKAGE_CONTACT "vlorp maintainers <maintainers@vlorp.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "two-minute real-time audiovisual show with its own XM music engine")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
+# Each component's description starts with its own summary line.
 set(CPACK_COMPONENTS_ALL programs runtime development)
 # Libraries the programs and the library link come from dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -42,7 +41,9 @@ vlorp-xm plays and renders any XM module with the same engine.")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libvlorp-xm${VLORP_XM_SOVERSION})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "libsdl2-2.0-0")
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_GENERATE_SHLIBS ON)
+# A shlibs file, so that packages built against it depend on this version or later.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
     "XM music engine library: load, play with position queries, render\n\
 The vlorp XM engine as a shared library: loads XM modules, plays them on\n\
