@@ -259,7 +259,7 @@ else
     for d in $dll_imports; do [[ " $allowed " == *" $d "* ]] || extra+="$d "; done
     [ -z "$extra" ] && ok "libvlorp-xm.dll imports only $dll_imports" || fail "libvlorp-xm.dll imports $extra"
     exports=$("$OBJDUMP" -p "$winlib/bin/libvlorp-xm.dll" |
-        sed -n '/Ordinal\/Name Pointer/,/^$/p' | grep -oE '\] [A-Za-z_0-9]+' | cut -c3- | sort)
+        sed -n '/Ordinal\/Name Pointer/,/^$/p' | tail -n +2 | grep -oE '\] [A-Za-z_0-9]+' | cut -c3- | sort)
     others=$(grep -v '^vlorp_xm_' <<<"$exports" | tr '\n' ' ')
     [ -n "$exports" ] && [ -z "$others" ] &&
         ok "libvlorp-xm.dll exports only the $(wc -l <<<"$exports") vlorp_xm_ calls" ||
