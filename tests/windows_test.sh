@@ -264,9 +264,12 @@ else
     [ -n "$exports" ] && [ -z "$others" ] &&
         ok "libvlorp-xm.dll exports only the $(wc -l <<<"$exports") vlorp_xm_ calls" ||
         fail "libvlorp-xm.dll exports: ${others:-nothing}"
-    "$OBJDUMP" -p "$tmp/ex-dll/xm-render.exe" | grep -qi 'DLL Name: libvlorp-xm.dll' ||
+    # (the whole listing first: grep -q ending the pipe early would fail it under pipefail)
+    headers=$("$OBJDUMP" -p "$tmp/ex-dll/xm-render.exe")
+    grep -qi 'DLL Name: libvlorp-xm.dll' <<<"$headers" ||
         fail "xm-render.exe built against the DLL does not import it"
-    "$OBJDUMP" -p "$tmp/ex-static/xm-render.exe" | grep -qi 'DLL Name: libvlorp-xm.dll' &&
+    headers=$("$OBJDUMP" -p "$tmp/ex-static/xm-render.exe")
+    grep -qi 'DLL Name: libvlorp-xm.dll' <<<"$headers" &&
         fail "xm-render.exe built against the static library imports the DLL"
     lib_modules=("$src/assets/soundtrack.xm")
     [ -d "$corpus" ] && lib_modules+=($(ls "$corpus"/*.xm | head -2))
