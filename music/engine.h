@@ -152,6 +152,9 @@ int16_t* sample_data_alloc(uint32_t length);
 void sample_data_free(int16_t* data);
 
 bool xm_load(Song* song, struct Stream* stream);
+// Releases a Song that is not playing, leaving whatever plays alone
+// (song_free stops playback first, whichever Song plays).
+void song_release(Song* song);
 
 // ---- Stream wrappers ----------------------------------------------------
 

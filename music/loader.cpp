@@ -453,6 +453,11 @@ bool song_free(Song* song) {
     if (!song) return false;
     output_wait_idle();
     player_stop(song);
+    song_release(song);
+    return true;
+}
+
+void song_release(Song* song) {
     if (song->instruments) {
         for (int32_t i = 0; i < song->instrument_count; i++) {
             Instrument& ins = song->instruments[i];
@@ -470,5 +475,4 @@ bool song_free(Song* song) {
         free(song->patterns);
     }
     free(song);
-    return true;
 }

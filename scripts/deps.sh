@@ -24,7 +24,7 @@ windows) want=(cmake ninja-build g++-mingw-w64-x86-64-posix libstb-dev) ;;
 windows-test) want=(cmake ninja-build g++-mingw-w64-x86-64-posix libstb-dev wine64 libasound2
                     libgl1 libgl1-mesa-dri libxrandr2 libxrender1 libxi6 libxcursor1
                     libxcomposite1 libxfixes3 libxinerama1 libxxf86vm1 xvfb xauth xdotool
-                    ffmpeg) ;;
+                    ffmpeg pkg-config) ;; # pkg-config: the examples against the DLL
 esac
 missing=()
 for p in "${want[@]}"; do

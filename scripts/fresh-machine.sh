@@ -3,7 +3,8 @@
 # has nothing: a minimal Debian 12 made with debootstrap, git added, a clone
 # of this repository. In it: the show command renders vlorp.mp4 (no display
 # there), checked with ffprobe; the test command passes; and the package made
-# by scripts/package.sh installs with apt into a second bare copy and runs.
+# by scripts/package.sh installs with apt into a second bare copy and runs;
+# there the library's packages build an example and render with it.
 # Needs root. Takes 20 to 40 minutes and about 5 GB.
 # usage: scripts/fresh-machine.sh [WORK_DIR]    (default build/fresh)
 set -euo pipefail
@@ -78,16 +79,22 @@ fi
 echo "== fresh machine: the package (bash scripts/package.sh) =="
 t=$(stamp)
 in_root "$root" bash -c 'cd /root/vlorp && bash scripts/package.sh'
-deb=$(cd "$root/root/vlorp/build/package" && ls vlorp_*.deb)
-cp "$root/root/vlorp/build/package/$deb" "$work/pkg/root/"
+cp "$root"/root/vlorp/build/package/{vlorp,libvlorp-xm0,libvlorp-xm-dev}_*.deb "$work/pkg/root/"
 cleanup
 mounted=()
 mount_into "$work/pkg"
-in_root "$work/pkg" sh -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ./root/$deb >/dev/null"
+in_root "$work/pkg" sh -c "apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
+    ./root/vlorp_*.deb ./root/libvlorp-xm0_*.deb ./root/libvlorp-xm-dev_*.deb >/dev/null"
 in_root "$work/pkg" sh -c 'cd /root && vlorp --still 40 -o x.png && test -s x.png'
 echo "vlorp --still 40 -o x.png: $(in_root "$work/pkg" stat -c %s /root/x.png) bytes"
 cp "$repo/assets/soundtrack.xm" "$work/pkg/root/"
 in_root "$work/pkg" vlorp-xm info /root/soundtrack.xm | head -n 3
+# The library as a user builds against it: a C compiler and the example.
+cp "$repo/examples/render.c" "$work/pkg/root/"
+in_root "$work/pkg" sh -c 'DEBIAN_FRONTEND=noninteractive apt-get install -y -qq gcc >/dev/null &&
+    cd /root && gcc render.c $(pkg-config --cflags --libs vlorp-xm) -o xm-render &&
+    ./xm-render soundtrack.xm lib.wav && vlorp-xm render soundtrack.xm -o ref.wav -q && cmp lib.wav ref.wav'
+echo "libvlorp-xm-dev: examples/render.c built with pkg-config, its render equals vlorp-xm's"
 echo "package: $(took $t)"
 cleanup
 mounted=()

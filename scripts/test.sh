@@ -43,9 +43,9 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 echo "== ThreadSanitizer: the public calls racing the mixing thread =="
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVLORP_SANITIZE=thread \
     "${ours[@]}" >/dev/null
-cmake --build build/tsan --target test_threads test_output
+cmake --build build/tsan --target test_threads test_output test_api
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-    ctest --test-dir build/tsan --output-on-failure -R "^(Threads|Output|DeviceLoss)\." -E "OneThread"
+    ctest --test-dir build/tsan --output-on-failure -R "^(Threads|Output|DeviceLoss|ApiTest)\." -E "OneThread"
 
 echo "== Windows: cross build with mingw-w64, checked under Wine against the Linux build =="
 bash scripts/deps.sh windows-test

@@ -4,6 +4,8 @@
 #   - the C library's sine, pow and rounding truncate alike over the engine's inputs
 #   - vlorp-xm.exe render/info: the same bytes and lines as the Linux build,
 #     for the soundtrack and every module of the corpus
+#   - the library: the examples built against the DLL and the static library
+#     (pkg-config), the DLL's imports and exports, xm-render.exe's bytes
 #   - waveOut end to end: what `play` sends to the device (ALSA's "file"
 #     plugin stands in for a sound card) equals the offline render
 #   - vlorp.exe --still and --capture DIR/: the same pixels and sound as the
@@ -232,6 +234,61 @@ for m in "${modules[@]}"; do
     rm -f "$tmp/l.wav" "$tmp/w.wav"
 done
 ok "render, timeline and info equal to the Linux build's for $same of ${#modules[@]} modules"
+
+# ---- the library: the examples against the DLL and against the static library ----
+MINGW_CC=${MINGW_CC:-x86_64-w64-mingw32-gcc-posix}
+winlib=$tmp/winlib
+if ! cmake --install "$win" --prefix "$winlib" >"$tmp/err" 2>&1; then
+    fail "cmake --install of the Windows build: $(tail -3 "$tmp/err")"
+else
+    export PKG_CONFIG_PATH=$winlib/lib/pkgconfig
+    mkdir -p "$tmp/ex-dll" "$tmp/ex-static"
+    built=1
+    for e in play render; do
+        # shellcheck disable=SC2046
+        "$MINGW_CC" -Wall -Wextra -Werror "$src/examples/$e.c" -o "$tmp/ex-dll/xm-$e.exe" \
+            $(pkg-config --cflags --libs vlorp-xm) 2>>"$tmp/err" &&
+            "$MINGW_CC" -Wall -Wextra -Werror "$src/examples/$e.c" -o "$tmp/ex-static/xm-$e.exe" \
+                $(pkg-config --cflags --libs vlorp-xm-static) -static 2>>"$tmp/err" || built=0
+    done
+    cp "$winlib/bin/libvlorp-xm.dll" "$tmp/ex-dll/" 2>>"$tmp/err" || built=0
+    [ $built = 1 ] || fail "the examples against the Windows library: $(tail -5 "$tmp/err")"
+    dll_imports=$("$OBJDUMP" -p "$winlib/bin/libvlorp-xm.dll" | sed -n 's/^\s*DLL Name: //p' |
+        tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
+    extra=""
+    for d in $dll_imports; do [[ " $allowed " == *" $d "* ]] || extra+="$d "; done
+    [ -z "$extra" ] && ok "libvlorp-xm.dll imports only $dll_imports" || fail "libvlorp-xm.dll imports $extra"
+    exports=$("$OBJDUMP" -p "$winlib/bin/libvlorp-xm.dll" |
+        sed -n '/Ordinal\/Name Pointer/,/^$/p' | tail -n +2 | grep -oE '\] [A-Za-z_0-9]+' | cut -c3- | sort)
+    others=$(grep -v '^vlorp_xm_' <<<"$exports" | tr '\n' ' ')
+    [ -n "$exports" ] && [ -z "$others" ] &&
+        ok "libvlorp-xm.dll exports only the $(wc -l <<<"$exports") vlorp_xm_ calls" ||
+        fail "libvlorp-xm.dll exports: ${others:-nothing}"
+    # (the whole listing first: grep -q ending the pipe early would fail it under pipefail)
+    headers=$("$OBJDUMP" -p "$tmp/ex-dll/xm-render.exe")
+    grep -qi 'DLL Name: libvlorp-xm.dll' <<<"$headers" ||
+        fail "xm-render.exe built against the DLL does not import it"
+    headers=$("$OBJDUMP" -p "$tmp/ex-static/xm-render.exe")
+    grep -qi 'DLL Name: libvlorp-xm.dll' <<<"$headers" &&
+        fail "xm-render.exe built against the static library imports the DLL"
+    lib_modules=("$src/assets/soundtrack.xm")
+    [ -d "$corpus" ] && lib_modules+=($(ls "$corpus"/*.xm | head -2))
+    for way in dll static; do
+        same=0
+        for m in "${lib_modules[@]}"; do
+            "$linux/tools/vlorp-xm" render "$m" -o "$tmp/l.wav" -q >/dev/null 2>&1
+            (cd "$tmp/ex-$way" && timeout 300 "$WINE" ./xm-render.exe "$m" "$tmp/w.wav") \
+                >/dev/null 2>"$tmp/err"
+            if cmp -s "$tmp/l.wav" "$tmp/w.wav"; then
+                same=$((same + 1))
+            else
+                fail "xm-render.exe ($way) $(basename "$m") differs from vlorp-xm render: $(head -c 300 "$tmp/err")"
+            fi
+            rm -f "$tmp/l.wav" "$tmp/w.wav"
+        done
+        ok "examples built against the $way library; xm-render.exe equals vlorp-xm render for $same of ${#lib_modules[@]} modules"
+    done
+fi
 
 # ---- waveOut end to end ----
 mkdir -p "$tmp/alsa/alsa" "$tmp/nodevice/alsa" "$tmp/null/alsa"
