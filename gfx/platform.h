@@ -1,5 +1,5 @@
-// What the graphics and show code need from the platform layer. The host
-// implements these (host/host_sdl.cpp); the GL tests bring their own.
+// What the graphics code needs from the platform layer. The host implements
+// these (host/host_sdl.cpp, host/host_win32.cpp); the GL tests bring their own.
 #pragma once
 #include <cstdint>
 
@@ -11,5 +11,3 @@ constexpr int32_t SCREEN_HEIGHT = 480;
 void* host_gl_proc_address(const char* name);
 // The one user-visible message; blocks until dismissed where a desktop exists.
 void host_message_box(const char* text);
-// Presents the finished frame (the show's SwapBuffers).
-void host_present();

@@ -54,6 +54,8 @@ void host_init_gl_state();
 // window is 640 x 480, else into an off-screen framebuffer that is scaled
 // to the window (letterboxed) or read back. Call after show_setup.
 void host_screen_setup(int32_t kind);
+// Ends every frame: shows it in the window, or reads it back off-screen.
+void host_present();
 // The last presented off-screen frame, 640 x 480 RGB, top row first.
 const uint8_t* host_screen_pixels();
 // One cleared light-blue frame of the blank phase.

@@ -8,16 +8,12 @@
 #include <cstring>
 
 std::vector<std::string> gl_test_messages;
-int gl_test_presents;
 
 void* host_gl_proc_address(const char* name) {
     return SDL_GL_GetProcAddress(name);
 }
 void host_message_box(const char* text) {
     gl_test_messages.push_back(text);
-}
-void host_present() {
-    gl_test_presents++;
 }
 
 static SDL_Window* window;
