@@ -1,7 +1,7 @@
 #include "host/image_io.h"
 
-#include "tools/os.h"
-#include "tools/outfile.h"
+#include "os/os.h"
+#include "os/outfile.h"
 
 #include <cerrno>
 #include <cstdio>

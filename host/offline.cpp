@@ -9,8 +9,8 @@
 #include "host/image_io.h"
 #include "host/soundtrack.h"
 #include "show/show.h"
-#include "tools/os.h"
-#include "tools/outfile.h"
+#include "os/os.h"
+#include "os/outfile.h"
 
 #include <csignal>
 #include <cerrno>

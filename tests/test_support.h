@@ -2,7 +2,7 @@
 // the corpus of real modules.
 #pragma once
 #include "music/engine.h"
-#include "tools/xm_writer.h"
+#include "xm_writer/xm_writer.h"
 
 #include <string>
 #include <vector>

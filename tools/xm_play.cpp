@@ -1,7 +1,7 @@
 // vlorp-xm play: plays a song on the audio device with a one-line status
 // (time, order, row as heard) until q, Escape, Ctrl-C or the time limit.
 #include "music/output.h"
-#include "tools/os.h"
+#include "os/os.h"
 #include "tools/vlorp_xm.h"
 
 #include <chrono>

@@ -4,8 +4,8 @@
 // temporary name and renamed at the end: an error never leaves half a file.
 // Devices and pipes are written in place.
 #include "music/output.h"
-#include "tools/os.h"
-#include "tools/outfile.h"
+#include "os/os.h"
+#include "os/outfile.h"
 #include "tools/vlorp_xm.h"
 
 #include <bit>

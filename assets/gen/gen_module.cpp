@@ -4,7 +4,7 @@
 // sample synthesised here. The score below is written in code against the
 // show's timeline; see score() for the arrangement.
 #include "assets/gen/gen_common.h"
-#include "tools/xm_writer.h"
+#include "xm_writer/xm_writer.h"
 
 #include <algorithm>
 #include <cmath>
