@@ -25,11 +25,9 @@ std::vector<uint8_t> read_file(const std::string& path) {
 // Blocks up to the one in which the song first repeats (at most 30 minutes).
 int64_t song_blocks(const std::vector<uint8_t>& bytes) {
     Song* probe = test_load_bytes(bytes);
-    if (!probe || !output_offline_start(probe)) return 0;
-    const int64_t cap = int64_t(30) * 60 * MIX_RATE;
-    while (!probe->repeated && probe->frames_ticked < cap) probe->tick_handler(probe);
-    int64_t frames = probe->repeated ? probe->repeat_frame : cap;
-    player_stop(probe);
+    if (!probe) return 0;
+    bool repeats = false;
+    const int64_t frames = song_length_frames(probe, int64_t(30) * 60 * MIX_RATE, &repeats);
     song_free(probe);
     return (frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
 }

@@ -178,6 +178,25 @@ TEST(ReplayerScheduler, PatternLoop) {
     song_free(song);
 }
 
+TEST(SongLength, FramesUntilTheFirstRepeatAtMostTheCap) {
+    // Four one-tick rows of 882 frames, then the wrap repeats.
+    XmModuleDef m = patterns_module(1, 2, 2);
+    m.orders = {0, 1};
+    m.speed = 1;
+    bool repeats = true;
+    Song* song = test_load_module(m);
+    EXPECT_EQ(song_length_frames(song, 100000, &repeats), 4 * 882);
+    EXPECT_TRUE(repeats);
+    // A cap that ends just before the repeating tick never sees it.
+    EXPECT_EQ(song_length_frames(song, 4 * 882, &repeats), 4 * 882);
+    EXPECT_FALSE(repeats);
+    EXPECT_EQ(song_length_frames(song, 4 * 882 + 1, &repeats), 4 * 882);
+    EXPECT_TRUE(repeats);
+    EXPECT_EQ(song_length_frames(song, 882, &repeats), 882);
+    EXPECT_FALSE(repeats);
+    song_free(song);
+}
+
 TEST(ReplayerScheduler, NoticesWhereTheSongRepeats) {
     // Two orders of two one-tick rows: the wrap after 4 ticks repeats.
     XmModuleDef m = patterns_module(1, 2, 2);

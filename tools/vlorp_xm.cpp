@@ -89,16 +89,6 @@ Song* vlorp_xm_load(const char* path) {
     return song;
 }
 
-int64_t vlorp_xm_song_frames(Song* song, int64_t max_frames, bool* repeats) {
-    *repeats = false;
-    if (!output_offline_start(song)) return 0;
-    while (!song->repeated && song->frames_ticked < max_frames) song->tick_handler(song);
-    *repeats = song->repeated;
-    int64_t frames = song->repeated ? song->repeat_frame : max_frames;
-    player_stop(song);
-    return frames < max_frames ? frames : max_frames;
-}
-
 bool vlorp_xm_wants_help(int argc, char** argv) {
     for (int i = 0; i < argc; i++)
         if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) return true;
@@ -137,9 +127,8 @@ static int cmd_info(int argc, char** argv) {
     printf("samples %ld\n", samples);
     printf("sample_frames %ld\n", frames);
     bool repeats;
-    printf(
-        "duration_ms %lld\n",
-        (long long)(vlorp_xm_song_frames(song, VLORP_XM_MAX_FRAMES, &repeats) * 1000 / MIX_RATE));
+    printf("duration_ms %lld\n",
+           (long long)(song_length_frames(song, VLORP_XM_MAX_FRAMES, &repeats) * 1000 / MIX_RATE));
     song_free(song);
     return 0;
 }

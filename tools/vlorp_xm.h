@@ -9,13 +9,9 @@ Song* vlorp_xm_load(const char* path);
 // True if any argument asks for help.
 bool vlorp_xm_wants_help(int argc, char** argv);
 
-// Songs never stop by themselves; tools play one until it first repeats.
+// Songs never stop by themselves; tools play one until it first repeats
+// (song_length_frames).
 constexpr int64_t VLORP_XM_MAX_FRAMES = int64_t(30) * 60 * 44100; // 30 minutes
-// Runs the song's ticks without mixing anything and returns the frames up to
-// the point where it first repeats (at most max_frames; *repeats says whether
-// it got there). Effects may change the Song's samples on the way: measure a
-// copy that is not played afterwards.
-int64_t vlorp_xm_song_frames(Song* song, int64_t max_frames, bool* repeats);
 
 int cmd_render(int argc, char** argv); // tools/xm_render.cpp
 int cmd_play(int argc, char** argv);   // tools/xm_play.cpp

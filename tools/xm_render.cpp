@@ -201,7 +201,7 @@ int cmd_render(int argc, char** argv) {
         // a copy (effects may change samples while the song runs).
         Song* probe = vlorp_xm_load(o.input);
         if (!probe) return 1;
-        int64_t frames = vlorp_xm_song_frames(probe, VLORP_XM_MAX_FRAMES, &repeats);
+        int64_t frames = song_length_frames(probe, VLORP_XM_MAX_FRAMES, &repeats);
         song_free(probe);
         o.blocks = (frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
         if (o.blocks < 1) o.blocks = 1;
