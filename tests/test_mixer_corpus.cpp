@@ -11,17 +11,6 @@
 
 namespace {
 
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        uint8_t buffer[65536];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
-            bytes.insert(bytes.end(), buffer, buffer + n);
-        fclose(f);
-    }
-    return bytes;
-}
-
 // Blocks up to the one in which the song first repeats (at most 30 minutes).
 int64_t song_blocks(const std::vector<uint8_t>& bytes) {
     Song* probe = test_load_bytes(bytes);
@@ -56,7 +45,7 @@ class MixerCorpus : public testing::TestWithParam<std::string> {
 TEST_P(MixerCorpus, WidestPathRendersThePlainPathsBits) {
     const MixerPath widest = mixer_widest_path();
     if (widest == MIXER_PLAIN) GTEST_SKIP() << "only the plain path runs here";
-    std::vector<uint8_t> bytes = read_file(GetParam());
+    std::vector<uint8_t> bytes = test_read_file(GetParam());
     ASSERT_FALSE(bytes.empty());
     const int64_t blocks = song_blocks(bytes);
     ASSERT_GT(blocks, 0);
@@ -70,14 +59,6 @@ TEST_P(MixerCorpus, WidestPathRendersThePlainPathsBits) {
                                    << first / 2 << " of " << plain.size() / 2;
 }
 
-std::string test_name(const testing::TestParamInfo<std::string>& info) {
-    std::string name = info.param.substr(info.param.find_last_of('/') + 1);
-    name = name.substr(0, name.size() - 3);
-    for (char& c : name)
-        if (!isalnum(uint8_t(c))) c = '_';
-    return name;
-}
-
 } // namespace
 
 TEST(MixerCorpusFiles, Present) {
@@ -85,5 +66,6 @@ TEST(MixerCorpusFiles, Present) {
     std::printf("widest mixer path here: %s\n", mixer_path_name(mixer_widest_path()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, MixerCorpus, testing::ValuesIn(test_corpus_files()), test_name);
+INSTANTIATE_TEST_SUITE_P(Corpus, MixerCorpus, testing::ValuesIn(test_corpus_files()),
+                         test_corpus_name);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MixerCorpus);

@@ -8,21 +8,10 @@
 
 namespace {
 
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        uint8_t buffer[65536];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
-            bytes.insert(bytes.end(), buffer, buffer + n);
-        fclose(f);
-    }
-    return bytes;
-}
-
 class ReplayerCorpus : public testing::TestWithParam<std::string> {};
 
 TEST_P(ReplayerCorpus, PlaysToWhereItRepeats) {
-    std::vector<uint8_t> bytes = read_file(GetParam());
+    std::vector<uint8_t> bytes = test_read_file(GetParam());
     ASSERT_FALSE(bytes.empty());
 
     // Ticks alone find the length; the copy that is played is loaded afresh.
@@ -61,14 +50,6 @@ TEST_P(ReplayerCorpus, PlaysToWhereItRepeats) {
     song_free(song);
 }
 
-std::string test_name(const testing::TestParamInfo<std::string>& info) {
-    std::string name = info.param.substr(info.param.find_last_of('/') + 1);
-    name = name.substr(0, name.size() - 3);
-    for (char& c : name)
-        if (!isalnum(uint8_t(c))) c = '_';
-    return name;
-}
-
 } // namespace
 
 // Says so when the corpus is missing (the suite below is then empty).
@@ -76,5 +57,6 @@ TEST(ReplayerCorpusFiles, Present) {
     if (test_corpus_files().empty()) GTEST_SKIP() << "no corpus at " VLORP_CORPUS_DIR;
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, ReplayerCorpus, testing::ValuesIn(test_corpus_files()), test_name);
+INSTANTIATE_TEST_SUITE_P(Corpus, ReplayerCorpus, testing::ValuesIn(test_corpus_files()),
+                         test_corpus_name);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ReplayerCorpus);

@@ -8,13 +8,6 @@
 
 namespace {
 
-Song* start(const XmModuleDef& m) {
-    Song* song = test_load_module(m);
-    EXPECT_NE(song, nullptr);
-    if (song) harness_start(song);
-    return song;
-}
-
 // One value per tick for `ticks` ticks.
 std::vector<int> per_tick(Song* song, int ticks, const std::function<int()>& value) {
     std::vector<int> values;
@@ -72,7 +65,7 @@ TEST(ReplayerEnvelopes, LinearSegmentSustainAndLoop) {
     harness_cell(m, 0, 1) = {NOTE_C4, 2, 0, 0, 0};
     harness_cell(m, 0, 2) = {NOTE_C4, 3, 0, 0, 0};
     harness_cell(m, 1, 1) = {0, 0, 0, EFFECT_KEY_OFF, 0};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     std::vector<Ints> values(3);
     for (int t = 0; t < 17; t++) {
         replayer_tick(song);
@@ -97,7 +90,7 @@ TEST(ReplayerEnvelopes, FadeoutAndPanning) {
     harness_cell(m, 0, 0) = {NOTE_C4, 1, 0, 0, 0};
     harness_cell(m, 0, 1) = {NOTE_C4, 1, 0, EFFECT_SET_PANNING, 0};
     harness_cell(m, 1, 0) = {CELL_KEY_OFF, 0, 0, 0, 0};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     replayer_tick(song);
     EXPECT_EQ(voices[0].panning, 255) << "centre moved by the envelope's full 128";
     EXPECT_EQ(voices[1].panning, 0) << "a note panned hard left is not moved";
@@ -120,7 +113,7 @@ TEST(ReplayerEnvelopes, PositionEffect) {
     harness_cell(m, 0, 0) = {NOTE_C4, 1, 0, 0, 0};
     harness_cell(m, 1, 0) = {0, 0, 0, EFFECT_ENVELOPE_POSITION, 5};
     harness_cell(m, 2, 0) = {0, 0, 0, EFFECT_ENVELOPE_POSITION, 30};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     harness_ticks(song, 3);
     Channel& ch = channels[0];
     EXPECT_EQ(ch.volume_env_value, 32);
@@ -148,7 +141,7 @@ TEST(ReplayerEnvelopes, AutoVibratoSweepAndShapes) {
     m.instruments.push_back(sine);
     harness_cell(m, 0, 0) = {NOTE_C4, 1, 0, 0, 0};
     harness_cell(m, 0, 1) = {NOTE_C4, 2, 0, 0, 0};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Ints swept, shaped;
     for (int t = 0; t < 6; t++) {
         replayer_tick(song);
@@ -170,7 +163,7 @@ TEST(ReplayerEffects, ArpeggioAndPortamentos) {
     harness_cell(m, 1, 2) = {0, 0, 0, EFFECT_PORTA_DOWN, 0};
     for (uint16_t flags : {1, 0}) {
         m.flags = flags;
-        Song* song = start(m);
+        Song* song = harness_play(m);
         Ints arp, up, down;
         for (int t = 0; t < 7; t++) {
             replayer_tick(song);
@@ -204,7 +197,7 @@ TEST(ReplayerEffects, VibratoAndTremolo) {
     harness_cell(m, 1, 3) = {0, 0, 0, EFFECT_TREMOLO, 0xFF};
     harness_cell(m, 2, 0) = {0, 0, 0, EFFECT_EXTENDED, 0x43};
     harness_cell(m, 3, 0) = {0, 0, 0, EFFECT_VIBRATO, 0};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Ints delta, phase, doubled;
     for (int t = 0; t < 9; t++) {
         replayer_tick(song);
@@ -247,7 +240,7 @@ TEST(ReplayerEffects, SlidesAndGlobalVolume) {
     harness_cell(m, 1, 0) = {0, 0, 0x1A, EFFECT_VOLUME_SLIDE, 0};
     harness_cell(m, 1, 1) = {0, 0, 0, EFFECT_PANNING_SLIDE, 0xF0};
     harness_cell(m, 1, 3) = {0, 0, 0, EFFECT_GLOBAL_VOLUME_SLIDE, 0x20};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Ints volume, column, panning, voice_pan;
     for (int t = 0; t < 6; t++) {
         replayer_tick(song);
@@ -287,7 +280,7 @@ TEST(ReplayerEffects, NoteDelayCutAndRetriggers) {
     harness_cell(m, 0, 3) = {NOTE_C4, 1, 0, EFFECT_EXTENDED, 0x93};
     harness_cell(m, 1, 3) = {NOTE_C4, 1, 0, EFFECT_EXTENDED, 0xE1};
     harness_cell(m, 1, 1) = {NOTE_C4, 1, 0, EFFECT_EXTENDED, 0x93};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Ints cut, retrig;
     for (int t = 0; t < 6; t++) {
         replayer_tick(song);
@@ -334,7 +327,7 @@ TEST(ReplayerEffects, MultiRetrigAndTremor) {
     harness_cell(m, 0, 2) = {NOTE_C4, 1, 0, EFFECT_MULTI_RETRIG, 0x84};
     harness_cell(m, 0, 3) = {NOTE_C4, 1, 0, EFFECT_TREMOR, 0x12};
     harness_cell(m, 1, 3) = {0, 0, 0, EFFECT_TREMOR, 0};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Ints every, louder, fourth, tremor;
     for (int t = 0; t < 8; t++) {
         replayer_tick(song);
@@ -370,7 +363,7 @@ TEST(ReplayerEffects, FineSlideMemoriesKeepTheLowNibble) {
         {0, 0, 0, EFFECT_EXTRA_FINE_PORTA, 0x35},
     };
     for (int row = 0; row < 8; row++) harness_cell(m, row, 0) = rows[row];
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Ints period, volume;
     for (int t = 0; t < 8; t++) {
         replayer_tick(song);
