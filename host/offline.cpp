@@ -11,6 +11,7 @@
 #include "show/show.h"
 #include "os/os.h"
 #include "os/outfile.h"
+#include "os/wav.h"
 
 #include <csignal>
 #include <cerrno>

@@ -6,6 +6,7 @@
 #include "music/output.h"
 #include "os/os.h"
 #include "os/outfile.h"
+#include "os/wav.h"
 #include "tools/vlorp_xm.h"
 
 #include <bit>
@@ -35,7 +36,6 @@ static const char* RENDER_USAGE =
 
 namespace {
 
-constexpr uint64_t WAV_HEADER_BYTES = 44;
 constexpr uint64_t WAV_MAX_DATA = 0xFFFFFFFFull - 36;
 // Lengths past these are typing errors, not songs: about 116 and 237 days.
 constexpr double MAX_SECONDS = 1e7;
@@ -73,21 +73,6 @@ bool render_wants_block(const RenderOptions& options, const Song* song, int64_t 
 
 void put_le(uint8_t* p, uint32_t v, int bytes) {
     for (int i = 0; i < bytes; i++) p[i] = uint8_t(v >> (8 * i));
-}
-
-void wav_header(uint8_t* h, uint64_t data_bytes) {
-    memcpy(h, "RIFF", 4);
-    put_le(h + 4, uint32_t(36 + data_bytes), 4);
-    memcpy(h + 8, "WAVEfmt ", 8);
-    put_le(h + 16, 16, 4);
-    put_le(h + 20, 1, 2); // PCM
-    put_le(h + 22, 2, 2);
-    put_le(h + 24, MIX_RATE, 4);
-    put_le(h + 28, MIX_RATE * 4, 4);
-    put_le(h + 32, 4, 2);
-    put_le(h + 34, 16, 2);
-    memcpy(h + 36, "data", 4);
-    put_le(h + 40, uint32_t(data_bytes), 4);
 }
 
 bool ends_with(const char* s, const char* tail) {
@@ -244,7 +229,7 @@ int cmd_render(int argc, char** argv) {
     uint8_t header[WAV_HEADER_BYTES];
     bool ok = true;
     if (!raw) {
-        wav_header(header, uint64_t(o.blocks) * BLOCK_FRAMES * frame_bytes);
+        wav_header_stereo16(header, uint64_t(o.blocks) * BLOCK_FRAMES * frame_bytes, MIX_RATE);
         ok = fwrite(header, 1, sizeof header, pcm.file) == sizeof header;
     }
     const bool progress = !o.quiet && os_is_terminal(2);
