@@ -353,41 +353,49 @@ static void harmony(Writer& w, int row, const LineStyle& s, const char* text, in
     line(w, row, CH_AUX, s, out.c_str());
 }
 
-static void score(Writer& w) {
-    const int KEY_B = 11; // the climax key, as a pitch class
-    const int C4 = pitch("C-4");
-    const char* toms4[4] = {"G-4", "E-4", "C-4", "A-3"};
+// Shared by several parts of the score.
+static const int KEY_B = 11; // the climax key, as a pitch class
+static const int C4 = pitch("C-4");
+static const char* const TOMS4[4] = {"G-4", "E-4", "C-4", "A-3"};
+static const char* const INTRO_MOTIF =
+    "-:4 A4:6 C5:2 E5:8 D5:4 C5:4 A4:12 -:4 E5:6 D5:2 C5:4 A4:4 G4:4";
+static const LineStyle BELL_LINE = {BELL, 32, 0, 0, 0, 0, false, 104};
+static const LineStyle ECHO_LINE = {BELL, 13, 0, 0, 0, 0, false, 208};
+static const char* const FIGURE = "x.ox.o^.x.ox.o^o";
 
-    // -- 0: intro. Pads on A minor and F, the bell states the motif with an
-    // echo to the right.
+// Order 0: intro. Pads on A minor and F, the bell states the motif with an
+// echo to the right.
+static void score_intro(Writer& w) {
     for (int bar = 0; bar < 4; bar++)
         pads(w, 0, bar, bar == 0, true, bar == 0 ? 26 : -1, bar == 0 ? 19 : -1);
-    LineStyle bell = {BELL, 32, 0, 0, 0, 0, false, 104};
-    LineStyle echo = {BELL, 13, 0, 0, 0, 0, false, 208};
-    const char* intro_motif = "-:4 A4:6 C5:2 E5:8 D5:4 C5:4 A4:12 -:4 E5:6 D5:2 C5:4 A4:4 G4:4";
-    line(w, row_of(0, 0, 0), CH_LEAD, bell, intro_motif);
-    line(w, row_of(0, 0, 3), CH_AUX, echo, intro_motif);
+    line(w, row_of(0, 0, 0), CH_LEAD, BELL_LINE, INTRO_MOTIF);
+    line(w, row_of(0, 0, 3), CH_AUX, ECHO_LINE, INTRO_MOTIF);
+}
 
-    // -- 1: the rhythmic figure enters over C and G.
-    const char* figure = "x.ox.o^.x.ox.o^o";
+// Order 1: the rhythmic figure enters over C and G.
+static void score_figure(Writer& w) {
     for (int bar = 0; bar < 4; bar++) {
         pads(w, 1, bar, false, true);
-        pluck_bar(w, 1, bar, figure, 34, pitch("G4"));
+        pluck_bar(w, 1, bar, FIGURE, 34, pitch("G4"));
     }
-    line(w, row_of(1, 0, 0), CH_LEAD, bell, "-:8 E5:4 G5:4 C6:8 B5:8 G5:16 D5:8 B4:8");
+    line(w, row_of(1, 0, 0), CH_LEAD, BELL_LINE, "-:8 E5:4 G5:4 C6:8 B5:8 G5:16 D5:8 B4:8");
+}
 
-    // -- 2: the bass enters; the figure goes on.
+// Order 2: the bass enters; the figure goes on.
+static void score_bass_enters(Writer& w) {
     for (int bar = 0; bar < 4; bar++) {
         pads(w, 2, bar, false, true);
-        pluck_bar(w, 2, bar, figure, 34, pitch("G4"));
+        pluck_bar(w, 2, bar, FIGURE, 34, pitch("G4"));
         bass_bar(w, 2, bar, bar < 3 ? "R..-R..-R..-O..-" : "R..-R..-O..-5.O.", 36);
     }
+}
 
-    // -- 3: drums at half time, a fill into the groove. The crash takes the
-    // second pad voice's channel from here on.
+// Order 3: drums at half time, a fill into the groove. The crash takes the
+// second pad voice's channel from here on.
+static void score_drums_enter(Writer& w) {
     for (int bar = 0; bar < 4; bar++) {
         pads(w, 3, bar, false, false, bar == 0 ? 26 : -1);
-        pluck_bar(w, 3, bar, figure, 30, pitch("G4"));
+        pluck_bar(w, 3, bar, FIGURE, 30, pitch("G4"));
         bass_bar(w, 3, bar, bar < 3 ? "R..-R..-R..-O..-" : "R..-R..-O.-O.5.", 36);
     }
     drum_bars(w, 3, 0, 3, CH_KICK, KICK, C4, "X.........x.....", "X:58 x:44");
@@ -397,8 +405,10 @@ static void score(Writer& w) {
     drum_bars(w, 3, 0, 4, CH_HAT, HAT, C4, "x.o.x.o.x.o.x.o.", "x:42 o:26");
     note(w, row_of(3, 0, 0), CH_PAD2, pitch("C#5"), CRASH, 30);
     effect(w, row_of(3, 0, 0), CH_PAD2, FX_PANNING, 160);
+}
 
-    // -- 4-6: the groove and the theme.
+// Orders 4-6: the groove and the theme.
+static void score_groove(Writer& w) {
     LineStyle lead = {LEAD, 36, 0, 6, 0x52, 0x10, true, 0};
     const char* themes[3] = {THEME_A, THEME_A2, THEME_B};
     for (int o = 4; o <= 6; o++) {
@@ -423,13 +433,15 @@ static void score(Writer& w) {
             // Toms down into the full beat.
             steps(w, row_of(6, 3, 0), CH_SNARE, SNARE, C4, "....X...", "X:58");
             for (int i = 0; i < 4; i++)
-                note(w, row_of(6, 3, 8 + 2 * i), CH_SNARE, pitch(toms4[i]), TOM, 50);
+                note(w, row_of(6, 3, 8 + 2 * i), CH_SNARE, pitch(TOMS4[i]), TOM, 50);
         }
     }
     note(w, row_of(4, 0, 0), CH_PAD2, pitch("C#5"), CRASH, 30);
+}
 
-    // -- 7-9: the full beat. A kick on every beat, open hats on the off-beats
-    // (after the crash has rung for two beats), pumping off-beat bass.
+// Orders 7-9: the full beat. A kick on every beat, open hats on the off-beats
+// (after the crash has rung for two beats), pumping off-beat bass.
+static void score_full_beat(Writer& w) {
     LineStyle lead_full = {LEAD, 43, 0, 6, 0x52, 0x10, true, 0};
     for (int o = 7; o <= 9; o++) {
         bool last = o == 9;
@@ -463,9 +475,11 @@ static void score(Writer& w) {
     for (int i = 12; i < 16; i++) effect(w, row_of(9, 3, i), CH_SNARE, FX_RETRIGGER, 0x92);
     steps(w, row_of(9, 3, 0), CH_HAT, HAT, C4, "XoxoXoxoXoxo", "X:56 x:40 o:26");
     key_off(w, row_of(9, 3, 12), CH_PAD);
+}
 
-    // -- 10-11: the breakdown. F G Em Am; the bell sings the motif at half
-    // speed with its echo, the bass holds each chord.
+// Orders 10-11: the breakdown. F G Em Am; the bell sings the motif at half
+// speed with its echo, the bass holds each chord.
+static void score_breakdown(Writer& w) {
     for (int bar = 0; bar < 4; bar++) {
         pads(w, 10, bar, bar == 0, true, bar == 0 ? 24 : -1, bar == 0 ? 18 : -1);
         pads(w, 11, bar, false, true);
@@ -491,10 +505,12 @@ static void score(Writer& w) {
     // Order 11 brings back soft hats and a heartbeat kick.
     drum_bars(w, 11, 0, 4, CH_HAT, HAT, C4, "..x...x...x...x.", "x:28");
     drum_bars(w, 11, 2, 4, CH_KICK, KICK, C4, "X..x............", "X:40 x:26");
+}
 
-    // -- 12: the build. Dm Em F F#: a roll that doubles every bar and grows
-    // louder, plucks climbing, kicks on every beat in the second half, a
-    // rising crash, then one beat of silence before the climax.
+// Order 12: the build. Dm Em F F#: a roll that doubles every bar and grows
+// louder, plucks climbing, kicks on every beat in the second half, a
+// rising crash, then one beat of silence before the climax.
+static void score_build(Writer& w) {
     for (int bar = 0; bar < 4; bar++) {
         pads(w, 12, bar, bar == 0, bar < 2, bar == 0 ? 26 : -1, bar == 0 ? 20 : -1);
         pluck_bar(w, 12, bar,
@@ -520,9 +536,11 @@ static void score(Writer& w) {
         effect(w, r, CH_PAD2, FX_PANNING, 160);
         for (int k = 1; k < 4; k++) effect(w, r + k, CH_PAD2, FX_PORTA_UP, 0x08);
     }
+}
 
-    // -- 13-16: climax in B minor: the theme a tone up with a second voice a
-    // third below, the full beat, a crash on every bar line.
+// Orders 13-16: climax in B minor: the theme a tone up with a second voice a
+// third below, the full beat, a crash on every bar line.
+static void score_climax(Writer& w) {
     LineStyle lead_up = {LEAD, 46, 2, 6, 0x53, 0x10, true, 0};
     LineStyle second = {LEAD, 27, 2, 0, 0, 0x10, true, 56};
     const char* climax_themes[4] = {THEME_A_SLIDES, THEME_A2, THEME_B, THEME_C};
@@ -566,9 +584,11 @@ static void score(Writer& w) {
             }
         }
     }
+}
 
-    // -- 17: outro in A minor. The theme once more, quieter; the drums thin
-    // out to the kick alone.
+// Order 17: outro in A minor. The theme once more, quieter; the drums thin
+// out to the kick alone.
+static void score_outro(Writer& w) {
     for (int bar = 0; bar < 4; bar++) {
         pads(w, 17, bar, bar == 0, true, bar == 0 ? 24 : -1, bar == 0 ? 18 : -1);
         bass_bar(w, 17, bar, bar < 2 ? "R.-R..O.R.-R..O." : "R.......R.......", 32);
@@ -583,19 +603,36 @@ static void score(Writer& w) {
     drum_bars(w, 17, 2, 4, CH_KICK, KICK, C4, "X.......X.......", "X:40");
     drum_bars(w, 17, 0, 2, CH_SNARE, SNARE, C4, "....X.......X...", "X:44");
     drum_bars(w, 17, 0, 3, CH_HAT, HAT, C4, "x.o.x.o.x.o.x.o.", "x:34 o:20");
+}
 
-    // -- 18: the last A minor chord; the bell plays the motif as in the
-    // intro, and everything fades out through the global volume.
+// Order 18: the last A minor chord; the bell plays the motif as in the
+// intro, and everything fades out through the global volume.
+static void score_last_chord(Writer& w) {
     pads(w, 18, 0, true, true, 30, 22);
     note(w, row_of(18, 0, 0), CH_BASS, pitch("A-1"), BASS, 36);
     key_off(w, row_of(18, 1, 0), CH_BASS);
     note(w, row_of(18, 0, 0), CH_KICK, C4, KICK, 44);
-    line(w, row_of(18, 0, 0), CH_LEAD, bell, "A4:6 C5:2 E5:8 D5:4 C5:4 A4:8 E4:8 A3:24");
-    line(w, row_of(18, 0, 3), CH_AUX, echo, "A4:6 C5:2 E5:8 D5:4 C5:4 A4:8 E4:8 A3:21");
+    line(w, row_of(18, 0, 0), CH_LEAD, BELL_LINE, "A4:6 C5:2 E5:8 D5:4 C5:4 A4:8 E4:8 A3:24");
+    line(w, row_of(18, 0, 3), CH_AUX, ECHO_LINE, "A4:6 C5:2 E5:8 D5:4 C5:4 A4:8 E4:8 A3:21");
     key_off(w, row_of(18, 2, 0), CH_PAD);
     key_off(w, row_of(18, 2, 0), CH_PAD2);
     for (int r = row_of(18, 1, 0); r < row_of(18, 3, 0); r += 2)
         effect(w, r, CH_KICK, FX_GLOBAL_VOLUME_SLIDE, 0x01);
+}
+
+// The arrangement, order by order.
+static void score(Writer& w) {
+    score_intro(w);
+    score_figure(w);
+    score_bass_enters(w);
+    score_drums_enter(w);
+    score_groove(w);
+    score_full_beat(w);
+    score_breakdown(w);
+    score_build(w);
+    score_climax(w);
+    score_outro(w);
+    score_last_chord(w);
 }
 
 // Drops instrument numbers that repeat the channel's previous one on drum
