@@ -33,6 +33,10 @@ int32_t host_poll_event();
 // Seconds from a monotonic high-resolution counter; only differences count.
 double clock_seconds();
 void host_swap_buffers();
+// Address of a GL entry point in the current context, or null.
+void* host_gl_proc_address(const char* name);
+// The one user-visible message; blocks until dismissed where a desktop exists.
+void host_message_box(const char* text);
 void host_drawable_size(int32_t* width, int32_t* height);
 
 // ---- portable host (host.cpp) ----

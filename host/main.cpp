@@ -1,6 +1,7 @@
 // vlorp: the show. With no options it plays full screen; the options show
 // it in a window, render one still, or capture the whole run.
 #include "host/host.h"
+#include "gfx/platform.h"
 #include "show/show.h"
 
 #include <cerrno>
@@ -53,9 +54,13 @@ static bool parse_fps(const char* text, int32_t* value) {
     return true;
 }
 
+// What the graphics code may ask of the platform layer.
+static const GfxPlatform GFX_PLATFORM = {host_gl_proc_address, host_message_box};
+
 int main(int argc, char** argv) {
     host_stats.start_time = clock_seconds();
     host_init_process();
+    gfx_set_platform(&GFX_PLATFORM);
     bool window = false, stats = false;
     const char* still = nullptr;
     const char* output = nullptr;
