@@ -71,7 +71,8 @@ bool render_wants_block(const RenderOptions& options, const Song* song, int64_t 
     return render_keeps_block(options, song, blocks_done);
 }
 
-void put_le(uint8_t* p, uint32_t v, int bytes) {
+// Only big-endian machines need it since the WAV header moved to os/wav.
+[[maybe_unused]] void put_le(uint8_t* p, uint32_t v, int bytes) {
     for (int i = 0; i < bytes; i++) p[i] = uint8_t(v >> (8 * i));
 }
 
