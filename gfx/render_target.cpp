@@ -11,7 +11,7 @@ uint32_t render_target_screen;
 
 void fbo_load_entry_points() {
 #define GFX_FETCH_ENTRY_POINT(type, name)                                                          \
-    gfx_##name = reinterpret_cast<type>(host_gl_proc_address(#name));
+    gfx_##name = reinterpret_cast<type>(gfx_gl_proc_address(#name));
     GFX_FBO_ENTRY_POINTS(GFX_FETCH_ENTRY_POINT)
 #undef GFX_FETCH_ENTRY_POINT
 }

@@ -9,7 +9,7 @@ GFX_SHADER_ENTRY_POINTS(GFX_DEFINE_ENTRY_POINT)
 
 void shader_load_entry_points() {
 #define GFX_FETCH_ENTRY_POINT(type, name)                                                          \
-    gfx_##name = reinterpret_cast<type>(host_gl_proc_address(#name));
+    gfx_##name = reinterpret_cast<type>(gfx_gl_proc_address(#name));
     GFX_SHADER_ENTRY_POINTS(GFX_FETCH_ENTRY_POINT)
 #undef GFX_FETCH_ENTRY_POINT
 }

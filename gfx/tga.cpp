@@ -52,7 +52,7 @@ const uint8_t* tga_decode(const uint8_t* image, int32_t mode, uint32_t* gl_forma
     if (type == TGA_TYPE_TRUE_COLOUR) {
         if (bytes_per_pixel != 4 && bytes_per_pixel != 3) {
             // Uploading such pixels as BGR would read past the image.
-            host_message_box(TGA_DEPTH_MESSAGE);
+            gfx_message_box(TGA_DEPTH_MESSAGE);
             return nullptr;
         }
         *gl_format = format_for(bytes_per_pixel);

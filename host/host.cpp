@@ -175,6 +175,7 @@ int host_main(int32_t kind, bool print_stats) {
             const int32_t row = player_get_row(song);
             const int32_t order = player_get_order(song);
             show_frame(elapsed, order, row);
+            host_present();
             host_stats.show_frames++;
             host_stats.show_seconds = elapsed;
         }

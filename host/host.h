@@ -33,6 +33,10 @@ int32_t host_poll_event();
 // Seconds from a monotonic high-resolution counter; only differences count.
 double clock_seconds();
 void host_swap_buffers();
+// Address of a GL entry point in the current context, or null.
+void* host_gl_proc_address(const char* name);
+// The one user-visible message; blocks until dismissed where a desktop exists.
+void host_message_box(const char* text);
 void host_drawable_size(int32_t* width, int32_t* height);
 
 // ---- portable host (host.cpp) ----
@@ -54,6 +58,8 @@ void host_init_gl_state();
 // window is 640 x 480, else into an off-screen framebuffer that is scaled
 // to the window (letterboxed) or read back. Call after show_setup.
 void host_screen_setup(int32_t kind);
+// Ends every frame: shows it in the window, or reads it back off-screen.
+void host_present();
 // The last presented off-screen frame, 640 x 480 RGB, top row first.
 const uint8_t* host_screen_pixels();
 // One cleared light-blue frame of the blank phase.

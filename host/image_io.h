@@ -1,4 +1,4 @@
-// Files the host writes: PNG images and WAV audio. A regular file is written
+// PNG images the host writes (WAV audio: os/wav.h). A regular file is written
 // under a temporary name and renamed when complete, so nothing is left
 // half-written; a device or pipe is written in place; links are followed.
 #pragma once
@@ -9,11 +9,6 @@
 // 8-bit RGB pixels, top row first. False with a reason on failure.
 bool png_write_rgb(const char* path, const uint8_t* rgb, int32_t width, int32_t height,
                    std::string* error);
-// Interleaved stereo 16-bit PCM.
-bool wav_write_stereo16(const char* path, const int16_t* pcm, int64_t frames, int32_t rate,
-                        std::string* error);
-// The same WAV into an open file; false with errno set on a write error.
-bool wav_put_stereo16(FILE* file, const int16_t* pcm, int64_t frames, int32_t rate);
 // The temporary name `path` is written under: same folder, same extension.
 std::string partial_path(const std::string& path);
 

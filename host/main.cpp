@@ -1,8 +1,9 @@
 // vlorp: the show. With no options it plays full screen; the options show
 // it in a window, render one still, or capture the whole run.
 #include "host/host.h"
+#include "gfx/platform.h"
 #include "show/show.h"
-#include "tools/os.h"
+#include "os/os.h"
 
 #include <cerrno>
 #include <cmath>
@@ -61,6 +62,9 @@ static bool parse_fps(const char* text, int32_t* value) {
     *value = int32_t(n);
     return true;
 }
+
+// What the graphics code may ask of the platform layer.
+static const GfxPlatform GFX_PLATFORM = {host_gl_proc_address, host_message_box};
 
 namespace {
 enum : int { OPT_WINDOW = 256, OPT_STATS, OPT_STILL, OPT_CAPTURE, OPT_FPS };
@@ -130,6 +134,7 @@ static int parse_options(int argc, char** argv, Options* o) {
 int main(int argc, char** argv) {
     host_stats.start_time = clock_seconds();
     host_init_process();
+    gfx_set_platform(&GFX_PLATFORM);
     // A file-size limit fails the write, reported in one line, never half a file.
     os_ignore_file_size_limit();
     Options o;

@@ -9,8 +9,9 @@
 #include "host/image_io.h"
 #include "host/soundtrack.h"
 #include "show/show.h"
-#include "tools/os.h"
-#include "tools/outfile.h"
+#include "os/os.h"
+#include "os/outfile.h"
+#include "os/wav.h"
 
 #include <csignal>
 #include <cerrno>
@@ -37,12 +38,6 @@ static bool open_offscreen() {
     return true;
 }
 
-// Whether block k's position switches blending off for good: a cube frame
-// on a row that is a multiple of 4, drawn before the title card.
-static bool turns_blending_off(const BlockPosition& p, double t) {
-    return p.order >= 13 && p.row % 4 == 0 && t <= TITLE_CARD_TIME;
-}
-
 // Said when Ctrl-C (or a termination request) stopped the work before
 // anything was written.
 static int still_interrupted(const char* png_path) {
@@ -55,8 +50,8 @@ int offline_still(double t, const char* png_path) {
     signal(SIGINT, on_interrupt);
     signal(SIGTERM, on_interrupt);
     Song* song = host_load_song();
-    std::vector<BlockPosition> positions;
-    const int64_t block = t >= 0 ? soundtrack_block_at(t) : -1;
+    std::vector<TimeInfo> positions;
+    const int64_t block = t >= 0 ? show_block_at(t) : -1;
     soundtrack_mix(song, int32_t(block + 1), nullptr, &positions);
     if (song) song_free(song);
     if (interrupted) return still_interrupted(png_path);
@@ -66,17 +61,10 @@ int offline_still(double t, const char* png_path) {
     if (t < 0) {
         host_blank_frame();
     } else {
-        // The frames before t: each block's position was first reported
-        // when that block started to be heard.
-        bool blending_off = false;
-        for (int64_t k = 0; k <= block; k++) {
-            const double start = soundtrack_block_start(k);
-            timeline_note_order(&timeline, positions[size_t(k)].order, start);
-            if (k < block && turns_blending_off(positions[size_t(k)], start)) blending_off = true;
-        }
-        if (blending_off) glDisable(GL_BLEND);
-        const BlockPosition& p = positions[size_t(block)];
+        show_replay(&show_state, positions.data(), t);
+        const TimeInfo& p = positions[size_t(block)];
         show_frame(t, p.order, p.row);
+        host_present();
     }
     if (interrupted) return still_interrupted(png_path);
     std::string error;
@@ -302,19 +290,19 @@ int offline_capture(const char* out_arg, int32_t fps) {
     const int64_t blank_frames = fps;
     const int64_t show_frames = int64_t(SHOW_LENGTH) * fps;
     const int64_t total_frames = blank_frames + show_frames;
-    const int64_t song_frames = int64_t(SHOW_LENGTH) * SOUNDTRACK_RATE;
-    const int64_t blocks = (song_frames + SOUNDTRACK_BLOCK_FRAMES - 1) / SOUNDTRACK_BLOCK_FRAMES;
+    const int64_t song_frames = int64_t(SHOW_LENGTH) * MIX_RATE;
+    const int64_t blocks = (song_frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
     Song* song = host_load_song();
     std::vector<int16_t> song_pcm;
-    std::vector<BlockPosition> positions;
+    std::vector<TimeInfo> positions;
     soundtrack_mix(song, int32_t(blocks), &song_pcm, &positions);
     if (song) song_free(song);
 
     // One silent second, then the song from its start.
-    const int64_t audio_frames = int64_t(BLANK_PHASE) * SOUNDTRACK_RATE + song_frames;
+    const int64_t audio_frames = int64_t(BLANK_PHASE) * MIX_RATE + song_frames;
     std::vector<int16_t> audio(size_t(audio_frames) * 2, 0);
     std::copy_n(song_pcm.begin(), size_t(song_frames) * 2,
-                audio.begin() + int64_t(BLANK_PHASE) * SOUNDTRACK_RATE * 2);
+                audio.begin() + int64_t(BLANK_PHASE) * MIX_RATE * 2);
     std::vector<int16_t>().swap(song_pcm);
     if (interrupted) {
         folder_discard(&folder);
@@ -333,7 +321,7 @@ int offline_capture(const char* out_arg, int32_t fps) {
     }
     if (to_directory) {
         wav = folder.work + "soundtrack.wav";
-        if (!wav_write_stereo16(wav.c_str(), audio.data(), audio_frames, SOUNDTRACK_RATE, &error)) {
+        if (!wav_write_stereo16(wav.c_str(), audio.data(), audio_frames, MIX_RATE, &error)) {
             fprintf(stderr, "vlorp: %s; %s %s\n", folder_error(&folder, error).c_str(), out.c_str(),
                     folder.existed ? "is as it was" : "not written");
             folder_discard(&folder);
@@ -342,7 +330,7 @@ int offline_capture(const char* out_arg, int32_t fps) {
         folder.files.push_back("soundtrack.wav");
     } else {
         FILE* file = outfile_scratch(".wav", &wav, &error);
-        bool written = file && wav_put_stereo16(file, audio.data(), audio_frames, SOUNDTRACK_RATE);
+        bool written = file && wav_put_stereo16(file, audio.data(), audio_frames, MIX_RATE);
         if (file && !written) error = wav + ": " + strerror(errno ? errno : EIO);
         if (file && fclose(file) != 0 && written) {
             written = false;
@@ -399,9 +387,9 @@ int offline_capture(const char* out_arg, int32_t fps) {
             // Exact frame time; the block index in integers, free of rounding.
             const int64_t n = k - blank_frames;
             const double t = double(n) / fps;
-            const int64_t block = n * SOUNDTRACK_RATE / (int64_t(SOUNDTRACK_BLOCK_FRAMES) * fps);
-            const BlockPosition& p = positions[size_t(block)];
+            const TimeInfo& p = positions[size_t(show_block_at_frame(n, fps))];
             show_frame(t, p.order, p.row);
+            host_present();
         }
         if (to_directory) {
             const std::string name = frame_name(k);

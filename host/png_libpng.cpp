@@ -1,6 +1,6 @@
 // PNG writing through libpng.
 #include "host/image_io.h"
-#include "tools/outfile.h"
+#include "os/outfile.h"
 
 #include <png.h>
 

@@ -1,7 +1,7 @@
 // PNG writing through stb_image_write, for builds without libpng (the
 // Windows cross build): the same pixels, compressed differently.
 #include "host/image_io.h"
-#include "tools/outfile.h"
+#include "os/outfile.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,5 +1,7 @@
 // Internal records of the music engine, shared by loader, replayer, mixer
-// and output driver. The host only sees music.h.
+// and output driver. Programs play songs through music.h; the show, the
+// host and vlorp-xm also use output.h for offline rendering and the
+// per-block TimeInfo record defined here.
 //
 // Glossary (units used throughout the engine):
 //   frame     one stereo output sample pair at MIX_RATE (44 100 Hz)

@@ -27,6 +27,12 @@ bool output_offline_start(Song* song);
 // entry. Null when offline playback is not running.
 const int16_t* output_offline_mix_block(TimeInfo* info);
 
+// Frames from the song's start to the tick where it first repeats, at most
+// `max_frames` (*repeats says whether it got there). Runs the ticks without
+// mixing; effects may change the Song's samples on the way, so measure a
+// copy that is not played afterwards.
+int64_t song_length_frames(Song* song, int64_t max_frames, bool* repeats);
+
 // Chooses the device player_play opens (null: the platform's device).
 void output_set_device(const OutputDevice* device);
 // Why the last player_play could not open its device ("" if it could).

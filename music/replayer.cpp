@@ -274,25 +274,11 @@ static void extended_row_tick(Song* song, Channel* channel, Sample* sample, uint
     }
 }
 
-static void channel_row_step(Song* song, Channel* channel, const NoteCell& cell,
-                             bool& position_jump) {
-    const uint8_t effect = cell.effect, param = cell.param;
-    const uint8_t x = param >> 4, y = param & 15;
-    const bool porta = effect == EFFECT_TONE_PORTA || effect == EFFECT_TONE_PORTA_SLIDE;
-    const bool has_note = cell.note != 0 && cell.note != NOTE_KEY_OFF;
-
-    if (cell.instrument != 0 && !porta) channel->instrument_index = uint8_t(cell.instrument - 1);
-    if (has_note && !porta) channel->note_index = uint8_t(cell.note - 1);
-
-    // A tone portamento keeps the previous instrument and note's sample.
-    const Instrument* ins = channel_instrument(song, channel);
-    Sample* sample = channel_select_sample(song, channel, ins);
-    if (ins != &empty_instrument && !porta) channel->sample = sample;
-
-    const int32_t saved_volume = channel->volume;
-    const int32_t saved_period = channel->period;
-    const int32_t saved_panning = channel->panning;
-
+// The row's note, instrument, volume column and key-off: what the channel
+// starts the row with, before the effect.
+static void row_start_note(Song* song, Channel* channel, const NoteCell& cell,
+                           const Instrument* ins, Sample* sample, bool porta, bool has_note) {
+    const uint8_t effect = cell.effect;
     // A tremolo that ends leaves its last offset in the volume.
     if (channel->last_effect == EFFECT_TREMOLO && effect != EFFECT_TREMOLO)
         channel->volume += channel->volume_delta;
@@ -328,7 +314,14 @@ static void channel_row_step(Song* song, Channel* channel, const NoteCell& cell,
         if (channel->fadeout_volume < 0) channel->fadeout_volume = 0;
         channel->update_flags |= UPDATE_VOLUME;
     }
+}
 
+// The row tick's half of the cell's effect: memories, settings and jumps.
+static void row_effect(Song* song, Channel* channel, const NoteCell& cell, const Instrument* ins,
+                       Sample* sample, int32_t saved_volume, int32_t saved_period,
+                       int32_t saved_panning, bool& position_jump) {
+    const uint8_t effect = cell.effect, param = cell.param;
+    const uint8_t x = param >> 4, y = param & 15;
     switch (effect) {
     case EFFECT_PORTA_UP:
         if (param) channel->porta_up_memory = param;
@@ -444,6 +437,29 @@ static void channel_row_step(Song* song, Channel* channel, const NoteCell& cell,
     default:
         break;
     }
+}
+
+static void channel_row_step(Song* song, Channel* channel, const NoteCell& cell,
+                             bool& position_jump) {
+    const uint8_t effect = cell.effect;
+    const bool porta = effect == EFFECT_TONE_PORTA || effect == EFFECT_TONE_PORTA_SLIDE;
+    const bool has_note = cell.note != 0 && cell.note != NOTE_KEY_OFF;
+
+    if (cell.instrument != 0 && !porta) channel->instrument_index = uint8_t(cell.instrument - 1);
+    if (has_note && !porta) channel->note_index = uint8_t(cell.note - 1);
+
+    // A tone portamento keeps the previous instrument and note's sample.
+    const Instrument* ins = channel_instrument(song, channel);
+    Sample* sample = channel_select_sample(song, channel, ins);
+    if (ins != &empty_instrument && !porta) channel->sample = sample;
+
+    const int32_t saved_volume = channel->volume;
+    const int32_t saved_period = channel->period;
+    const int32_t saved_panning = channel->panning;
+
+    row_start_note(song, channel, cell, ins, sample, porta, has_note);
+    row_effect(song, channel, cell, ins, sample, saved_volume, saved_period, saved_panning,
+               position_jump);
 
     channel_autovibrato(channel, ins);
     channel_update_voice(channel, sample, song);

@@ -17,7 +17,7 @@ run_ctest() { # build dir
 }
 
 echo "== fuzzing: 2 minutes, loader and player targets side by side, from the seeds and saved regression inputs =="
-bash tools/fuzz.sh 120
+bash scripts/fuzz.sh 120
 
 echo "== optimised build =="
 # Tests and benchmarks on, warnings as errors: our own builds stay clean.

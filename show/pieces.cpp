@@ -77,5 +77,4 @@ void show_title_card() {
     glClearColor(0.5f, 0.6f, 1.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     for (const TitleLine& line : TITLE_CARD) font_draw_text(line.x, line.y, line.text);
-    host_present();
 }

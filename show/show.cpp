@@ -69,28 +69,22 @@ static void fullscreen_quad_draw(double depth, double angle, double ax, double a
     glPopMatrix();
 }
 
-static double since(int32_t order) {
-    return timeline_order_start(&timeline, order);
-}
-
-static void pass_sprite_and_caption(double t, int32_t order, int32_t row) {
+static void pass_sprite_and_caption(double t, const ShowLook& look) {
     render_target_bind(&first_target);
-    if (order >= 7 && row % 4 == 0)
-        glClearColor(0.5f, 1.0f, 0.6f, 1.0f); // the green flash on every fourth row
+    if (look.green_flash)
+        glClearColor(0.5f, 1.0f, 0.6f, 1.0f);
     else
         glClearColor(0.5f, 0.6f, 1.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
     glPushMatrix();
 
-    int32_t x = 100;
-    if (order >= 3) x = int32_t(float(100 + 20 * sin(10 * (t - since(3)))));
-    font_draw_text(x, 10, SHOW_CAPTION);
+    font_draw_text(look.caption_x, 10, SHOW_CAPTION);
 
     glTranslated(0, 0, -3);
     glPushMatrix();
-    if (order >= 2) glRotated(100 * (t - since(2)), 0, 0, 1);
-    sprite_strip.frame_duration = order < 1 ? 10.0 : double(0.15f);
+    if (look.sprite_turns) glRotated(look.sprite_angle, 0, 0, 1);
+    sprite_strip.frame_duration = look.sprite_frame_duration;
     sprite_strip_draw(&sprite_strip, t);
     glPopMatrix();
     glPopMatrix();
@@ -122,37 +116,36 @@ static void pass_metaballs(double t, float intensity) {
     glEnable(GL_DEPTH_TEST);
 }
 
-static void pass_screen(double t, int32_t order, int32_t row) {
+static void pass_screen(const ShowLook& look) {
     render_target_bind(nullptr);
     glClearColor(1.0f, 0.6f, 0.5f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glBindTexture(GL_TEXTURE_2D, second_target.name);
-    if (order < 13) {
-        const double angle = order >= 10 ? 100 * (t - since(10)) : 0.0;
-        fullscreen_quad_draw(480, angle, 1, 0.7, 0.2);
+    if (!look.cube) {
+        fullscreen_quad_draw(480, look.screen_angle, 1, 0.7, 0.2);
         return;
     }
-    // From here on blending stays off except for the cube on every fourth row.
-    const bool blend = row % 4 == 0;
-    if (blend) glEnable(GL_BLEND);
+    if (look.cube_blended) glEnable(GL_BLEND);
     glPushMatrix();
-    const double s = t - since(13);
+    const double s = look.cube_seconds;
     glTranslated(0, 0, sin(s) - 5);
     glRotated(150 * s, 1, 0.7, 0.3);
     cube_draw();
     glPopMatrix();
-    if (blend) glDisable(GL_BLEND);
+    if (look.cube_blended) glDisable(GL_BLEND);
 }
 
 void show_frame(double t, int32_t order, int32_t row) {
-    timeline_note_order(&timeline, order, t);
-    if (t > TITLE_CARD_TIME) {
+    const ShowLook look = show_look(&show_state, t, order, row);
+    if (look.blending)
+        glEnable(GL_BLEND);
+    else
+        glDisable(GL_BLEND);
+    if (look.title_card) {
         show_title_card();
         return;
     }
-    const float intensity = show_intensity(t);
-    pass_sprite_and_caption(t, order, row);
-    pass_metaballs(t, intensity);
-    pass_screen(t, order, row);
-    host_present();
+    pass_sprite_and_caption(t, look);
+    pass_metaballs(t, look.intensity);
+    pass_screen(look);
 }

@@ -6,6 +6,7 @@
 // and full-screen quads are in screen pixels (640 x 480, y up in GL).
 #pragma once
 #include "gfx/tga.h"
+#include "music/output.h"
 #include <cstdint>
 
 constexpr int32_t ORDER_SLOTS = 20;
@@ -25,7 +26,47 @@ struct SpriteStrip {
     double frame_duration; // seconds
 };
 
-extern Timeline timeline;
+// Everything the show keeps from one frame to the next. The live loop,
+// stills and the capture all bring it forward through show_look.
+struct ShowState {
+    Timeline timeline;
+    bool blending_off; // a cube frame on a fourth row switched blending off for good
+};
+
+// What one frame shows: every rule of the show's phases, decided before a
+// pixel is drawn, so the phases can be checked without GL.
+struct ShowLook {
+    bool title_card;              // after TITLE_CARD_TIME the card replaces the passes
+    bool blending;                // GL blending while the frame is drawn
+    bool green_flash;             // pass 1 clears green (every fourth row from order 7)
+    int32_t caption_x;            // wobbles from order 3
+    bool sprite_turns;            // from order 2 the sprite strip spins about the view axis
+    double sprite_angle;          // degrees
+    double sprite_frame_duration; // seconds per strip frame: slow during order 0
+    float intensity;              // metaball motion scale
+    bool cube;                    // from order 13 pass 3 draws the cube, else the flat quad
+    double screen_angle;          // the flat quad's tumble from order 10, degrees
+    double cube_seconds;          // seconds since order 13 started
+    bool cube_blended;            // the cube is drawn blended on every fourth row
+};
+
+extern ShowState show_state;
+
+void show_state_reset(ShowState* state);
+// The look of the frame at show time t hearing (order, row), and the state
+// that frame leaves for the next one.
+ShowLook show_look(ShowState* state, double t, int32_t order, int32_t row);
+
+// The output driver's blocks in show time: the block being heard at t >= 0,
+// the one heard by frame n of a run at `fps` (exact, in integers), and the
+// time block k starts to be heard.
+int64_t show_block_at(double t);
+int64_t show_block_at_frame(int64_t n, int32_t fps);
+double show_block_start(int64_t k);
+// Brings `state` to what the live show leaves before its frame at show time
+// t >= 0, from the positions of blocks 0 to show_block_at(t): as if a frame
+// had been drawn as each earlier block started to be heard.
+void show_replay(ShowState* state, const TimeInfo* blocks, double t);
 
 void timeline_reset(Timeline* tl);
 // Records `order` starting at `t` if it differs from the previous frame's.
@@ -38,7 +79,7 @@ float show_intensity(double t);
 
 // Completes the GL state and builds every resource; a context must be current.
 void show_setup();
-// Draws one frame and presents it.
+// Draws one frame from show_state; the host presents it.
 void show_frame(double t, int32_t order, int32_t row);
 
 // The sprite strip frame shown at t.

@@ -1,7 +1,5 @@
 #include "show/show.h"
 
-Timeline timeline = {-1, {}};
-
 void timeline_reset(Timeline* tl) {
     *tl = Timeline{-1, {}};
 }

@@ -8,17 +8,16 @@
 #include <cstring>
 
 std::vector<std::string> gl_test_messages;
-int gl_test_presents;
 
-void* host_gl_proc_address(const char* name) {
+static void* test_gl_proc_address(const char* name) {
     return SDL_GL_GetProcAddress(name);
 }
-void host_message_box(const char* text) {
+static void test_message_box(const char* text) {
     gl_test_messages.push_back(text);
 }
-void host_present() {
-    gl_test_presents++;
-}
+static const GfxPlatform TEST_PLATFORM = {test_gl_proc_address, test_message_box};
+// Handed over before any test runs, as the host does first thing in main.
+[[maybe_unused]] static const bool platform_set = (gfx_set_platform(&TEST_PLATFORM), true);
 
 static SDL_Window* window;
 

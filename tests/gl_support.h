@@ -14,8 +14,6 @@ struct Rgba {
 bool gl_test_context(std::string* reason);
 // Messages the graphics code would have shown, oldest first.
 extern std::vector<std::string> gl_test_messages;
-// Times host_present was called.
-extern int gl_test_presents;
 // Pixel (x, y) of the bound framebuffer, y counted down from the top.
 Rgba gl_test_pixel(int x, int y);
 // The whole 640 x 480 framebuffer, bottom row first, RGBA.

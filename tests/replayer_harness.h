@@ -16,6 +16,14 @@ inline void harness_start(Song* song) {
     EXPECT_TRUE(output_offline_start(song));
 }
 
+// Loads `m` and starts it as play would.
+inline Song* harness_play(const XmModuleDef& m) {
+    Song* song = test_load_module(m);
+    EXPECT_NE(song, nullptr);
+    if (song) harness_start(song);
+    return song;
+}
+
 inline void harness_ticks(Song* song, int n) {
     for (int i = 0; i < n; i++) replayer_tick(song);
 }

@@ -239,7 +239,7 @@ TEST_F(RenderTargetTest, BindsTargetAndScreenAndSamplesClamped) {
     // Left half red, right half blue, drawn into the target.
     render_target_bind(&target);
     auto check_status = reinterpret_cast<PFNGLCHECKFRAMEBUFFERSTATUSEXTPROC>(
-        host_gl_proc_address("glCheckFramebufferStatusEXT"));
+        gfx_gl_proc_address("glCheckFramebufferStatusEXT"));
     EXPECT_EQ(check_status(GL_FRAMEBUFFER_EXT), GLenum(GL_FRAMEBUFFER_COMPLETE_EXT));
     glClearColor(1, 0, 0, 1);
     glClear(GL_COLOR_BUFFER_BIT);

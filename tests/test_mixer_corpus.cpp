@@ -11,25 +11,12 @@
 
 namespace {
 
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        uint8_t buffer[65536];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
-            bytes.insert(bytes.end(), buffer, buffer + n);
-        fclose(f);
-    }
-    return bytes;
-}
-
 // Blocks up to the one in which the song first repeats (at most 30 minutes).
 int64_t song_blocks(const std::vector<uint8_t>& bytes) {
     Song* probe = test_load_bytes(bytes);
-    if (!probe || !output_offline_start(probe)) return 0;
-    const int64_t cap = int64_t(30) * 60 * MIX_RATE;
-    while (!probe->repeated && probe->frames_ticked < cap) probe->tick_handler(probe);
-    int64_t frames = probe->repeated ? probe->repeat_frame : cap;
-    player_stop(probe);
+    if (!probe) return 0;
+    bool repeats = false;
+    const int64_t frames = song_length_frames(probe, int64_t(30) * 60 * MIX_RATE, &repeats);
     song_free(probe);
     return (frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
 }
@@ -58,7 +45,7 @@ class MixerCorpus : public testing::TestWithParam<std::string> {
 TEST_P(MixerCorpus, WidestPathRendersThePlainPathsBits) {
     const MixerPath widest = mixer_widest_path();
     if (widest == MIXER_PLAIN) GTEST_SKIP() << "only the plain path runs here";
-    std::vector<uint8_t> bytes = read_file(GetParam());
+    std::vector<uint8_t> bytes = test_read_file(GetParam());
     ASSERT_FALSE(bytes.empty());
     const int64_t blocks = song_blocks(bytes);
     ASSERT_GT(blocks, 0);
@@ -72,14 +59,6 @@ TEST_P(MixerCorpus, WidestPathRendersThePlainPathsBits) {
                                    << first / 2 << " of " << plain.size() / 2;
 }
 
-std::string test_name(const testing::TestParamInfo<std::string>& info) {
-    std::string name = info.param.substr(info.param.find_last_of('/') + 1);
-    name = name.substr(0, name.size() - 3);
-    for (char& c : name)
-        if (!isalnum(uint8_t(c))) c = '_';
-    return name;
-}
-
 } // namespace
 
 TEST(MixerCorpusFiles, Present) {
@@ -87,5 +66,6 @@ TEST(MixerCorpusFiles, Present) {
     std::printf("widest mixer path here: %s\n", mixer_path_name(mixer_widest_path()));
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, MixerCorpus, testing::ValuesIn(test_corpus_files()), test_name);
+INSTANTIATE_TEST_SUITE_P(Corpus, MixerCorpus, testing::ValuesIn(test_corpus_files()),
+                         test_corpus_name);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(MixerCorpus);

@@ -16,13 +16,6 @@ XmModuleDef patterns_module(int channels, int rows, int patterns) {
     return m;
 }
 
-Song* start(const XmModuleDef& m) {
-    Song* song = test_load_module(m);
-    EXPECT_NE(song, nullptr);
-    if (song) harness_start(song);
-    return song;
-}
-
 } // namespace
 
 TEST(ReplayerTempo, FramesPerTick) {
@@ -42,7 +35,7 @@ TEST(ReplayerScheduler, RowTicksSpeedAndPatternDelay) {
     XmModuleDef m = harness_module(2, 4);
     harness_cell(m, 1, 0) = {0, 0, 0, EFFECT_EXTENDED, 0xE3};
     harness_cell(m, 1, 1) = {0, 0, 0, EFFECT_EXTENDED, 0xE2}; // replaces, does not add
-    Song* song = start(m);
+    Song* song = harness_play(m);
     std::vector<int> row_calls, max_tick;
     int last_row = -1;
     for (int call = 1; call <= 40; call++) {
@@ -65,13 +58,13 @@ TEST(ReplayerScheduler, OrderAdvanceAndRestart) {
     m.orders = {0, 1, 0};
     m.restart = 1;
     m.speed = 1;
-    Song* song = start(m);
+    Song* song = harness_play(m);
     EXPECT_EQ(harness_row_trace(song, 9),
               (Trace{{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}, {1, 0}, {1, 1}, {2, 0}}));
     song_free(song);
 
     m.restart = 3; // not below the song length: order 0
-    song = start(m);
+    song = harness_play(m);
     EXPECT_EQ(harness_row_trace(song, 8),
               (Trace{{0, 0}, {0, 1}, {1, 0}, {1, 1}, {2, 0}, {2, 1}, {0, 0}, {0, 1}}));
     song_free(song);
@@ -82,7 +75,7 @@ TEST(ReplayerScheduler, OrderAdvanceAndRestart) {
     m.orders = {5};
     m.song_length = 0;
     m.speed = 1;
-    song = start(m);
+    song = harness_play(m);
     Trace trace = harness_row_trace(song, 66);
     EXPECT_EQ(trace[63], (std::pair<int, int>{0, 63}));
     EXPECT_EQ(trace[64], (std::pair<int, int>{0, 0}));
@@ -93,7 +86,7 @@ TEST(ReplayerScheduler, SpeedAndTempoEffects) {
     XmModuleDef m = harness_module(1, 8);
     harness_cell(m, 0, 0) = {0, 0, 0, EFFECT_SPEED, 0x20};
     harness_cell(m, 1, 0) = {0, 0, 0, EFFECT_SPEED, 0x1F};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     replayer_tick(song);
     EXPECT_EQ(song->bpm, 32);
     EXPECT_EQ(song->samples_per_tick, 3445) << "already sets the length of this tick";
@@ -104,7 +97,7 @@ TEST(ReplayerScheduler, SpeedAndTempoEffects) {
     song_free(song);
 
     harness_cell(m, 1, 0) = {0, 0, 0, EFFECT_SPEED, 0x00};
-    song = start(m);
+    song = harness_play(m);
     harness_ticks(song, 7);
     EXPECT_EQ(song->row, 1);
     EXPECT_EQ(song->speed, 0);
@@ -132,7 +125,7 @@ TEST(ReplayerScheduler, JumpsAndBreaks) {
     for (const Case& c : cases) {
         harness_cell(m, 0, 0) = c.first;
         harness_cell(m, 0, 1) = c.second;
-        Song* song = start(m);
+        Song* song = harness_play(m);
         Trace trace = harness_row_trace(song, 2);
         EXPECT_EQ(trace[1], (std::pair<int, int>{c.order, c.row}))
             << int(c.first.effect) << "/" << int(c.first.param);
@@ -144,7 +137,7 @@ TEST(ReplayerScheduler, JumpsAndBreaks) {
     m.restart = 1;
     harness_cell(m, 0, 0) = {0, 0, 0, EFFECT_PATTERN_BREAK, 0x05};
     harness_cell(m, 0, 1) = {};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Trace trace = harness_row_trace(song, 66);
     EXPECT_EQ(trace[64], (std::pair<int, int>{1, 0}));
     EXPECT_EQ(trace[65], (std::pair<int, int>{0, 5}));
@@ -158,7 +151,7 @@ TEST(ReplayerScheduler, JumpsAndBreaks) {
     m.orders = {0, 1};
     m.speed = 1;
     harness_cell(m, 0, 0) = {0, 0, 0, EFFECT_PATTERN_BREAK, 0x40};
-    song = start(m);
+    song = harness_play(m);
     trace = harness_row_trace(song, 2);
     EXPECT_EQ(trace[1], (std::pair<int, int>{1, 0}));
     song_free(song);
@@ -169,7 +162,7 @@ TEST(ReplayerScheduler, PatternLoop) {
     m.speed = 1;
     harness_cell(m, 1, 0) = {0, 0, 0, EFFECT_EXTENDED, 0x60};
     harness_cell(m, 2, 0) = {0, 0, 0, EFFECT_EXTENDED, 0x62};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Trace trace = harness_row_trace(song, 16);
     std::vector<int> rows;
     for (auto& [order, row] : trace) rows.push_back(row);
@@ -178,12 +171,31 @@ TEST(ReplayerScheduler, PatternLoop) {
     song_free(song);
 }
 
+TEST(SongLength, FramesUntilTheFirstRepeatAtMostTheCap) {
+    // Four one-tick rows of 882 frames, then the wrap repeats.
+    XmModuleDef m = patterns_module(1, 2, 2);
+    m.orders = {0, 1};
+    m.speed = 1;
+    bool repeats = true;
+    Song* song = test_load_module(m);
+    EXPECT_EQ(song_length_frames(song, 100000, &repeats), 4 * 882);
+    EXPECT_TRUE(repeats);
+    // A cap that ends just before the repeating tick never sees it.
+    EXPECT_EQ(song_length_frames(song, 4 * 882, &repeats), 4 * 882);
+    EXPECT_FALSE(repeats);
+    EXPECT_EQ(song_length_frames(song, 4 * 882 + 1, &repeats), 4 * 882);
+    EXPECT_TRUE(repeats);
+    EXPECT_EQ(song_length_frames(song, 882, &repeats), 882);
+    EXPECT_FALSE(repeats);
+    song_free(song);
+}
+
 TEST(ReplayerScheduler, NoticesWhereTheSongRepeats) {
     // Two orders of two one-tick rows: the wrap after 4 ticks repeats.
     XmModuleDef m = patterns_module(1, 2, 2);
     m.orders = {0, 1};
     m.speed = 1;
-    Song* song = start(m);
+    Song* song = harness_play(m);
     harness_ticks(song, 4);
     EXPECT_EQ(song->repeated, 0);
     replayer_tick(song);
@@ -201,7 +213,7 @@ TEST(ReplayerScheduler, NoticesWhereTheSongRepeats) {
     harness_cell(m, 0, 0) = {0, 0, 0, EFFECT_POSITION_JUMP, 2};
     harness_cell(m, 1, 0, 2) = {0, 0, 0, EFFECT_POSITION_JUMP, 0};
     harness_cell(m, 0, 0, 2) = {0, 0, 0, EFFECT_SPEED, 0x20};
-    song = start(m);
+    song = harness_play(m);
     Trace trace = harness_row_trace(song, 4);
     EXPECT_EQ(trace, (Trace{{0, 0}, {2, 0}, {2, 1}, {0, 0}}));
     EXPECT_EQ(song->repeated, 1);
@@ -229,7 +241,7 @@ TEST(ReplayerRows, NoteAndInstrumentSelection) {
     harness_cell(m, 2, 0) = {0, 1, 0, 0, 0};       // instrument only: reset, no trigger
     harness_cell(m, 3, 0) = {NOTE_C4, 9, 0, 0, 0}; // beyond the instruments
     harness_cell(m, 4, 0) = {200, 1, 0, 0, 0};     // a note byte beyond the keymap
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Channel& ch = channels[0];
     Sample* first = song->instruments[0].samples[0];
     Sample* second = song->instruments[1].samples[0];
@@ -277,7 +289,7 @@ TEST(ReplayerRows, TonePortamentoKeepsTheNoteRunning) {
     harness_cell(m, 0, 0) = {NOTE_C4, 1, 0, EFFECT_SET_VOLUME, 32};
     harness_cell(m, 1, 0) = {NOTE_C5, 1, 0, EFFECT_TONE_PORTA, 16};
     harness_cell(m, 2, 0) = {NOTE_C4, 0, 0xF0, 0, 0}; // volume-column portamento
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Channel& ch = channels[0];
     harness_ticks(song, 4);
     EXPECT_EQ(ch.volume, 32);
@@ -309,7 +321,7 @@ TEST(ReplayerRows, KeyOffAndNotesWithoutInstrument) {
     harness_cell(m, 2, 0) = {NOTE_C4, 0, 0, 0, 0};
     harness_cell(m, 3, 0) = {NOTE_C4, 1, 0, 0, 0};
     harness_cell(m, 4, 0) = {0, 0, 0, EFFECT_KEY_OFF, 0x33};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Channel& ch = channels[0];
     replayer_tick(song);
     EXPECT_EQ(ch.voice->volume, 127);
@@ -340,7 +352,7 @@ TEST(ReplayerRows, VolumePanningAndGlobalVolume) {
     harness_cell(m, 2, 0) = {0, 0, 0, EFFECT_GLOBAL_VOLUME, 0x20};
     harness_cell(m, 3, 0) = {0, 0, 0, EFFECT_GLOBAL_VOLUME, 0x7F};
     harness_cell(m, 3, 1) = {0, 0, 0x65, EFFECT_EXTENDED, 0xA3};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     replayer_tick(song);
     // Panning 255 is the right: the second sample of each frame.
     EXPECT_EQ(voices[0].target_left, 0);
@@ -375,7 +387,7 @@ TEST(ReplayerRows, FinetuneEffectWritesTheSample) {
     harness_cell(m, 0, 0) = {NOTE_C4, 1, 0, EFFECT_EXTENDED, 0x5F};
     harness_cell(m, 1, 0) = {NOTE_C4, 0, 0, 0, 0};
     harness_cell(m, 2, 0) = {NOTE_C4, 7, 0, EFFECT_EXTENDED, 0x5F};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     replayer_tick(song);
     EXPECT_EQ(channels[0].period, 4608) << "this row's note used the old finetune";
     EXPECT_EQ(song->instruments[0].samples[0]->finetune, 15);
@@ -405,7 +417,7 @@ TEST(ReplayerPeriods, LinearAndAmiga) {
     harness_cell(m, 0, 0) = {NOTE_C4, 1, 0, 0, 0};
     harness_cell(m, 0, 1) = {NOTE_C4, 2, 0, 0, 0};
     harness_cell(m, 0, 2) = {1, 1, 0, 0, 0};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     replayer_tick(song);
     EXPECT_EQ(voices[0].frequency, 8363);
     EXPECT_EQ(voices[0].step_int, 0u);
@@ -416,7 +428,7 @@ TEST(ReplayerPeriods, LinearAndAmiga) {
     song_free(song);
 
     m.flags = 0;
-    song = start(m);
+    song = harness_play(m);
     replayer_tick(song);
     EXPECT_EQ(channels[0].period, 1712);
     EXPECT_EQ(voices[0].frequency, 8362);
@@ -431,7 +443,7 @@ TEST(ReplayerVoices, HandOverToThePartner) {
     XmModuleDef m = harness_module(2, 8);
     m.speed = 1;
     for (int row = 0; row < 3; row++) harness_cell(m, row, 1) = {NOTE_C4, 1, 0, 0, 0};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Channel& ch = channels[1];
     replayer_tick(song);
     EXPECT_EQ(ch.voice, &voices[1]);
@@ -466,7 +478,7 @@ TEST(ReplayerVoices, SampleOffset) {
     harness_cell(m, 2, 0) = {0, 0, 0, EFFECT_SAMPLE_OFFSET, 1};
     harness_cell(m, 3, 0) = {NOTE_C4, 0, 0, 0, 0};
     harness_cell(m, 4, 0) = {NOTE_C4, 0, 0, EFFECT_SAMPLE_OFFSET, 0}; // memory: 256
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Channel& ch = channels[0];
     replayer_tick(song);
     EXPECT_EQ(ch.voice->position, 512);
@@ -538,7 +550,7 @@ TEST(ReplayerMalformed, OutOfRangeValuesStayDefined) {
     harness_cell(m, 3, 0).param = 0x02;
     for (uint16_t flags : {1, 0}) {
         m.flags = flags;
-        Song* song = start(m);
+        Song* song = harness_play(m);
         replayer_tick(song);
         channels[0].period = INT32_MAX - 1000; // slides on past the largest value
         channels[1].panning = INT32_MIN + 20;

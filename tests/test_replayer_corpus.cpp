@@ -8,31 +8,18 @@
 
 namespace {
 
-std::vector<uint8_t> read_file(const std::string& path) {
-    std::vector<uint8_t> bytes;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        uint8_t buffer[65536];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
-            bytes.insert(bytes.end(), buffer, buffer + n);
-        fclose(f);
-    }
-    return bytes;
-}
-
 class ReplayerCorpus : public testing::TestWithParam<std::string> {};
 
 TEST_P(ReplayerCorpus, PlaysToWhereItRepeats) {
-    std::vector<uint8_t> bytes = read_file(GetParam());
+    std::vector<uint8_t> bytes = test_read_file(GetParam());
     ASSERT_FALSE(bytes.empty());
 
     // Ticks alone find the length; the copy that is played is loaded afresh.
     Song* probe = test_load_bytes(bytes);
     ASSERT_NE(probe, nullptr);
-    harness_start(probe);
-    const int64_t cap = int64_t(30) * 60 * MIX_RATE;
-    while (!probe->repeated && probe->frames_ticked < cap) replayer_tick(probe);
-    EXPECT_EQ(probe->repeated, 1) << "repeats within 30 minutes";
-    const int64_t frames = probe->repeat_frame;
+    bool repeats = false;
+    const int64_t frames = song_length_frames(probe, int64_t(30) * 60 * MIX_RATE, &repeats);
+    EXPECT_TRUE(repeats) << "repeats within 30 minutes";
     song_free(probe);
     ASSERT_GT(frames, MIX_RATE);
 
@@ -63,14 +50,6 @@ TEST_P(ReplayerCorpus, PlaysToWhereItRepeats) {
     song_free(song);
 }
 
-std::string test_name(const testing::TestParamInfo<std::string>& info) {
-    std::string name = info.param.substr(info.param.find_last_of('/') + 1);
-    name = name.substr(0, name.size() - 3);
-    for (char& c : name)
-        if (!isalnum(uint8_t(c))) c = '_';
-    return name;
-}
-
 } // namespace
 
 // Says so when the corpus is missing (the suite below is then empty).
@@ -78,5 +57,6 @@ TEST(ReplayerCorpusFiles, Present) {
     if (test_corpus_files().empty()) GTEST_SKIP() << "no corpus at " VLORP_CORPUS_DIR;
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, ReplayerCorpus, testing::ValuesIn(test_corpus_files()), test_name);
+INSTANTIATE_TEST_SUITE_P(Corpus, ReplayerCorpus, testing::ValuesIn(test_corpus_files()),
+                         test_corpus_name);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ReplayerCorpus);

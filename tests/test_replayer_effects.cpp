@@ -8,13 +8,6 @@
 
 namespace {
 
-Song* start(const XmModuleDef& m) {
-    Song* song = test_load_module(m);
-    EXPECT_NE(song, nullptr);
-    if (song) harness_start(song);
-    return song;
-}
-
 // One value per tick for `ticks` ticks.
 std::vector<int> per_tick(Song* song, int ticks, const std::function<int()>& value) {
     std::vector<int> values;
@@ -26,6 +19,9 @@ std::vector<int> per_tick(Song* song, int ticks, const std::function<int()>& val
 }
 
 using Ints = std::vector<int>;
+
+// The song a table-driven test is playing, for the values it watches.
+Song* harness_song;
 
 XmEnvelope envelope(std::vector<std::pair<uint16_t, uint16_t>> points, uint8_t type) {
     XmEnvelope e;
@@ -72,7 +68,7 @@ TEST(ReplayerEnvelopes, LinearSegmentSustainAndLoop) {
     harness_cell(m, 0, 1) = {NOTE_C4, 2, 0, 0, 0};
     harness_cell(m, 0, 2) = {NOTE_C4, 3, 0, 0, 0};
     harness_cell(m, 1, 1) = {0, 0, 0, EFFECT_KEY_OFF, 0};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     std::vector<Ints> values(3);
     for (int t = 0; t < 17; t++) {
         replayer_tick(song);
@@ -97,7 +93,7 @@ TEST(ReplayerEnvelopes, FadeoutAndPanning) {
     harness_cell(m, 0, 0) = {NOTE_C4, 1, 0, 0, 0};
     harness_cell(m, 0, 1) = {NOTE_C4, 1, 0, EFFECT_SET_PANNING, 0};
     harness_cell(m, 1, 0) = {CELL_KEY_OFF, 0, 0, 0, 0};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     replayer_tick(song);
     EXPECT_EQ(voices[0].panning, 255) << "centre moved by the envelope's full 128";
     EXPECT_EQ(voices[1].panning, 0) << "a note panned hard left is not moved";
@@ -120,7 +116,7 @@ TEST(ReplayerEnvelopes, PositionEffect) {
     harness_cell(m, 0, 0) = {NOTE_C4, 1, 0, 0, 0};
     harness_cell(m, 1, 0) = {0, 0, 0, EFFECT_ENVELOPE_POSITION, 5};
     harness_cell(m, 2, 0) = {0, 0, 0, EFFECT_ENVELOPE_POSITION, 30};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     harness_ticks(song, 3);
     Channel& ch = channels[0];
     EXPECT_EQ(ch.volume_env_value, 32);
@@ -148,7 +144,7 @@ TEST(ReplayerEnvelopes, AutoVibratoSweepAndShapes) {
     m.instruments.push_back(sine);
     harness_cell(m, 0, 0) = {NOTE_C4, 1, 0, 0, 0};
     harness_cell(m, 0, 1) = {NOTE_C4, 2, 0, 0, 0};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Ints swept, shaped;
     for (int t = 0; t < 6; t++) {
         replayer_tick(song);
@@ -170,7 +166,7 @@ TEST(ReplayerEffects, ArpeggioAndPortamentos) {
     harness_cell(m, 1, 2) = {0, 0, 0, EFFECT_PORTA_DOWN, 0};
     for (uint16_t flags : {1, 0}) {
         m.flags = flags;
-        Song* song = start(m);
+        Song* song = harness_play(m);
         Ints arp, up, down;
         for (int t = 0; t < 7; t++) {
             replayer_tick(song);
@@ -204,7 +200,7 @@ TEST(ReplayerEffects, VibratoAndTremolo) {
     harness_cell(m, 1, 3) = {0, 0, 0, EFFECT_TREMOLO, 0xFF};
     harness_cell(m, 2, 0) = {0, 0, 0, EFFECT_EXTENDED, 0x43};
     harness_cell(m, 3, 0) = {0, 0, 0, EFFECT_VIBRATO, 0};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Ints delta, phase, doubled;
     for (int t = 0; t < 9; t++) {
         replayer_tick(song);
@@ -247,7 +243,7 @@ TEST(ReplayerEffects, SlidesAndGlobalVolume) {
     harness_cell(m, 1, 0) = {0, 0, 0x1A, EFFECT_VOLUME_SLIDE, 0};
     harness_cell(m, 1, 1) = {0, 0, 0, EFFECT_PANNING_SLIDE, 0xF0};
     harness_cell(m, 1, 3) = {0, 0, 0, EFFECT_GLOBAL_VOLUME_SLIDE, 0x20};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Ints volume, column, panning, voice_pan;
     for (int t = 0; t < 6; t++) {
         replayer_tick(song);
@@ -287,7 +283,7 @@ TEST(ReplayerEffects, NoteDelayCutAndRetriggers) {
     harness_cell(m, 0, 3) = {NOTE_C4, 1, 0, EFFECT_EXTENDED, 0x93};
     harness_cell(m, 1, 3) = {NOTE_C4, 1, 0, EFFECT_EXTENDED, 0xE1};
     harness_cell(m, 1, 1) = {NOTE_C4, 1, 0, EFFECT_EXTENDED, 0x93};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Ints cut, retrig;
     for (int t = 0; t < 6; t++) {
         replayer_tick(song);
@@ -334,7 +330,7 @@ TEST(ReplayerEffects, MultiRetrigAndTremor) {
     harness_cell(m, 0, 2) = {NOTE_C4, 1, 0, EFFECT_MULTI_RETRIG, 0x84};
     harness_cell(m, 0, 3) = {NOTE_C4, 1, 0, EFFECT_TREMOR, 0x12};
     harness_cell(m, 1, 3) = {0, 0, 0, EFFECT_TREMOR, 0};
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Ints every, louder, fourth, tremor;
     for (int t = 0; t < 8; t++) {
         replayer_tick(song);
@@ -370,7 +366,7 @@ TEST(ReplayerEffects, FineSlideMemoriesKeepTheLowNibble) {
         {0, 0, 0, EFFECT_EXTRA_FINE_PORTA, 0x35},
     };
     for (int row = 0; row < 8; row++) harness_cell(m, row, 0) = rows[row];
-    Song* song = start(m);
+    Song* song = harness_play(m);
     Ints period, volume;
     for (int t = 0; t < 8; t++) {
         replayer_tick(song);
@@ -381,4 +377,99 @@ TEST(ReplayerEffects, FineSlideMemoriesKeepTheLowNibble) {
     EXPECT_EQ(period, (Ints{4608, 4600, 4592, 4587, 4582, 4582, 4582, 4582}));
     EXPECT_EQ(volume, (Ints{32, 32, 32, 32, 32, 35, 32, 32})) << "EA and EB share one memory";
     song_free(song);
+}
+
+// One channel, speed 3, linear periods: the cells of rows 0, 1 and 2, and
+// what to watch on every tick of the three rows.
+struct MemoryCase {
+    const char* what;
+    XmCell rows[3];
+    std::function<int()> value;
+    Ints want;
+};
+
+TEST(ReplayerEffects, ZeroParametersRepeatTheLastAndSlidesStopAtTheirLimits) {
+    auto period = [] { return channels[0].period; };
+    auto volume = [] { return channels[0].volume; };
+    auto panning = [] { return channels[0].panning; };
+    auto global = [] { return harness_song->global_volume; };
+    const MemoryCase cases[] = {
+        {"1xx then 100",
+         {{NOTE_C4, 1, 0, EFFECT_PORTA_UP, 2}, {0, 0, 0, EFFECT_PORTA_UP, 0}, {}},
+         period,
+         {4608, 4600, 4592, 4592, 4584, 4576, 4576, 4576, 4576}},
+        {"2xx then 200",
+         {{NOTE_C4, 1, 0, EFFECT_PORTA_DOWN, 2}, {0, 0, 0, EFFECT_PORTA_DOWN, 0}, {}},
+         period,
+         {4608, 4616, 4624, 4624, 4632, 4640, 4640, 4640, 4640}},
+        {"A0x then A00, down to 0",
+         {{NOTE_C4, 1, 0x1C, EFFECT_VOLUME_SLIDE, 0x05},
+          {0, 0, 0, EFFECT_VOLUME_SLIDE, 0},
+          {0, 0, 0, EFFECT_VOLUME_SLIDE, 0}},
+         volume,
+         {12, 7, 2, 2, 0, 0, 0, 0, 0}},
+        {"Ax0 then A00, up to 64",
+         {{NOTE_C4, 1, 0x4C, EFFECT_VOLUME_SLIDE, 0x30}, {0, 0, 0, EFFECT_VOLUME_SLIDE, 0}, {}},
+         volume,
+         {60, 63, 64, 64, 64, 64, 64, 64, 64}},
+        {"5xy and 6xy with 00 share A's memory",
+         {{NOTE_C4, 1, 0, EFFECT_VOLUME_SLIDE, 0x04},
+          {0, 0, 0, EFFECT_TONE_PORTA_SLIDE, 0},
+          {0, 0, 0, EFFECT_VIBRATO_SLIDE, 0}},
+         volume,
+         {64, 60, 56, 56, 52, 48, 48, 44, 40}},
+        {"H0x then H00, down to 0",
+         {{NOTE_C4, 1, 0, EFFECT_GLOBAL_VOLUME_SLIDE, 0x0F},
+          {0, 0, 0, EFFECT_GLOBAL_VOLUME_SLIDE, 0},
+          {0, 0, 0, EFFECT_GLOBAL_VOLUME_SLIDE, 0}},
+         global,
+         {64, 49, 34, 34, 19, 4, 4, 0, 0}},
+        {"Hx0 then H00, up to 64",
+         {{NOTE_C4, 1, 0, EFFECT_GLOBAL_VOLUME, 60},
+          {0, 0, 0, EFFECT_GLOBAL_VOLUME_SLIDE, 0x30},
+          {0, 0, 0, EFFECT_GLOBAL_VOLUME_SLIDE, 0}},
+         global,
+         {60, 60, 60, 60, 63, 64, 64, 64, 64}},
+        {"Px0 then P00, up to 255",
+         {{NOTE_C4, 1, 0, EFFECT_SET_PANNING, 230},
+          {0, 0, 0, EFFECT_PANNING_SLIDE, 0xA0},
+          {0, 0, 0, EFFECT_PANNING_SLIDE, 0}},
+         panning,
+         {230, 230, 230, 230, 240, 250, 250, 255, 255}},
+        {"P0x then P00, down to 0",
+         {{NOTE_C4, 1, 0, EFFECT_SET_PANNING, 20},
+          {0, 0, 0, EFFECT_PANNING_SLIDE, 0x06},
+          {0, 0, 0, EFFECT_PANNING_SLIDE, 0}},
+         panning,
+         {20, 20, 20, 20, 14, 8, 8, 2, 0}},
+        // The volume column slides on the row tick too.
+        {"volume column 6x stops at 0",
+         {{NOTE_C4, 1, 0x13, 0, 0}, {0, 0, 0x62, 0, 0}, {0, 0, 0x62, 0, 0}},
+         volume,
+         {3, 3, 3, 1, 0, 0, 0, 0, 0}},
+        {"volume column 7x stops at 64",
+         {{NOTE_C4, 1, 0x13, 0, 0}, {0, 0, 0x7F, 0, 0}, {0, 0, 0x7F, 0, 0}},
+         volume,
+         {3, 3, 3, 18, 33, 48, 63, 64, 64}},
+        {"EAx then EA0, up to 64",
+         {{NOTE_C4, 1, 0x4A, EFFECT_EXTENDED, 0xA3},
+          {0, 0, 0, EFFECT_EXTENDED, 0xA0},
+          {0, 0, 0, EFFECT_EXTENDED, 0xA0}},
+         volume,
+         {61, 61, 61, 64, 64, 64, 64, 64, 64}},
+        {"EBx then EB0, down to 0",
+         {{NOTE_C4, 1, 0x14, EFFECT_EXTENDED, 0xB3},
+          {0, 0, 0, EFFECT_EXTENDED, 0xB0},
+          {0, 0, 0, EFFECT_EXTENDED, 0xB0}},
+         volume,
+         {1, 1, 1, 0, 0, 0, 0, 0, 0}},
+    };
+    for (const MemoryCase& c : cases) {
+        XmModuleDef m = harness_module(1, 3);
+        m.speed = 3;
+        for (int row = 0; row < 3; row++) harness_cell(m, row, 0) = c.rows[row];
+        harness_song = harness_play(m);
+        EXPECT_EQ(per_tick(harness_song, 9, c.value), c.want) << c.what;
+        song_free(harness_song);
+    }
 }

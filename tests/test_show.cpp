@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 TEST(Timeline, RecordsWhenEachOrderWasLastEntered) {
     Timeline tl;
@@ -66,6 +67,138 @@ TEST(Metaballs, StayWithinTheIntensity) {
         metaball_positions(t, 0.9f, balls);
         for (auto& b : balls) ASSERT_TRUE(std::abs(b[0]) <= 0.9f && std::abs(b[1]) <= 0.9f) << t;
     }
+}
+
+// ---- phases, through the look of the frames either side of each boundary ----
+
+// The frame just before and just after order `order` starts, 20 ms apart,
+// on row 0 (a fourth row, so the row rules apply too).
+static void looks_around(int32_t order, ShowLook* before, ShowLook* after) {
+    ShowState state;
+    show_state_reset(&state);
+    const double t = 10.0 * order + 5.0;
+    *before = show_look(&state, t, order - 1, 60);
+    *before = show_look(&state, t + 0.02, order - 1, 0);
+    *after = show_look(&state, t + 0.04, order, 0);
+}
+
+TEST(ShowPhases, SpriteStripSpeedsUpAtOrderOne) {
+    ShowLook before, after;
+    looks_around(1, &before, &after);
+    EXPECT_EQ(before.sprite_frame_duration, 10.0);
+    EXPECT_EQ(after.sprite_frame_duration, double(0.15f));
+}
+
+TEST(ShowPhases, SpriteStripSpinsFromOrderTwoCountedFromItsStart) {
+    ShowLook before, after;
+    looks_around(2, &before, &after);
+    EXPECT_FALSE(before.sprite_turns);
+    EXPECT_TRUE(after.sprite_turns);
+    EXPECT_EQ(after.sprite_angle, 0.0);
+}
+
+TEST(ShowPhases, CaptionWobblesFromOrderThree) {
+    ShowLook before, after;
+    looks_around(3, &before, &after);
+    EXPECT_EQ(before.caption_x, 100);
+    EXPECT_EQ(after.caption_x, 100); // sin(0): the wobble starts at rest
+    ShowState state;
+    show_state_reset(&state);
+    show_look(&state, 30.0, 3, 0);
+    EXPECT_EQ(show_look(&state, 30.05, 3, 1).caption_x, int32_t(float(100 + 20 * sin(0.5))));
+}
+
+TEST(ShowPhases, GreenFlashFromOrderSevenOnFourthRowsOnly) {
+    ShowLook before, after;
+    looks_around(7, &before, &after);
+    EXPECT_FALSE(before.green_flash);
+    EXPECT_TRUE(after.green_flash);
+    ShowState state;
+    show_state_reset(&state);
+    EXPECT_FALSE(show_look(&state, 50.0, 7, 3).green_flash);
+    EXPECT_TRUE(show_look(&state, 50.1, 7, 4).green_flash);
+    EXPECT_FALSE(show_look(&state, 50.2, 7, 5).green_flash);
+}
+
+TEST(ShowPhases, FlatQuadTumblesFromOrderTenCountedFromItsStart) {
+    ShowLook before, after;
+    looks_around(10, &before, &after);
+    EXPECT_EQ(before.screen_angle, 0.0);
+    EXPECT_EQ(after.screen_angle, 0.0);
+    EXPECT_FALSE(after.cube);
+    ShowState state;
+    show_state_reset(&state);
+    show_look(&state, 70.0, 10, 0);
+    EXPECT_DOUBLE_EQ(show_look(&state, 70.5, 10, 5).screen_angle, 50.0);
+}
+
+TEST(ShowPhases, CubeFromOrderThirteenAndItsFirstFourthRowEndsBlending) {
+    ShowLook before, after;
+    looks_around(13, &before, &after);
+    EXPECT_FALSE(before.cube);
+    EXPECT_TRUE(after.cube);
+    EXPECT_EQ(after.cube_seconds, 0.0);
+    EXPECT_TRUE(after.cube_blended);
+    EXPECT_TRUE(after.blending); // switched off behind this frame, not during it
+
+    ShowState state;
+    show_state_reset(&state);
+    EXPECT_TRUE(show_look(&state, 80.0, 12, 0).blending);
+    EXPECT_FALSE(state.blending_off); // order 12's fourth rows leave blending on
+    show_look(&state, 82.6, 13, 1);
+    EXPECT_FALSE(state.blending_off); // not a fourth row
+    show_look(&state, 82.7, 13, 4);
+    EXPECT_TRUE(state.blending_off);
+    const ShowLook later = show_look(&state, 82.8, 13, 5);
+    EXPECT_FALSE(later.blending);
+    EXPECT_FALSE(later.cube_blended);
+    EXPECT_FALSE(show_look(&state, 115.0, 18, 0).blending); // the title card too
+}
+
+TEST(ShowPhases, TitleCardAfterOneHundredTenAndItLeavesBlendingAlone) {
+    ShowState state;
+    show_state_reset(&state);
+    EXPECT_FALSE(show_look(&state, TITLE_CARD_TIME, 13, 1).title_card);
+    const ShowLook card = show_look(&state, std::nextafter(TITLE_CARD_TIME, 200.0), 13, 4);
+    EXPECT_TRUE(card.title_card);
+    EXPECT_FALSE(state.blending_off); // a cube row behind the card draws no cube
+    EXPECT_TRUE(show_look(&state, 111.0, 13, 8).blending);
+}
+
+TEST(ShowBlocks, TimesAndFramesMapToTheBlockBeingHeard) {
+    EXPECT_EQ(show_block_at(0.0), 0);
+    const double second_block = double(BLOCK_FRAMES) / MIX_RATE;
+    EXPECT_EQ(show_block_start(1), second_block);
+    EXPECT_EQ(show_block_at(second_block), 1);
+    EXPECT_EQ(show_block_at(std::nextafter(second_block, 0.0)), 0);
+    // At 60 fps frame n is heard in block n * 44100 / (884 * 60).
+    EXPECT_EQ(show_block_at_frame(1, 60), 0);
+    EXPECT_EQ(show_block_at_frame(2, 60), 1);                    // 88200 / 53040
+    EXPECT_EQ(show_block_at_frame(3, 60), 2);                    // 132300 / 53040 = 2.49
+    EXPECT_EQ(show_block_at_frame(3 * 60 * 884, 60), 3 * 44100); // whole seconds land exactly
+}
+
+TEST(ShowReplay, EarlierBlocksActAsFramesTheHeardOneOnlyStartsItsOrder) {
+    // Blocks 0-9 at order 12, 10-19 at order 13 (row = block), then t in block 14.
+    std::vector<TimeInfo> blocks(20);
+    for (int k = 0; k < 20; k++)
+        blocks[size_t(k)] = TimeInfo{uint8_t(k < 10 ? 12 : 13), uint8_t(k), 0};
+    ShowState state;
+    show_state_reset(&state);
+    show_replay(&state, blocks.data(), show_block_start(12) + 0.001);
+    EXPECT_EQ(timeline_order_start(&state.timeline, 13), show_block_start(10));
+    EXPECT_EQ(timeline_order_start(&state.timeline, 12), 0.0);
+    EXPECT_FALSE(state.blending_off); // rows 10 and 11 are no fourth rows; 12 is the frame itself
+
+    show_state_reset(&state);
+    show_replay(&state, blocks.data(), show_block_start(13));
+    EXPECT_TRUE(state.blending_off); // block 12 (row 12) came before
+
+    // The order heard at t starts when its block did, not at t.
+    show_state_reset(&state);
+    show_replay(&state, blocks.data(), show_block_start(10) + 0.01);
+    EXPECT_EQ(timeline_order_start(&state.timeline, 13), show_block_start(10));
+    EXPECT_EQ(state.timeline.last_order, 13);
 }
 
 // ---- frames ----
@@ -133,9 +266,7 @@ class ShowFrame : public ::testing::Test {
     void SetUp() override {
         REQUIRE_GL();
         ASSERT_TRUE(ready);
-        timeline_reset(&timeline);
-        glEnable(GL_BLEND); // as show_setup leaves it, before any cube frame
-        gl_test_presents = 0;
+        show_state_reset(&show_state);
     }
     static bool ready;
 };
@@ -143,7 +274,6 @@ bool ShowFrame::ready = false;
 
 TEST_F(ShowFrame, BeforeTwentySecondsOneCentredHoleInTheVeil) {
     show_frame(10.0, 0, 1);
-    EXPECT_EQ(gl_test_presents, 1);
     expect_colour(HOLE_X, HOLE_Y, through_passes(PASS_CLEAR, false), "hole");
     expect_colour(VEIL_X, VEIL_Y, through_passes(PASS_CLEAR, true), "veil");
     expect_colour(635, 240, through_passes(PASS_CLEAR, true), "veil right");
@@ -210,7 +340,7 @@ TEST_F(ShowFrame, TitleCardTextsWhereTheyBelong) {
 }
 
 TEST_F(ShowFrame, CubeFromOrderThirteen) {
-    timeline_note_order(&timeline, 12, 40.0);
+    timeline_note_order(&show_state.timeline, 12, 40.0);
     show_frame(50.0, 13, 1); // order 13 starts now: the cube faces us, 4 units away
     expect_colour(5, 5, SCREEN_CLEAR, "around the cube");
     // The front face spans about 145 pixels either side of the centre.
@@ -227,7 +357,7 @@ TEST_F(ShowFrame, CubeFromOrderThirteen) {
 }
 
 TEST_F(ShowFrame, FlatQuadTumblesFromOrderTen) {
-    timeline_note_order(&timeline, 10, 30.0);
+    timeline_note_order(&show_state.timeline, 10, 30.0);
     show_frame(30.0, 10, 1); // angle 0: the whole screen is covered
     EXPECT_FALSE(same_rgb(gl_test_pixel(2, 2), SCREEN_CLEAR));
     show_frame(30.9, 10, 1); // 90 degrees about (1, 0.7, 0.2): edge on, the clear shows

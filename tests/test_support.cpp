@@ -2,6 +2,8 @@
 #include "music/memsrc.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <dirent.h>
 
 static std::vector<uint8_t> test_bytes;
@@ -51,4 +53,23 @@ std::vector<std::string> test_corpus_files() {
     closedir(dir);
     std::sort(files.begin(), files.end());
     return files;
+}
+
+std::string test_corpus_name(const testing::TestParamInfo<std::string>& info) {
+    std::string name = info.param.substr(info.param.find_last_of('/') + 1);
+    name = name.substr(0, name.size() - 3);
+    for (char& c : name)
+        if (!isalnum(uint8_t(c))) c = '_';
+    return name;
+}
+
+std::vector<uint8_t> test_read_file(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+        uint8_t buffer[65536];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
+            bytes.insert(bytes.end(), buffer, buffer + n);
+        fclose(f);
+    }
+    return bytes;
 }

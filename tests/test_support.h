@@ -2,8 +2,9 @@
 // the corpus of real modules.
 #pragma once
 #include "music/engine.h"
-#include "tools/xm_writer.h"
+#include "xm_writer/xm_writer.h"
 
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -19,3 +20,7 @@ XmInstrumentDef test_instrument(std::vector<int16_t> pcm, int bits = 8);
 
 // Paths of the corpus's .xm files, sorted; empty when the folder is absent.
 std::vector<std::string> test_corpus_files();
+// A corpus module's test name: its file name without ".xm", letters and digits kept.
+std::string test_corpus_name(const testing::TestParamInfo<std::string>& info);
+// The whole file; empty when it cannot be read.
+std::vector<uint8_t> test_read_file(const std::string& path);

@@ -1,6 +1,6 @@
 #include "tools/filesrc.h"
 
-#include "tools/os.h"
+#include "os/os.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -89,16 +89,6 @@ Song* vlorp_xm_load(const char* path, const std::string& bytes, bool warn) {
     return song;
 }
 
-int64_t vlorp_xm_song_frames(Song* song, int64_t max_frames, bool* repeats) {
-    *repeats = false;
-    if (!output_offline_start(song)) return 0;
-    while (!song->repeated && song->frames_ticked < max_frames) song->tick_handler(song);
-    *repeats = song->repeated;
-    int64_t frames = song->repeated ? song->repeat_frame : max_frames;
-    player_stop(song);
-    return frames < max_frames ? frames : max_frames;
-}
-
 // ---- options ----
 
 void vlorp_xm_options_begin(XmOptions* parse, const char* command, const char* shorts,
@@ -253,7 +243,7 @@ static void print_info(Song* song) {
     bool repeats;
     printf(
         "duration_ms %lld\n",
-        (long long)(vlorp_xm_song_frames(song, VLORP_XM_MAX_FRAMES, &repeats) * 1000 / MIX_RATE));
+        (long long)(song_length_frames(song, VLORP_XM_MAX_FRAMES, &repeats) * 1000 / MIX_RATE));
 }
 
 static int cmd_info(int argc, char** argv) {

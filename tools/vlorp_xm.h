@@ -15,13 +15,9 @@ Song* vlorp_xm_load(const char* path, const std::string& bytes, bool warn);
 // What a cut-short module lacks ("pattern 3 of 19"), or "" when complete.
 std::string vlorp_xm_missing(const Song* song);
 
-// Songs never stop by themselves; tools play one until it first repeats.
+// Songs never stop by themselves; tools play one until it first repeats
+// (song_length_frames).
 constexpr int64_t VLORP_XM_MAX_FRAMES = int64_t(30) * 60 * 44100; // 30 minutes
-// Runs the song's ticks without mixing anything and returns the frames up to
-// the point where it first repeats (at most max_frames; *repeats says whether
-// it got there). Effects may change the Song's samples on the way: measure a
-// copy that is not played afterwards.
-int64_t vlorp_xm_song_frames(Song* song, int64_t max_frames, bool* repeats);
 
 // ---- options: getopt_long with the rules every command shares ----
 

@@ -2,7 +2,7 @@
 // (time, order, row as heard), each once through (or looping), until q,
 // Escape, Ctrl-C or the time limit.
 #include "music/output.h"
-#include "tools/os.h"
+#include "os/os.h"
 #include "tools/vlorp_xm.h"
 
 #include <chrono>
@@ -105,7 +105,7 @@ Song* play_load(const char* input, const PlayOptions& o, double* seconds) {
     }
     if (o.start >= 0) song_set_start_order(probe, int(o.start));
     bool repeats;
-    *seconds = double(vlorp_xm_song_frames(probe, VLORP_XM_MAX_FRAMES, &repeats)) / MIX_RATE;
+    *seconds = double(song_length_frames(probe, VLORP_XM_MAX_FRAMES, &repeats)) / MIX_RATE;
     song_free(probe);
     return song;
 }

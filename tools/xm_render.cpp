@@ -4,9 +4,10 @@
 // temporary name and renamed at the end: an error never leaves half a file.
 // Devices and pipes are written in place.
 #include "music/output.h"
+#include "os/os.h"
+#include "os/outfile.h"
+#include "os/wav.h"
 #include "tools/encoder.h"
-#include "tools/os.h"
-#include "tools/outfile.h"
 #include "tools/vlorp_xm.h"
 
 #include <bit>
@@ -51,7 +52,6 @@ static const char* RENDER_USAGE =
 
 namespace {
 
-constexpr uint64_t WAV_HEADER_BYTES = 44;
 constexpr uint64_t WAV_MAX_DATA = 0xFFFFFFFFull - 36;
 // Lengths past these are typing errors, not songs: about 116 and 237 days.
 constexpr double MAX_SECONDS = 1e7;
@@ -101,23 +101,9 @@ bool render_wants_block(const RenderJob& job, const Song* song, int64_t blocks_d
     return render_keeps_block(job, song, blocks_done);
 }
 
-void put_le(uint8_t* p, uint32_t v, int bytes) {
+// Only big-endian machines need it since the WAV header moved to os/wav.
+[[maybe_unused]] void put_le(uint8_t* p, uint32_t v, int bytes) {
     for (int i = 0; i < bytes; i++) p[i] = uint8_t(v >> (8 * i));
-}
-
-void wav_header(uint8_t* h, uint64_t data_bytes) {
-    memcpy(h, "RIFF", 4);
-    put_le(h + 4, uint32_t(36 + data_bytes), 4);
-    memcpy(h + 8, "WAVEfmt ", 8);
-    put_le(h + 16, 16, 4);
-    put_le(h + 20, 1, 2); // PCM
-    put_le(h + 22, 2, 2);
-    put_le(h + 24, MIX_RATE, 4);
-    put_le(h + 28, MIX_RATE * 4, 4);
-    put_le(h + 32, 4, 2);
-    put_le(h + 34, 16, 2);
-    memcpy(h + 36, "data", 4);
-    put_le(h + 40, uint32_t(data_bytes), 4);
 }
 
 // ---- formats ----
@@ -475,7 +461,7 @@ int render_one(RenderJob& job, const RenderOptions& o) {
         // a copy (effects may change samples while the song runs).
         Song* probe = load_at_start(job, o, bytes, false);
         if (!probe) return 1;
-        int64_t frames = vlorp_xm_song_frames(probe, VLORP_XM_MAX_FRAMES, &repeats);
+        int64_t frames = song_length_frames(probe, VLORP_XM_MAX_FRAMES, &repeats);
         song_free(probe);
         job.blocks = (frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
         if (job.blocks < 1) job.blocks = 1;
@@ -517,7 +503,7 @@ int render_one(RenderJob& job, const RenderOptions& o) {
     bool ok = true;
     if (job.format == FORMAT_WAV) {
         uint8_t header[WAV_HEADER_BYTES];
-        wav_header(header, uint64_t(job.blocks) * BLOCK_FRAMES * 4);
+        wav_header_stereo16(header, uint64_t(job.blocks) * BLOCK_FRAMES * 4, MIX_RATE);
         ok = fwrite(header, 1, sizeof header, pcm.file) == sizeof header;
         if (!ok) error = job.output + ": " + strerror(errno ? errno : EIO);
     }

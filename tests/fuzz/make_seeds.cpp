@@ -1,7 +1,7 @@
 // Writes the fuzzer's seed corpus: small modules that between them reach
 // every part of the loader and the replayer (patterns, envelopes, loops,
 // 8- and 16-bit samples, effects of every kind).
-#include "tools/xm_writer.h"
+#include "xm_writer/xm_writer.h"
 
 #include <cstdio>
 #include <string>

@@ -1,4 +1,4 @@
-#include "tools/xm_writer.h"
+#include "xm_writer/xm_writer.h"
 
 #include <cstring>
 

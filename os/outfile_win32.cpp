@@ -1,9 +1,9 @@
 // Output files on Windows: what a path names is read from an open handle
 // (GetFileType tells a disk file from a device such as NUL or CON, or a
 // pipe), and links are resolved to their final path.
-#include "tools/outfile.h"
+#include "os/outfile.h"
 
-#include "tools/outfile_sys.h"
+#include "os/outfile_sys.h"
 
 #include <windows.h>
 

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Line coverage of the music engine reached by the fuzz corpora.
-# usage: tools/fuzz_coverage.sh [EXTRA_INPUT_DIR...]
+# usage: scripts/fuzz_coverage.sh [EXTRA_INPUT_DIR...]
 #
 # Builds both fuzz targets with clang's source-based coverage in
 # build/fuzz-cov, replays once every input in build/fuzz/corpus-fuzz_loader,
-# build/fuzz/corpus-fuzz_player (what tools/fuzz.sh accumulated), the seeds,
+# build/fuzz/corpus-fuzz_player (what scripts/fuzz.sh accumulated), the seeds,
 # tests/fuzz/regressions and any extra folders, and prints llvm-cov's report
 # for music/ (per file, then the functions never entered). The annotated
 # sources go to build/fuzz-cov/html/index.html.

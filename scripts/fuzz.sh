@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fuzzes the module loader and the player with libFuzzer.
-# usage: tools/fuzz.sh SECONDS [EXTRA_SEED_DIR...]
+# usage: scripts/fuzz.sh SECONDS [EXTRA_SEED_DIR...]
 #
 # Builds the two instrumented targets if needed (clang, ASan + UBSan):
 #   fuzz_loader  bytes -> song_load -> song_free (thousands of inputs a second)
@@ -16,7 +16,7 @@
 # FUZZ_TARGETS="fuzz_loader" runs only the targets named (both by default).
 set -euo pipefail
 if [ $# -lt 1 ] || ! [[ $1 =~ ^[0-9]+$ ]] || [ "$1" -lt 1 ]; then
-    echo "usage: tools/fuzz.sh SECONDS [EXTRA_SEED_DIR...]" >&2
+    echo "usage: scripts/fuzz.sh SECONDS [EXTRA_SEED_DIR...]" >&2
     exit 2
 fi
 seconds=$1

@@ -2,10 +2,10 @@
 // Each platform's file supplies how a path is looked up and how a temporary
 // file is made (outfile_sys.h); the finished file replaces the old one
 // through os_replace_file.
-#include "tools/outfile.h"
+#include "os/outfile.h"
 
-#include "tools/os.h"
-#include "tools/outfile_sys.h"
+#include "os/os.h"
+#include "os/outfile_sys.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "tools/os.h"
+#include "os/os.h"
 
 #include <cerrno>
 #include <csignal>

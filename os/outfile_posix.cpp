@@ -1,8 +1,8 @@
 // Output files on POSIX systems: links followed with readlink, the kind of
 // node read with stat, temporary names from mkstemp.
-#include "tools/outfile.h"
+#include "os/outfile.h"
 
-#include "tools/outfile_sys.h"
+#include "os/outfile_sys.h"
 
 #include <cerrno>
 #include <climits>
