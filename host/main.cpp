@@ -4,6 +4,7 @@
 #include "show/show.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +56,8 @@ static bool parse_fps(const char* text, int32_t* value) {
 
 int main(int argc, char** argv) {
     host_stats.start_time = clock_seconds();
+    host_stats.start_epoch =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     host_init_process();
     bool window = false, stats = false;
     const char* still = nullptr;
