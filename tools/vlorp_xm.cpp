@@ -82,7 +82,7 @@ Song* vlorp_xm_load(const char* path) {
         fail(path, error);
         return nullptr;
     }
-    filesrc_register();
+    filesrc_register_bytes(bytes);
     Song* song = song_load(path, nullptr);
     if (!song) fail(path, load_failure_reason(bytes));
     if (song) warn_if_cut_short(path, song);
