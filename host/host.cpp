@@ -139,6 +139,25 @@ void host_blank_frame() {
     host_present();
 }
 
+void host_early_blank_frame() {
+    int32_t width = 0, height = 0;
+    host_drawable_size(&width, &height);
+    const double scale = std::min(double(width) / SCREEN_WIDTH, double(height) / SCREEN_HEIGHT);
+    const int32_t w = int32_t(SCREEN_WIDTH * scale), h = int32_t(SCREEN_HEIGHT * scale);
+    GLfloat clear[4];
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    glViewport(0, 0, width, height);
+    glClearColor(0, 0, 0, 1);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glEnable(GL_SCISSOR_TEST);
+    glScissor((width - w) / 2, (height - h) / 2, w, h);
+    glClearColor(clear[0], clear[1], clear[2], clear[3]);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
+    glViewport(0, 0, SCREEN_WIDTH, SCREEN_HEIGHT);
+    host_present();
+}
+
 Song* host_load_song() {
     stream_set_callbacks(memsrc_open, memsrc_close, memsrc_read, memsrc_seek, memsrc_tell);
     return song_load("", nullptr);
@@ -146,6 +165,7 @@ Song* host_load_song() {
 
 int host_main(int32_t kind, bool print_stats) {
     Song* song = host_load_song();
+    host_stats.song_time = clock_seconds();
     std::string error;
     if (!host_open_window(kind, &error)) {
         fprintf(stderr, "vlorp: %s\n", error.c_str());
@@ -153,8 +173,13 @@ int host_main(int32_t kind, bool print_stats) {
         if (song) song_free(song);
         return 1;
     }
+    host_stats.window_time = clock_seconds();
+    // The blank phase's picture needs none of the show's resources: show it
+    // now, before they are built, so the window is never empty.
+    host_early_blank_frame();
     show_setup();
     host_screen_setup(kind);
+    host_stats.setup_time = clock_seconds();
 
     double clock_base = clock_seconds();
     double elapsed = clock_seconds() - clock_base;
@@ -183,8 +208,15 @@ int host_main(int32_t kind, bool print_stats) {
     }
 
     if (print_stats) {
+        const HostStats& h = host_stats;
         fprintf(stderr, "vlorp: %.3f s from start to the first frame\n",
-                host_stats.first_frame_time - host_stats.start_time);
+                h.first_frame_time - h.start_time);
+        fprintf(stderr,
+                "vlorp: start-up, ms after main: song loaded %.1f, window and context %.1f, "
+                "first frame %.1f, resources built %.1f (main entered at %.6f s since 1970)\n",
+                1e3 * (h.song_time - h.start_time), 1e3 * (h.window_time - h.start_time),
+                1e3 * (h.first_frame_time - h.start_time), 1e3 * (h.setup_time - h.start_time),
+                h.start_epoch);
         if (host_stats.show_frames > 0 && host_stats.show_seconds > 0)
             fprintf(stderr, "vlorp: %lld show frames in %.1f s, %.1f frames per second\n",
                     (long long)host_stats.show_frames, host_stats.show_seconds,

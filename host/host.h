@@ -42,6 +42,10 @@ void host_drawable_size(int32_t* width, int32_t* height);
 // ---- portable host (host.cpp) ----
 struct HostStats {
     double start_time;       // clock reading at process start
+    double start_epoch;      // the same instant in seconds since 1970, for outside timers
+    double song_time;        // clock reading when the song was loaded
+    double window_time;      // ... when the window and GL context were ready
+    double setup_time;       // ... when the show's resources were built
     double first_frame_time; // clock reading when the first frame was presented; 0 before
     int64_t frames;          // frames presented
     int64_t show_frames;     // of which drawn by the show
@@ -64,6 +68,9 @@ void host_present();
 const uint8_t* host_screen_pixels();
 // One cleared light-blue frame of the blank phase.
 void host_blank_frame();
+// The same picture straight to the window, letterboxed, before the show's
+// resources (and the screen's framebuffer) exist: the first frame.
+void host_early_blank_frame();
 // Registers the embedded module's memory source and loads the song (null on failure).
 Song* host_load_song();
 // The live show; returns the exit status.

@@ -6,6 +6,7 @@
 #include "os/os.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -133,6 +134,8 @@ static int parse_options(int argc, char** argv, Options* o) {
 
 int main(int argc, char** argv) {
     host_stats.start_time = clock_seconds();
+    host_stats.start_epoch =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
     host_init_process();
     gfx_set_platform(&GFX_PLATFORM);
     // A file-size limit fails the write, reported in one line, never half a file.

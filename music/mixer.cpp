@@ -208,12 +208,21 @@ void mixer_choose() {
 // partial sum is representable, so each addition is exact). All such sums
 // are multiples of the smaller ulp of g and d; they are exact below 2^53 of
 // those units (2^52 here, a margin for the rounding of the bound itself).
+// Exponents are read from the bits (no library calls, once per ramped
+// segment): g and d come from floats, so as doubles they are never subnormal,
+// and `bound < 2^k` is `exponent(bound) < k` for any finite bound >= 0.
+int binary_exponent(double x) {
+    uint64_t bits;
+    memcpy(&bits, &x, sizeof bits);
+    return int((bits >> 52) & 0x7FF) - 1023;
+}
+
 bool ramp_sums_exact(double g, double d, uint32_t frames) {
     if (d == 0) return true;
-    int e = std::ilogb(d);
-    if (g != 0) e = std::min(e, std::ilogb(g));
+    int e = binary_exponent(d);
+    if (g != 0) e = std::min(e, binary_exponent(g));
     double bound = std::fabs(g) + double(frames) * std::fabs(d);
-    return bound < std::ldexp(1.0, e - 23 + 52);
+    return std::isfinite(bound) && binary_exponent(bound) < e - 23 + 52;
 }
 
 // Where `frames` frames of advance take P, without rendering: after the

@@ -2,8 +2,8 @@
 // (no FMA: the sums must round exactly as the plain loops round them) and
 // only ever called after the processor has said it has AVX2.
 //
-// Per pass: the four positions are base + k * stride in 64-bit lanes; one
-// gather fetches the four (s0, s1) pairs as 32-bit words; V = s0 * 2^31 +
+// Per pass: the four positions are base + k * stride; four plain loads
+// fetch the four (s0, s1) pairs as 32-bit words; V = s0 * 2^31 +
 // (frac >> 1) * (s1 - s0) is formed in double, where it is exact; each V is
 // doubled up for its left and right slot, and the eight floats of the four
 // frames are widened, added to and rounded back exactly as the plain code
@@ -15,10 +15,15 @@
 
 namespace {
 
+// The four frames of a pass are held in the order 0, 2, 1, 3: then the
+// per-side copies of V (V0 V0 V1 V1 and V2 V2 V3 V3) come from in-lane
+// unpacks instead of lane-crossing permutes. Their fractions are kept apart
+// in 32-bit lanes: the low word of base + k * stride is the low word of
+// base plus k times the low word of stride, wrapping alike.
 struct Lanes {
-    __m256i p;       // positions of the four frames of this pass
-    __m256i advance; // 4 * stride
-    uint64_t first;  // the first of them
+    __m128i frac;    // position fractions of frames 0, 2, 1, 3
+    __m128i advance; // low word of 4 * stride in each lane
+    uint64_t first;  // position of frame 0
     uint64_t stride;
 };
 
@@ -26,16 +31,16 @@ Lanes lanes_start(uint64_t p, uint64_t signed_step) {
     const uint64_t base = mix_lane_base(p, signed_step);
     const uint64_t stride = mix_lane_stride(signed_step);
     Lanes l;
-    l.p = _mm256_set_epi64x(int64_t(base + 3 * stride), int64_t(base + 2 * stride),
-                            int64_t(base + stride), int64_t(base));
-    l.advance = _mm256_set1_epi64x(int64_t(4 * stride));
+    l.frac = _mm_setr_epi32(int32_t(uint32_t(base)), int32_t(uint32_t(base + 2 * stride)),
+                            int32_t(uint32_t(base + stride)), int32_t(uint32_t(base + 3 * stride)));
+    l.advance = _mm_set1_epi32(int32_t(uint32_t(4 * stride)));
     l.first = base;
     l.stride = stride;
     return l;
 }
 
 void lanes_next(Lanes& l) {
-    l.p = _mm256_add_epi64(l.p, l.advance);
+    l.frac = _mm_add_epi32(l.frac, l.advance);
     l.first += 4 * l.stride;
 }
 
@@ -46,27 +51,25 @@ inline int32_t load_pair(const int16_t* data, uint64_t p) {
     return pair;
 }
 
-// V of the four frames at positions `p`, whose first is `p0`. The pairs
-// are fetched with plain loads: a gather is slower on many processors.
-inline __m256d interpolate4(const int16_t* data, __m256i p, uint64_t p0, uint64_t stride) {
-    __m128i frac = _mm256_castsi256_si128(
-        _mm256_permutevar8x32_epi32(p, _mm256_setr_epi32(0, 2, 4, 6, 0, 0, 0, 0)));
-    __m128i pair =
-        _mm_setr_epi32(load_pair(data, p0), load_pair(data, p0 + stride),
-                       load_pair(data, p0 + 2 * stride), load_pair(data, p0 + 3 * stride));
+// V of the four frames of a pass, in the order 0, 2, 1, 3. The pairs are
+// fetched with plain loads: a gather is slower on many processors.
+inline __m256d interpolate4(const int16_t* data, const Lanes& l) {
+    const uint64_t p0 = l.first, stride = l.stride;
+    __m128i pair = _mm_setr_epi32(load_pair(data, p0), load_pair(data, p0 + 2 * stride),
+                                  load_pair(data, p0 + stride), load_pair(data, p0 + 3 * stride));
     __m128i s0 = _mm_srai_epi32(_mm_slli_epi32(pair, 16), 16);
     __m128i s1 = _mm_srai_epi32(pair, 16);
     __m256d d0 = _mm256_cvtepi32_pd(s0);
     __m256d diff = _mm256_cvtepi32_pd(_mm_sub_epi32(s1, s0));
-    __m256d half_frac = _mm256_cvtepi32_pd(_mm_srli_epi32(frac, 1));
+    __m256d half_frac = _mm256_cvtepi32_pd(_mm_srli_epi32(l.frac, 1));
     return _mm256_add_pd(_mm256_mul_pd(d0, _mm256_set1_pd(2147483648.0)),
                          _mm256_mul_pd(half_frac, diff));
 }
 
-// Adds V times the per-slot gains to four frames at `out`.
+// Adds V (frames 0, 2, 1, 3) times the per-slot gains to four frames at `out`.
 inline void accumulate4(float* out, __m256d v, __m256d gain_lo, __m256d gain_hi) {
-    __m256d v_lo = _mm256_permute4x64_pd(v, 0x50); // V0 V0 V1 V1
-    __m256d v_hi = _mm256_permute4x64_pd(v, 0xFA); // V2 V2 V3 V3
+    __m256d v_lo = _mm256_unpacklo_pd(v, v); // V0 V0 V1 V1
+    __m256d v_hi = _mm256_unpackhi_pd(v, v); // V2 V2 V3 V3
     __m256 o = _mm256_loadu_ps(out);
     __m256d o_lo = _mm256_cvtps_pd(_mm256_castps256_ps128(o));
     __m256d o_hi = _mm256_cvtps_pd(_mm256_extractf128_ps(o, 1));
@@ -82,7 +85,7 @@ uint64_t steady_avx2(float* out, const int16_t* data, uint64_t p, uint64_t signe
         const __m256d gain = _mm256_setr_pd(gl, gr, gl, gr);
         uint32_t passes = frames / 4;
         for (uint32_t i = 0; i < passes; i++) {
-            accumulate4(out, interpolate4(data, l.p, l.first, l.stride), gain, gain);
+            accumulate4(out, interpolate4(data, l), gain, gain);
             lanes_next(l);
             out += 8;
         }
@@ -108,7 +111,7 @@ uint64_t ramp_avx2(float* out, const int16_t* data, uint64_t p, uint64_t signed_
             // g + k * delta: both the product and the sum are exact here.
             __m256d gain_lo = _mm256_add_pd(start, _mm256_mul_pd(k_lo, delta));
             __m256d gain_hi = _mm256_add_pd(start, _mm256_mul_pd(k_hi, delta));
-            accumulate4(out, interpolate4(data, l.p, l.first, l.stride), gain_lo, gain_hi);
+            accumulate4(out, interpolate4(data, l), gain_lo, gain_hi);
             lanes_next(l);
             k_lo = _mm256_add_pd(k_lo, four);
             k_hi = _mm256_add_pd(k_hi, four);

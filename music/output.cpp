@@ -43,6 +43,7 @@ struct OutputState {
     TimeInfo* time_info;
     float inv_mix_rate;
     bool offline;
+    bool ring;                 // the buffers hold the whole ring; else one block (offline scratch)
     std::thread* mixer_thread; // null when none runs; never destroyed at exit
     char device_error[256];
 };
@@ -94,9 +95,14 @@ bool output_setup(Song* song) {
     return true;
 }
 
-void output_alloc_buffers() {
-    out.wave_buffer = static_cast<int16_t*>(calloc(size_t(RING_FRAMES) * 2, sizeof(int16_t)));
-    size_t bytes = size_t(RING_FRAMES) * 2 * sizeof(float);
+// The whole ring for a device; one block for offline rendering, where each
+// block is handed out before the next is mixed: 10 KB that stay in the cache
+// instead of 1 MB cycled through it (and faulted in page by page).
+void output_alloc_buffers(bool ring) {
+    const size_t frames = ring ? size_t(RING_FRAMES) : size_t(BLOCK_FRAMES);
+    out.ring = ring;
+    out.wave_buffer = static_cast<int16_t*>(calloc(frames * 2, sizeof(int16_t)));
+    size_t bytes = frames * 2 * sizeof(float);
     out.mix_allocation = calloc(1, bytes + 256);
     uintptr_t base = reinterpret_cast<uintptr_t>(out.mix_allocation);
     out.mix_buffer = reinterpret_cast<float*>((base + 15) & ~uintptr_t(15));
@@ -137,10 +143,16 @@ int32_t output_block_frames() {
     return BLOCK_FRAMES;
 }
 
+// Where block k lives in the buffers: its own slice of the ring, or the
+// offline scratch block.
+static size_t block_offset(int32_t k) {
+    return out.ring ? size_t(k) * BLOCK_FRAMES * 2 : 0;
+}
+
 void output_mix_block() {
     Song* song = out.playing_song;
     const int32_t k = mix_block_index.load(std::memory_order_relaxed);
-    float* slice = out.mix_buffer + size_t(k) * BLOCK_FRAMES * 2;
+    float* slice = out.mix_buffer + block_offset(k);
     memset(slice, 0, sizeof(float) * BLOCK_FRAMES * 2);
 
     int32_t left_in_tick = song->tick_samples_left;
@@ -170,7 +182,7 @@ void output_mix_block() {
     entry.elapsed_ms = song->elapsed_ms;
     song->tick_samples_left = left_in_tick;
 
-    mixer_convert_to_pcm16(out.wave_buffer + size_t(k) * BLOCK_FRAMES * 2, slice, BLOCK_FRAMES);
+    mixer_convert_to_pcm16(out.wave_buffer + block_offset(k), slice, BLOCK_FRAMES);
     output_ring_published.fetch_add(1, std::memory_order_release);
     mix_block_index.store(k + 1 == BLOCK_COUNT ? 0 : k + 1, std::memory_order_release);
 }
@@ -189,7 +201,7 @@ bool player_play(Song* song) {
         return false;
     }
     out.open_device = device;
-    output_alloc_buffers();
+    output_alloc_buffers(true);
 
     do output_mix_block(); // pre-fill the whole ring before the device starts
     while (mix_block_index.load(std::memory_order_relaxed) != 0);
@@ -248,11 +260,11 @@ int player_get_row(Song* song) {
     return query_entry(song, false);
 }
 
-bool output_offline_start(Song* song) {
+bool output_offline_start(Song* song, OfflineBuffers buffers) {
     if (!song) return false;
     player_stop(song);
     if (!output_setup(song)) return false;
-    output_alloc_buffers();
+    output_alloc_buffers(buffers == OFFLINE_RING);
     out.offline = true;
     return true;
 }
@@ -263,7 +275,7 @@ const int16_t* output_offline_mix_block(TimeInfo* info) {
     output_mix_block();
     audible_block_index.store(k, std::memory_order_release); // handed out = heard
     if (info) *info = out.time_info[k];
-    return out.wave_buffer + size_t(k) * BLOCK_FRAMES * 2;
+    return out.wave_buffer + block_offset(k);
 }
 
 void output_set_device(const OutputDevice* device) {

@@ -21,7 +21,10 @@ void output_mix_block();
 
 // Offline rendering: player_play's set-up without device, thread or pre-fill.
 // False for a null Song or incomplete stream callbacks. End with player_stop.
-bool output_offline_start(Song* song);
+// Blocks are mixed into one block-sized scratch buffer, or, for comparison,
+// into their slices of a ring as the device's playback does: same bits.
+enum OfflineBuffers : uint8_t { OFFLINE_SCRATCH, OFFLINE_RING };
+bool output_offline_start(Song* song, OfflineBuffers buffers = OFFLINE_SCRATCH);
 // Mixes the next block; returns its BLOCK_FRAMES frames of interleaved
 // 16-bit PCM (valid until the next call) and fills *info with its TimeInfo
 // entry. Null when offline playback is not running.

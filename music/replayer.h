@@ -106,6 +106,14 @@ int32_t amiga_period(int32_t note, int32_t finetune);
 int32_t linear_period(int32_t note, int32_t finetune);
 void channel_update_voice(Channel* channel, Sample* sample, Song* song);
 
+// ---- Memoised functions (replayer_tables.cpp) ---------------------------
+
+// 8363 * 2^(x * 0.0013020834f) truncated: the frequency of a linear period,
+// x = 4608 - period + period delta.
+int32_t replayer_linear_frequency(int64_t x);
+// sin(pos * 0.024543688f) * 64 truncated: the instrument vibrato's sine.
+int32_t replayer_autovibrato_sine(int32_t pos);
+
 // ---- Wrapping arithmetic ------------------------------------------------
 
 inline int32_t wrap_add(int32_t a, int32_t b) {

@@ -93,7 +93,7 @@ void channel_envelope_step(Channel* channel, int32_t which, const Instrument* in
 static int32_t autovibrato_wave(int32_t type, int32_t pos) {
     switch (type) {
     case 0:
-        return float_to_i32(std::sin(pos * double(0.024543688f)) * 64);
+        return replayer_autovibrato_sine(pos);
     case 1:
         return pos < 128 ? 64 : -64;
     case 2:
@@ -212,9 +212,8 @@ void channel_update_voice(Channel* channel, Sample* sample, Song* song) {
     if (flags & UPDATE_FREQUENCY) {
         int32_t freq;
         if (song->flags & LINEAR_FREQUENCY) {
-            double octaves =
-                (4608.0 - channel->period + channel->period_delta) * double(0.0013020834f);
-            freq = float_to_i32(8363 * std::pow(2.0, octaves));
+            freq =
+                replayer_linear_frequency(4608 - int64_t(channel->period) + channel->period_delta);
         } else {
             freq = wrap_div(14317056, period);
         }

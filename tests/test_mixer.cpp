@@ -608,6 +608,63 @@ TEST_P(MixerPaths, MatchTheReferenceOnRandomVoices) {
     for (TestSample* s : samples) delete s;
 }
 
+// Each fallback of the wide loops, taken by one side of a voice only: a
+// ramp whose sums are not exact in double (it goes one delta per frame), a
+// loop boundary inside a ramping run, a side settled at zero next to one
+// that sounds (and an odd last frame). Left and right swap roles, so a
+// path that decides for both sides by looking at one of them shows.
+struct OneSideCase {
+    const char* name;
+    int frames;    // the first run; a second run of 301 frames follows
+    bool loop;     // a short forward loop: several boundaries per run
+    int cur[2];    // current gains (255ths << 8), the side under test first
+    int target[2]; // target gains
+};
+
+const OneSideCase ONE_SIDE_CASES[] = {
+    {"inexact ramp", 300, false, {1, 100 * 256}, {1 << 22, 200}},
+    {"inexact ramp resumed", 95, false, {3, 40 * 256}, {1 << 21, 90}},
+    {"boundary inside a ramp", 500, true, {0, 128 * 256}, {255, 128}},
+    {"boundary inside an inexact ramp", 200, true, {2, 17 * 256}, {1 << 22, 17}},
+    {"settled at zero beside a sounding side", 301, true, {0, 200 * 256}, {0, 200}},
+    {"settled at zero beside a ramp", 257, false, {0, 10 * 256}, {0, 250}},
+};
+
+TEST_P(MixerPaths, OneSideFallbacksMatchTheReference) {
+    const MixerPath path = GetParam();
+    if (!mixer_path_supported(path))
+        GTEST_SKIP() << "this processor cannot run the " << mixer_path_name(path) << " path";
+    ASSERT_TRUE(mixer_set_path(path));
+    std::mt19937 rng(0xF00D);
+    std::vector<int16_t> pcm(4000);
+    for (auto& x : pcm) x = int16_t(std::uniform_int_distribution<int>(-32768, 32767)(rng));
+    TestSample plain(pcm), looped(pcm, LOOP_FORWARD, 10, 37);
+    for (const OneSideCase& c : ONE_SIDE_CASES) {
+        for (int side = 0; side < 2; side++) {
+            SCOPED_TRACE(std::string(c.name) + (side ? ", right side" : ", left side"));
+            SetUp();
+            Voice& v = start(0, c.loop ? looped.s : plain.s, 3.25, 1.37);
+            int* cur[2] = {&v.current_left, &v.current_right};
+            int* target[2] = {&v.target_left, &v.target_right};
+            *cur[side] = c.cur[0];
+            *cur[1 - side] = c.cur[1];
+            *target[side] = c.target[0];
+            *target[1 - side] = c.target[1];
+            v.ramp_target_left = v.ramp_target_right = -1; // a change: the ramp is worked out
+            Voice ref[VOICE_COUNT];
+            memcpy(ref, voices, sizeof voices);
+            for (int frames : {c.frames, 301}) {
+                std::vector<float> a(size_t(2 * frames)), b(a.size());
+                for (size_t i = 0; i < a.size(); i++) a[i] = b[i] = float(int(i % 23) - 11) / 3;
+                mixer_mix_run(a.data(), frames);
+                ref_mix_run(ref, b.data(), frames);
+                ASSERT_EQ(0, memcmp(a.data(), b.data(), a.size() * sizeof(float)));
+                ASSERT_TRUE(same_voice(voices[0], ref[0]));
+            }
+        }
+    }
+}
+
 TEST(MixerPathChoice, NamesRoundTripAndPlainAlwaysRuns) {
     for (int32_t i = 0; i < MIXER_PATH_COUNT; i++)
         EXPECT_EQ(mixer_path_by_name(mixer_path_name(MixerPath(i))), MixerPath(i));

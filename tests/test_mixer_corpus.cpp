@@ -1,6 +1,8 @@
 // Real modules through every path of the mixer's inner loops: each corpus
 // song, rendered once through to where it repeats on the widest path this
-// processor runs, gives exactly the PCM of the plain path.
+// processor runs, gives exactly the PCM of the plain path; and offline
+// rendering into one scratch block gives exactly the PCM of the ring the
+// device plays from.
 #include "music/mixer.h"
 #include "music/output.h"
 #include "tests/test_support.h"
@@ -22,11 +24,12 @@ int64_t song_blocks(const std::vector<uint8_t>& bytes) {
 }
 
 // The song's PCM over `blocks` blocks on `path`.
-std::vector<int16_t> render(const std::vector<uint8_t>& bytes, int64_t blocks, MixerPath path) {
+std::vector<int16_t> render(const std::vector<uint8_t>& bytes, int64_t blocks, MixerPath path,
+                            OfflineBuffers buffers = OFFLINE_SCRATCH) {
     std::vector<int16_t> pcm;
     if (!mixer_set_path(path)) return pcm;
     Song* song = test_load_bytes(bytes);
-    if (!song || !output_offline_start(song)) return pcm;
+    if (!song || !output_offline_start(song, buffers)) return pcm;
     pcm.reserve(size_t(blocks) * BLOCK_FRAMES * 2);
     for (int64_t b = 0; b < blocks; b++) {
         const int16_t* block = output_offline_mix_block(nullptr);
@@ -57,6 +60,24 @@ TEST_P(MixerCorpus, WidestPathRendersThePlainPathsBits) {
     while (first < plain.size() && plain[first] == wide[first]) first++;
     EXPECT_EQ(first, plain.size()) << mixer_path_name(widest) << " differs from plain at frame "
                                    << first / 2 << " of " << plain.size() / 2;
+}
+
+// The ring is cycled more than once (a song of over 100 blocks), so a block
+// mixed into a slice that still holds an older block's floats would show.
+TEST_P(MixerCorpus, ScratchBlockRendersTheRingsBits) {
+    std::vector<uint8_t> bytes = test_read_file(GetParam());
+    ASSERT_FALSE(bytes.empty());
+    const int64_t blocks = song_blocks(bytes);
+    ASSERT_GT(blocks, 0);
+    const MixerPath widest = mixer_widest_path();
+    std::vector<int16_t> ring = render(bytes, blocks, widest, OFFLINE_RING);
+    std::vector<int16_t> scratch = render(bytes, blocks, widest, OFFLINE_SCRATCH);
+    ASSERT_EQ(ring.size(), size_t(blocks) * BLOCK_FRAMES * 2);
+    ASSERT_EQ(scratch.size(), ring.size());
+    size_t first = 0;
+    while (first < ring.size() && ring[first] == scratch[first]) first++;
+    EXPECT_EQ(first, ring.size()) << "scratch differs from ring at frame " << first / 2 << " of "
+                                  << ring.size() / 2;
 }
 
 } // namespace

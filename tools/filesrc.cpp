@@ -30,6 +30,12 @@ bool filesrc_read_file(const char* path, std::string& bytes, std::string& error)
         return false;
     }
     bytes.clear();
+    // Room for a whole regular file at once: growing by doubling would copy
+    // it (and fault in fresh pages) several times over.
+    struct stat st;
+    if (fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+        st.st_size <= INT32_MAX)
+        bytes.reserve(size_t(st.st_size) + 1);
     char buffer[65536];
     size_t n;
     errno = 0;
