@@ -23,5 +23,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION games)
 # SDL loads at run time (off-screen stills and captures included) are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libgl1-mesa-dri, libegl1, libegl-mesa0")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg")
+# ALSA is loaded when the sound starts; without it the show plays silently.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg, libasound2, libasound2-plugins")
 include(CPack)

@@ -21,6 +21,8 @@ static const char* USAGE =
     "options:\n"
     "  --window          play in a 640 x 480 window instead of full screen\n"
     "  --stats           after the show, print start-up time and frames per second\n"
+    "  --sync-log FILE   write one line per frame: when it appeared, the sound\n"
+    "                    position heard then, the device delay, order, row, show time\n"
     "  --still T -o F    render the frame shown T seconds into the show (T < 0:\n"
     "                    the blank second before it) as a 640 x 480 PNG\n"
     "  --capture OUT     render the whole run (1 s blank, 120 s show) with its\n"
@@ -61,6 +63,7 @@ int main(int argc, char** argv) {
     const char* output = nullptr;
     const char* capture = nullptr;
     const char* fps_text = nullptr;
+    const char* sync_log = nullptr;
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
         auto value = [&](const char** slot) {
@@ -78,6 +81,8 @@ int main(int argc, char** argv) {
             window = true;
         } else if (!strcmp(arg, "--stats")) {
             stats = true;
+        } else if (!strcmp(arg, "--sync-log")) {
+            if (!value(&sync_log)) return usage_error("--sync-log needs a file name");
         } else if (!strcmp(arg, "--still")) {
             if (!value(&still)) return usage_error("--still needs a time in seconds");
         } else if (!strcmp(arg, "-o") || !strcmp(arg, "--output")) {
@@ -92,8 +97,10 @@ int main(int argc, char** argv) {
     }
 
     if (still && capture) return usage_error("--still and --capture cannot be combined");
-    if ((still || capture) && (window || stats))
-        return usage_error(std::string(window ? "--window" : "--stats") +
+    if ((still || capture) && (window || stats || sync_log))
+        return usage_error(std::string(window  ? "--window"
+                                       : stats ? "--stats"
+                                               : "--sync-log") +
                            " applies to the live show only");
     if (output && !still) return usage_error("-o goes with --still");
     if (fps_text && !capture) return usage_error("--fps goes with --capture");
@@ -114,5 +121,5 @@ int main(int argc, char** argv) {
         if (!*capture) return usage_error("--capture needs an output file or folder");
         return offline_capture(capture, fps);
     }
-    return host_main(window ? HOST_WINDOWED : HOST_FULLSCREEN, stats);
+    return host_main(window ? HOST_WINDOWED : HOST_FULLSCREEN, stats, sync_log);
 }

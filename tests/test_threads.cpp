@@ -110,6 +110,7 @@ const OutputDevice LOST_DEVICE = {
     [] {},
     nullptr,
     [] { return ""; },
+    nullptr,
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 // (time, order, row as heard) until q, Escape, Ctrl-C or the time limit.
 #include "music/output.h"
 #include "tools/os.h"
+#include "tools/sync_log.h"
 #include "tools/vlorp_xm.h"
 
 #include <chrono>
@@ -9,15 +10,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
 static const char* PLAY_USAGE =
-    "usage: vlorp-xm play FILE.xm [-t SECONDS]\n"
+    "usage: vlorp-xm play FILE.xm [-t SECONDS] [--sync-log FILE]\n"
     "\n"
     "Plays FILE.xm on the default audio device. On a terminal a status line\n"
     "shows the time and the order and row being heard; q, Escape or Ctrl-C stop.\n"
     "\n"
-    "  -t SECONDS   stop after this many seconds\n";
+    "  -t SECONDS   stop after this many seconds\n"
+    "  --sync-log FILE\n"
+    "               write one line per status poll: the time, the position heard\n"
+    "               then in frames, the device delay, order and row\n";
 
 namespace {
 
@@ -35,6 +40,7 @@ int cmd_play(int argc, char** argv) {
         return 0;
     }
     const char* input = nullptr;
+    const char* sync_log_path = nullptr;
     double limit = 0;
     for (int i = 0; i < argc; i++) {
         if (!strcmp(argv[i], "-t") && i + 1 < argc) {
@@ -45,6 +51,8 @@ int cmd_play(int argc, char** argv) {
                         PLAY_USAGE);
                 return 2;
             }
+        } else if (!strcmp(argv[i], "--sync-log") && i + 1 < argc) {
+            sync_log_path = argv[++i];
         } else if (argv[i][0] == '-' || input) {
             fprintf(stderr, "vlorp-xm play: unexpected '%s'\n\n%s", argv[i], PLAY_USAGE);
             return 2;
@@ -56,11 +64,21 @@ int cmd_play(int argc, char** argv) {
         fputs(PLAY_USAGE, stderr);
         return 2;
     }
+    SyncLog sync_log = {};
+    std::string error;
+    if (!sync_log_open(&sync_log, sync_log_path, &error)) {
+        fprintf(stderr, "vlorp-xm: %s\n", error.c_str());
+        return 1;
+    }
     Song* song = vlorp_xm_load(input);
-    if (!song) return 1;
+    if (!song) {
+        sync_log_discard(&sync_log);
+        return 1;
+    }
     if (!player_play(song)) {
         fprintf(stderr, "vlorp-xm: no audio device: %s\n", output_device_error());
         song_free(song);
+        sync_log_discard(&sync_log);
         return 1;
     }
     std::signal(SIGINT, on_signal);
@@ -72,11 +90,16 @@ int cmd_play(int argc, char** argv) {
         double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (stop_requested || os_quit_key() || (limit > 0 && seconds >= limit)) break;
+        // What is heard now, as the show would draw it.
+        const double now = output_clock_seconds();
+        OutputPosition heard;
+        output_position(now, &heard);
+        sync_log_write(&sync_log, now, heard, heard.frames / MIX_RATE, true);
         if (status) {
-            int minutes = int(seconds / 60);
-            fprintf(stderr, "\r%3d:%05.2f  order %3d  row %3d   %s", minutes,
-                    seconds - 60 * minutes, player_get_order(song), player_get_row(song),
-                    os_keys_active() ? "(q to stop)" : "");
+            const double at = heard.frames / MIX_RATE;
+            int minutes = int(at / 60);
+            fprintf(stderr, "\r%3d:%05.2f  order %3d  row %3d   %s", minutes, at - 60 * minutes,
+                    heard.order, heard.row, os_keys_active() ? "(q to stop)" : "");
             fflush(stderr);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
@@ -85,5 +108,9 @@ int cmd_play(int argc, char** argv) {
     if (status) fputc('\n', stderr);
     player_stop(song);
     song_free(song);
+    if (!sync_log_close(&sync_log, &error)) {
+        fprintf(stderr, "vlorp-xm: %s\n", error.c_str());
+        return 1;
+    }
     return 0;
 }
