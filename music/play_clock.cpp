@@ -45,6 +45,8 @@ double play_clock_position(PlayClock* clock, double now) {
         next = clock->answer;
     } else if (error > PLAY_CLOCK_SNAP * MIX_RATE || !clock->answered) {
         next = device; // the start, or a device far ahead: catch up at once
+    } else if (error < -PLAY_CLOCK_HOLD * MIX_RATE) {
+        next = std::min(device, clock->answer + stride); // wait for it
     } else if (now - clock->progress.time > PLAY_CLOCK_STALL) {
         next = std::min(device, clock->answer + stride); // stopped: go as far as it got
     } else {

@@ -2,8 +2,8 @@
 // how many frames have been heard; in between, the position runs on with
 // the monotonic clock. Each new report re-anchors it without a jump: the
 // position speeds up or slows down (by at most PLAY_CLOCK_SLEW) until it
-// meets the device again. It never goes backwards, never runs past what
-// the device was given, and holds still while the device does.
+// meets the device again, or waits for a device that fell behind. It never goes backwards, never
+// runs past what the device was given, and holds still while the device does.
 //
 // One owner: whoever asks for the position feeds the reports.
 #pragma once
@@ -18,6 +18,9 @@ constexpr double PLAY_CLOCK_STALL = 0.06;
 // Behind the device by more than this (seconds), the position jumps to it
 // instead of slewing.
 constexpr double PLAY_CLOCK_SNAP = 0.1;
+// Ahead of it by more than this (an underrun: the device lost time), the
+// position waits for it: slewing would keep it ahead for many frames.
+constexpr double PLAY_CLOCK_HOLD = 0.01;
 
 struct PlayClock {
     bool reported;         // a report has been seen

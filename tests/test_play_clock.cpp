@@ -133,6 +133,22 @@ TEST(PlayClock, AStallInTheMiddleStopsThePositionNearWhereTheDeviceStopped) {
     EXPECT_NEAR(run.answers.back(), heard(double(run.answers.size() - 1) / FRAME_RATE), 2.0);
 }
 
+TEST(PlayClock, AnUnderrunIsWaitedForNotSlewedAway) {
+    // 20 ms of silence at 2 s: the device is 20 ms later from then on.
+    auto heard = [](double t) {
+        return t < 2 ? steady(t) : t < 2.02 ? steady(2) : steady(t - 0.02);
+    };
+    FakeDevice device{heard};
+    ClockRun run = run_clock(device, 0, 4, 0.5);
+    EXPECT_FALSE(run.backwards);
+    // Ahead by the whole gap for a frame or two at most, then by less than
+    // the hold limit, and in step within a millisecond a second later.
+    for (size_t i = size_t(2.07 * FRAME_RATE); i < run.answers.size(); i++) {
+        const double error = std::fabs(run.answers[i] - heard(double(i) / FRAME_RATE));
+        ASSERT_LT(error, (i < 3 * FRAME_RATE ? PLAY_CLOCK_HOLD : 0.001) * MIX_RATE) << i;
+    }
+}
+
 TEST(PlayClock, ADeviceClockOffByAThousandthIsFollowedWithoutDrift) {
     for (double skew : {1.001, 0.999}) {
         FakeDevice device{[skew](double t) { return steady(t) * skew; }};

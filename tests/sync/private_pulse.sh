@@ -24,7 +24,12 @@ pulse_start() {
     PULSE_PID=$!
     export PULSE_SERVER="unix:$dir/native"
     for _ in $(seq 50); do
-        pactl info >/dev/null 2>&1 && return 0
+        if pactl info >/dev/null 2>&1; then
+            # A fresh server holds its first stream back for a second or
+            # more; half a second of silence gets that over with.
+            head -c 88200 /dev/zero | pacat --raw --format=s16le --rate=44100 --channels=2
+            return 0
+        fi
         sleep 0.1
     done
     pulse_stop
