@@ -340,7 +340,10 @@ bool output_position(double when, OutputPosition* position) {
     if (!(out.open_device->report && out.open_device->report(&report)))
         report = output_report_load(&published); // as the mixing thread last read it
     play_clock_report(&out.clock, report);
-    position->frames = play_clock_position(&out.clock, when - out.extra_delay);
+    // The extra delay holds the whole position back; asking the clock for an
+    // earlier time would not (it never answers before its latest report).
+    position->frames =
+        std::max(0.0, play_clock_position(&out.clock, when) - out.extra_delay * MIX_RATE);
     position->delay = play_clock_delay(&out.clock) + int64_t(out.extra_delay * MIX_RATE);
     const int64_t block = int64_t(position->frames) / BLOCK_FRAMES;
     const uint64_t entry = history[block % HISTORY_BLOCKS].load(std::memory_order_acquire);
