@@ -15,8 +15,9 @@ if [ "${1:-build}" = test ]; then
            libfuzzer-14-dev llvm-14 fonts-dejavu-core libfreetype-dev
            libc6-dbg # names for the C library's frames, which leak suppressions match
            # a private sound server with a null sink, its tools, and the
-           # client library the sync measurement records the sink with
-           pulseaudio pulseaudio-utils libpulse-dev)
+           # client library the sync measurement records the sink with; keys
+           # to end a short run of the show
+           pulseaudio pulseaudio-utils libpulse-dev xdotool)
 fi
 # The Windows cross build, and Wine with a display and keys for its tests.
 case "${1:-build}" in
