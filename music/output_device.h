@@ -40,7 +40,8 @@ void output_set_clock(double (*clock)());
 
 // The latest report, handed from one writing thread to readers without a
 // lock: `sequence` is odd while the fields change, and a reader that sees
-// it change reads again.
+// it change reads again. Every access is sequentially consistent, which
+// makes that sound without fences (which the thread sanitizer cannot check).
 struct ReportSlot {
     std::atomic<uint32_t> sequence;
     std::atomic<double> time;
@@ -48,22 +49,18 @@ struct ReportSlot {
     std::atomic<int64_t> written;
 };
 inline void output_report_store(ReportSlot* slot, const OutputReport& report) {
-    const uint32_t s = slot->sequence.load(std::memory_order_relaxed);
-    slot->sequence.store(s + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    slot->time.store(report.time, std::memory_order_relaxed);
-    slot->played.store(report.played, std::memory_order_relaxed);
-    slot->written.store(report.written, std::memory_order_relaxed);
-    slot->sequence.store(s + 2, std::memory_order_release);
+    const uint32_t s = slot->sequence.load();
+    slot->sequence.store(s + 1);
+    slot->time.store(report.time);
+    slot->played.store(report.played);
+    slot->written.store(report.written);
+    slot->sequence.store(s + 2);
 }
 inline OutputReport output_report_load(const ReportSlot* slot) {
     for (;;) {
-        const uint32_t s = slot->sequence.load(std::memory_order_acquire);
-        OutputReport report = {slot->time.load(std::memory_order_relaxed),
-                               slot->played.load(std::memory_order_relaxed),
-                               slot->written.load(std::memory_order_relaxed)};
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (!(s & 1) && slot->sequence.load(std::memory_order_relaxed) == s) return report;
+        const uint32_t s = slot->sequence.load();
+        OutputReport report = {slot->time.load(), slot->played.load(), slot->written.load()};
+        if (!(s & 1) && slot->sequence.load() == s) return report;
     }
 }
 

@@ -190,11 +190,16 @@ std::vector<long long> align_steps(const std::vector<float>& rec, const std::vec
     }
     if (first == LLONG_MIN)
         first = align(rec, song, 0, 2 * second, -(long long)song.size(), (long long)rec.size());
+    long long last_sound = (long long)rec.size();
+    while (last_sound > 0 && rec[size_t(last_sound - 1)] == 0) last_sound--;
     std::vector<long long> lags;
     long long lag = first;
     for (size_t k = 0; (k + 1) * STEP <= song.size(); k++) {
         const size_t at = k * STEP;
-        if (at >= 2 * second && !agrees(rec_pcm, song_pcm, at, 2048, lag)) {
+        // Past the recording's last sound (the program stopped) nothing
+        // can match: the lag stays.
+        const bool heard = (long long)at + lag < last_sound;
+        if (at >= 2 * second && heard && !agrees(rec_pcm, song_pcm, at, 2048, lag)) {
             const long long found =
                 align(rec, song, at, STEP, lag - (long long)second, lag + (long long)second);
             // Sound the server touched after an underrun need not be bit-exact:
