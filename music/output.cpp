@@ -342,8 +342,15 @@ bool output_position(double when, OutputPosition* position) {
     play_clock_report(&out.clock, report);
     // The extra delay holds the whole position back; asking the clock for an
     // earlier time would not (it never answers before its latest report).
-    position->frames =
-        std::max(0.0, play_clock_position(&out.clock, when) - out.extra_delay * MIX_RATE);
+    // A look ahead (a frame still to be drawn and shown) runs on from now at
+    // the nominal rate while the device runs: the clock itself never passes
+    // what the device holds now, which a look ahead may well.
+    const double now = output_clock_seconds();
+    const double ahead = when > now ? when - now : 0;
+    double frames = play_clock_position(&out.clock, when - ahead);
+    if (out.clock.moving && now - out.clock.progress.time <= PLAY_CLOCK_STALL)
+        frames += ahead * MIX_RATE;
+    position->frames = std::max(0.0, frames - out.extra_delay * MIX_RATE);
     position->delay = play_clock_delay(&out.clock) + int64_t(out.extra_delay * MIX_RATE);
     const int64_t block = int64_t(position->frames) / BLOCK_FRAMES;
     const uint64_t entry = history[block % HISTORY_BLOCKS].load(std::memory_order_acquire);
