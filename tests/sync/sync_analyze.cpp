@@ -11,7 +11,8 @@
 // Prints one report line. --limits: exit 1 unless the mean is within
 // +-5 ms, 99 % of lines within +-17 ms and the drift (the fitted line's
 // change over the run) within 2 ms. --within MS: exit 1 unless the median
-// is within +-MS ms. --median: print only the median, in ms.
+// is within +-MS ms. --median: print only the median, in ms. With SYNC_TRACE
+// set, every line's time, song time heard and offset go to standard error.
 #include <algorithm>
 #include <climits>
 #include <cmath>
