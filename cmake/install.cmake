@@ -32,17 +32,19 @@ set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION games)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS "libgl1-mesa-dri, libegl1, libegl-mesa0")
 # libsndfile and libsamplerate are opened on first use by vlorp-xm render
 # (FLAC, Ogg, Opus, ...), so the library scan cannot see them.
-set(CPACK_DEBIAN_PROGRAMS_PACKAGE_RECOMMENDS "ffmpeg, libsndfile1, libsamplerate0")
+# ALSA is loaded when the sound starts (without it the show plays silently).
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_RECOMMENDS
+    "ffmpeg, libsndfile1, libsamplerate0, libasound2, libasound2-plugins")
 set(CPACK_COMPONENT_PROGRAMS_DESCRIPTION
     "two-minute real-time audiovisual show with its own XM music engine\n\
 vlorp is a 640x480 OpenGL show in step with a tracker-music soundtrack, and\n\
 vlorp-xm plays and renders any XM module with the same engine.")
 
-# libvlorp-xm0: the shared library. It loads SDL2 for sound when a song is
+# libvlorp-xm0: the shared library. It loads ALSA for sound when a song is
 # first played (rendering needs nothing), hence a recommendation.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libvlorp-xm${VLORP_XM_SOVERSION})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "libsdl2-2.0-0")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_RECOMMENDS "libasound2, libasound2-plugins")
 # A shlibs file, so that packages built against it depend on this version or later.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")

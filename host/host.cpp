@@ -2,11 +2,13 @@
 // image goes: straight to the window, scaled into a larger window, or read
 // back for stills and capture.
 #include "host/host.h"
+#include "host/show_clock.h"
 #include "gfx/gl.h"
 #include "gfx/render_target.h"
 #include "music/memsrc.h"
 #include "music/output.h"
 #include "show/show.h"
+#include "tools/sync_log.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -163,14 +165,20 @@ Song* host_load_song() {
     return song_load("", nullptr);
 }
 
-int host_main(int32_t kind, bool print_stats) {
+int host_main(int32_t kind, bool print_stats, const char* sync_log_path) {
+    SyncLog sync_log = {};
+    std::string error;
+    if (!sync_log_open(&sync_log, sync_log_path, &error)) {
+        fprintf(stderr, "vlorp: %s\n", error.c_str());
+        return 1;
+    }
     Song* song = host_load_song();
     host_stats.song_time = clock_seconds();
-    std::string error;
     if (!host_open_window(kind, &error)) {
         fprintf(stderr, "vlorp: %s\n", error.c_str());
         host_close_window();
         if (song) song_free(song);
+        sync_log_discard(&sync_log);
         return 1;
     }
     host_stats.window_time = clock_seconds();
@@ -181,9 +189,13 @@ int host_main(int32_t kind, bool print_stats) {
     host_screen_setup(kind);
     host_stats.setup_time = clock_seconds();
 
+    // The blank second runs on the host's clock; from the start of the music
+    // the show time comes from the show clock (the audio clock when a device
+    // plays), and the show ends when it reaches SHOW_LENGTH.
     double clock_base = clock_seconds();
     double elapsed = clock_seconds() - clock_base;
     bool playing = false;
+    ShowClock show_clock = {};
     while (elapsed < SHOW_LENGTH) {
         if (host_poll_event() == HOST_EVENT_QUIT) break;
         if (!playing) {
@@ -194,17 +206,23 @@ int host_main(int32_t kind, bool print_stats) {
                 if (song && !player_play(song))
                     fprintf(stderr, "vlorp: no audio device (%s); the show runs without sound\n",
                             output_device_error());
+                show_clock_start(&show_clock, output_clock_seconds());
                 playing = true;
             }
-        } else {
-            const int32_t row = player_get_row(song);
-            const int32_t order = player_get_order(song);
-            show_frame(elapsed, order, row);
-            host_present();
-            host_stats.show_frames++;
-            host_stats.show_seconds = elapsed;
+            elapsed = clock_seconds() - clock_base;
+            continue;
         }
-        elapsed = clock_seconds() - clock_base;
+        const double asked = output_clock_seconds();
+        const ShowFrameTime frame = show_clock_frame(&show_clock, song, asked);
+        elapsed = frame.show_time;
+        if (elapsed >= SHOW_LENGTH) break;
+        show_frame(elapsed, frame.order, frame.row);
+        host_present();
+        const double shown = output_clock_seconds();
+        show_clock_shown(&show_clock, asked, shown);
+        sync_log_write(&sync_log, shown, frame.position, elapsed, show_clock.audio);
+        host_stats.show_frames++;
+        host_stats.show_seconds = elapsed;
     }
 
     if (print_stats) {
@@ -225,5 +243,9 @@ int host_main(int32_t kind, bool print_stats) {
     // Stop the sound before the window goes, and give the desktop back.
     if (song) player_stop(song);
     host_close_window();
+    if (!sync_log_close(&sync_log, &error)) {
+        fprintf(stderr, "vlorp: %s\n", error.c_str());
+        return 1;
+    }
     return 0;
 }

@@ -73,8 +73,9 @@ void host_blank_frame();
 void host_early_blank_frame();
 // Registers the embedded module's memory source and loads the song (null on failure).
 Song* host_load_song();
-// The live show; returns the exit status.
-int host_main(int32_t kind, bool print_stats);
+// The live show; returns the exit status. With a path, writes the sync log
+// (tools/sync_log.h) there.
+int host_main(int32_t kind, bool print_stats, const char* sync_log_path);
 
 // ---- offline rendering (offline.cpp) ----
 // Render the frame shown at show time t into a PNG; returns the exit status.

@@ -15,7 +15,7 @@
 #include <string>
 
 static const char* USAGE =
-    "usage: vlorp [--window]\n"
+    "usage: vlorp [--window] [--stats] [--sync-log FILE]\n"
     "       vlorp --still SECONDS -o FILE.png\n"
     "       vlorp --capture OUT.mp4|DIR/ [--fps N]\n"
     "\n"
@@ -25,6 +25,8 @@ static const char* USAGE =
     "options:\n"
     "  --window          play in a 640 x 480 window instead of full screen\n"
     "  --stats           after the show, print start-up time and frames per second\n"
+    "  --sync-log FILE   write one line per frame: when it appeared, the sound\n"
+    "                    position heard then, the device delay, order, row, show time\n"
     "  --still T -o F    render the frame shown T seconds into the show (T < 0:\n"
     "                    the blank second before it) as a 640 x 480 PNG\n"
     "  --capture OUT     render the whole run (1 s blank, 120 s show) with its\n"
@@ -68,13 +70,14 @@ static bool parse_fps(const char* text, int32_t* value) {
 static const GfxPlatform GFX_PLATFORM = {host_gl_proc_address, host_message_box};
 
 namespace {
-enum : int { OPT_WINDOW = 256, OPT_STATS, OPT_STILL, OPT_CAPTURE, OPT_FPS };
+enum : int { OPT_WINDOW = 256, OPT_STATS, OPT_STILL, OPT_CAPTURE, OPT_FPS, OPT_SYNC_LOG };
 struct Options {
     bool window = false, stats = false;
     const char* still = nullptr;
     const char* output = nullptr;
     const char* capture = nullptr;
     const char* fps_text = nullptr;
+    const char* sync_log = nullptr;
 };
 } // namespace
 
@@ -87,6 +90,7 @@ static int parse_options(int argc, char** argv, Options* o) {
                                    {"output", required_argument, nullptr, 'o'},
                                    {"capture", required_argument, nullptr, OPT_CAPTURE},
                                    {"fps", required_argument, nullptr, OPT_FPS},
+                                   {"sync-log", required_argument, nullptr, OPT_SYNC_LOG},
                                    {"help", no_argument, nullptr, 'h'},
                                    {"version", no_argument, nullptr, 'V'},
                                    {}};
@@ -126,6 +130,9 @@ static int parse_options(int argc, char** argv, Options* o) {
         case OPT_FPS:
             o->fps_text = optarg;
             break;
+        case OPT_SYNC_LOG:
+            o->sync_log = optarg;
+            break;
         }
     }
     if (optind < argc) return usage_error(std::string("unexpected '") + argv[optind] + "'");
@@ -148,9 +155,12 @@ int main(int argc, char** argv) {
     const char* output = o.output;
     const char* capture = o.capture;
     const char* fps_text = o.fps_text;
+    const char* sync_log = o.sync_log;
     if (still && capture) return usage_error("--still and --capture cannot be combined");
-    if ((still || capture) && (window || stats))
-        return usage_error(std::string(window ? "--window" : "--stats") +
+    if ((still || capture) && (window || stats || sync_log))
+        return usage_error(std::string(window  ? "--window"
+                                       : stats ? "--stats"
+                                               : "--sync-log") +
                            " applies to the live show only");
     if (output && !still) return usage_error("-o goes with --still");
     if (fps_text && !capture) return usage_error("--fps goes with --capture");
@@ -171,5 +181,5 @@ int main(int argc, char** argv) {
         if (!*capture) return usage_error("--capture needs an output file or folder");
         return offline_capture(capture, fps);
     }
-    return host_main(window ? HOST_WINDOWED : HOST_FULLSCREEN, stats);
+    return host_main(window ? HOST_WINDOWED : HOST_FULLSCREEN, stats, sync_log);
 }

@@ -18,9 +18,12 @@
 #include "music/output.h"
 #include "music/mixer.h"
 #include "music/output_device.h"
+#include "music/play_clock.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +49,9 @@ struct OutputState {
     bool ring;                 // the buffers hold the whole ring; else one block (offline scratch)
     std::thread* mixer_thread; // null when none runs; never destroyed at exit
     char device_error[256];
+    int64_t mixed_blocks; // since the start: the mixing side's count
+    PlayClock clock;      // the position queries' own
+    double extra_delay;   // seconds the sound takes beyond what the device says
 };
 
 OutputState out;
@@ -54,6 +60,17 @@ std::atomic<int32_t> audible_block_index{0};
 std::atomic<uint8_t> exit_requested{0};
 std::atomic<uint8_t> mixing_busy{0};
 std::atomic<uint8_t> thread_exited{1};
+
+// The device's latest report, as the mixing thread last read it.
+ReportSlot published;
+// Order and row at the end of each of the last HISTORY_BLOCKS blocks mixed,
+// tagged with the block's number since the start, so a position up to a
+// ring and a half behind the mixing can still be looked up after its ring
+// slot was refilled: (block + 1) << 16 | order << 8 | row.
+constexpr int32_t HISTORY_BLOCKS = 256;
+std::atomic<uint64_t> history[HISTORY_BLOCKS];
+
+double (*clock_source)();
 
 constexpr auto POLL_INTERVAL = std::chrono::milliseconds(5);
 constexpr auto STOP_POLL_INTERVAL = std::chrono::milliseconds(10);
@@ -92,6 +109,8 @@ bool output_setup(Song* song) {
 
     out.playing_song = song;
     out.time_info = static_cast<TimeInfo*>(calloc(BLOCK_COUNT, sizeof(TimeInfo)));
+    out.mixed_blocks = 0;
+    for (std::atomic<uint64_t>& entry : history) entry.store(0, std::memory_order_relaxed);
     return true;
 }
 
@@ -108,13 +127,25 @@ void output_alloc_buffers(bool ring) {
     out.mix_buffer = reinterpret_cast<float*>((base + 15) & ~uintptr_t(15));
 }
 
+// Reads the device's position, publishes it for the queries and returns
+// the frames heard. Whatever the device says, no more was given to it
+// than was mixed.
+int64_t output_poll_device(const OutputDevice* device) {
+    OutputReport report = {};
+    if (!device->report || !device->report(&report))
+        report = {output_clock_seconds(), device->played_frames(), INT64_MAX};
+    report.written = std::min(report.written, out.mixed_blocks * BLOCK_FRAMES);
+    report.played = std::clamp<int64_t>(report.played, 0, report.written);
+    output_report_store(&published, report);
+    return report.played;
+}
+
 void output_thread_main() {
     thread_exited.store(0, std::memory_order_release);
     const OutputDevice* device = out.open_device;
     if (device->promote_thread) device->promote_thread();
     while (!exit_requested.load(std::memory_order_acquire)) {
-        int64_t played = device->played_frames();
-        if (played < 0) played = 0;
+        const int64_t played = output_poll_device(device);
         int32_t cursor = int32_t(played % RING_FRAMES / BLOCK_FRAMES);
         while (mix_block_index.load(std::memory_order_relaxed) != cursor) {
             mixing_busy.store(1, std::memory_order_release);
@@ -181,6 +212,10 @@ void output_mix_block() {
     std::atomic_ref<uint8_t>(entry.row).store(uint8_t(song->row), std::memory_order_relaxed);
     entry.elapsed_ms = song->elapsed_ms;
     song->tick_samples_left = left_in_tick;
+    history[out.mixed_blocks % HISTORY_BLOCKS].store(uint64_t(out.mixed_blocks + 1) << 16 |
+                                                         uint64_t(entry.order) << 8 | entry.row,
+                                                     std::memory_order_release);
+    out.mixed_blocks++;
 
     mixer_convert_to_pcm16(out.wave_buffer + block_offset(k), slice, BLOCK_FRAMES);
     output_ring_published.fetch_add(1, std::memory_order_release);
@@ -206,6 +241,12 @@ bool player_play(Song* song) {
     do output_mix_block(); // pre-fill the whole ring before the device starts
     while (mix_block_index.load(std::memory_order_relaxed) != 0);
 
+    output_report_store(&published, OutputReport{output_clock_seconds(), 0, 0});
+    play_clock_reset(&out.clock);
+    // A delay after the device that it cannot know of (a receiver, a TV),
+    // given by the listener; the sync measurement injects one with it.
+    const char* extra = getenv("VLORP_AUDIO_DELAY_MS");
+    out.extra_delay = extra ? strtod(extra, nullptr) / 1000.0 : 0;
     device->start(out.wave_buffer, RING_FRAMES);
     exit_requested.store(0, std::memory_order_release);
     thread_exited.store(0, std::memory_order_release);
@@ -292,4 +333,45 @@ int32_t output_mix_block_index() {
 
 int32_t output_audible_block_index() {
     return audible_block_index.load(std::memory_order_acquire);
+}
+
+double output_clock_seconds() {
+    if (clock_source) return clock_source();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void output_set_clock(double (*clock)()) {
+    clock_source = clock;
+}
+
+bool output_position(double when, OutputPosition* position) {
+    *position = OutputPosition{when, 0, 0, 0, 0};
+    if (!out.open_device || !out.playing_song) return false;
+    OutputReport report;
+    if (!(out.open_device->report && out.open_device->report(&report)))
+        report = output_report_load(&published); // as the mixing thread last read it
+    play_clock_report(&out.clock, report);
+    // The extra delay holds the whole position back; asking the clock for an
+    // earlier time would not (it never answers before its latest report).
+    // A look ahead (a frame still to be drawn and shown) runs on from now at
+    // the nominal rate while the device runs: the clock itself never passes
+    // what the device holds now, which a look ahead may well.
+    const double now = output_clock_seconds();
+    const double ahead = when > now ? when - now : 0;
+    double frames = play_clock_position(&out.clock, when - ahead);
+    if (out.clock.moving && now - out.clock.progress.time <= PLAY_CLOCK_STALL)
+        frames += ahead * MIX_RATE;
+    position->frames = std::max(0.0, frames - out.extra_delay * MIX_RATE);
+    position->delay = play_clock_delay(&out.clock) + int64_t(out.extra_delay * MIX_RATE);
+    const int64_t block = int64_t(position->frames) / BLOCK_FRAMES;
+    const uint64_t entry = history[block % HISTORY_BLOCKS].load(std::memory_order_acquire);
+    if (int64_t(entry >> 16) == block + 1) {
+        position->order = int32_t(entry >> 8 & 0xFF);
+        position->row = int32_t(entry & 0xFF);
+    } else { // not mixed yet, or long gone: the block under the cursor
+        position->order = player_get_order(out.playing_song);
+        position->row = player_get_row(out.playing_song);
+    }
+    return true;
 }

@@ -41,6 +41,21 @@ void output_set_device(const OutputDevice* device);
 // Why the last player_play could not open its device ("" if it could).
 const char* output_device_error();
 
+// What is heard at one instant while a device plays: the frames since the
+// song's first (smoothed between the device's reports: no steps, never
+// backwards), the device delay the last report gave, and the order and row
+// of the block those frames fall in.
+struct OutputPosition {
+    double time; // engine clock, seconds
+    double frames;
+    int64_t delay;
+    int32_t order;
+    int32_t row;
+};
+// The position heard at `when` (output_clock_seconds, now or a little
+// ahead). False, with zeros, when no device plays. Ask from one thread.
+bool output_position(double when, OutputPosition* position);
+
 // Driver state, for tests and status displays.
 int32_t output_mix_block_index();
 int32_t output_audible_block_index();

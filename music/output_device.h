@@ -5,6 +5,15 @@
 #include <atomic>
 #include <cstdint>
 
+// What a device knows of its position, measured at one instant: `played`
+// frames have been heard (written minus the device's whole delay) out of
+// `written` handed to it, at `time` on the engine's monotonic clock.
+struct OutputReport {
+    double time;
+    int64_t played;
+    int64_t written;
+};
+
 struct OutputDevice {
     // Opens the default device for MIX_RATE, 16-bit, stereo. False if none.
     bool (*open)();
@@ -19,7 +28,41 @@ struct OutputDevice {
     void (*promote_thread)();
     // Optional: why the last open failed.
     const char* (*error)();
+    // Optional: the latest report, from any thread. Without it the driver
+    // reads played_frames on its mixing thread and stamps the time itself.
+    bool (*report)(OutputReport* report);
 };
+
+// The engine's monotonic clock in seconds (steady clock); only differences
+// count. Tests put a clock of their own in its place (null: the real one).
+double output_clock_seconds();
+void output_set_clock(double (*clock)());
+
+// The latest report, handed from one writing thread to readers without a
+// lock: `sequence` is odd while the fields change, and a reader that sees
+// it change reads again. Every access is sequentially consistent, which
+// makes that sound without fences (which the thread sanitizer cannot check).
+struct ReportSlot {
+    std::atomic<uint32_t> sequence;
+    std::atomic<double> time;
+    std::atomic<int64_t> played;
+    std::atomic<int64_t> written;
+};
+inline void output_report_store(ReportSlot* slot, const OutputReport& report) {
+    const uint32_t s = slot->sequence.load();
+    slot->sequence.store(s + 1);
+    slot->time.store(report.time);
+    slot->played.store(report.played);
+    slot->written.store(report.written);
+    slot->sequence.store(s + 2);
+}
+inline OutputReport output_report_load(const ReportSlot* slot) {
+    for (;;) {
+        const uint32_t s = slot->sequence.load();
+        OutputReport report = {slot->time.load(), slot->played.load(), slot->written.load()};
+        if (!(s & 1) && slot->sequence.load() == s) return report;
+    }
+}
 
 // A device's 32-bit position count (waveOut's wraps after about 27 hours)
 // made into a 64-bit one: each reading adds the step since the last,
@@ -35,7 +78,7 @@ inline uint64_t output_unwrap_count(CountUnwrap* unwrap, uint32_t count) {
     return unwrap->total;
 }
 
-// The platform's device (SDL2 audio where SDL2 is available).
+// The platform's device (ALSA on Linux, waveOut on Windows).
 const OutputDevice* output_platform_device();
 
 // The driver adds one after each block it writes into the ring (release); a

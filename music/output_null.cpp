@@ -9,8 +9,8 @@ bool null_open() {
 const char* null_error() {
     return "built without audio output";
 }
-const OutputDevice NULL_DEVICE = {null_open, nullptr, nullptr,   nullptr,
-                                  nullptr,   nullptr, null_error};
+const OutputDevice NULL_DEVICE = {null_open, nullptr, nullptr,    nullptr,
+                                  nullptr,   nullptr, null_error, nullptr};
 } // namespace
 
 const OutputDevice* output_platform_device() {

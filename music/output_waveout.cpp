@@ -111,7 +111,7 @@ const char* waveout_error() {
 
 const OutputDevice WAVEOUT_DEVICE = {waveout_open,  waveout_start, waveout_played_frames,
                                      waveout_reset, waveout_close, waveout_promote_thread,
-                                     waveout_error};
+                                     waveout_error, nullptr};
 
 } // namespace
 

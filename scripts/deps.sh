@@ -5,16 +5,22 @@
 set -euo pipefail
 # libsndfile1-dev and libsamplerate0-dev: vlorp-xm's encoded formats (FLAC,
 # Ogg Vorbis, Opus, MP3, ...), opened on first use; the runtime libraries
-# come with them.
+# come with them. ALSA plays the sound (its headers to build, the library and
+# the sound servers' plugin to play through PulseAudio or PipeWire).
 want=(cmake ninja-build g++ pkg-config libsdl2-dev libgl-dev libglu1-mesa-dev libpng-dev
-      libsndfile1-dev libsamplerate0-dev libgl1-mesa-dri libegl1 libegl-mesa0 ffmpeg)
+      libsndfile1-dev libsamplerate0-dev libgl1-mesa-dri libegl1 libegl-mesa0 ffmpeg
+      libasound2-dev libasound2-plugins)
 if [ "${1:-build}" = package ]; then
     want+=(dpkg-dev file)
 fi
 if [ "${1:-build}" = test ]; then
     want+=(libgtest-dev libbenchmark-dev xvfb xauth clang libclang-rt-14-dev
            libfuzzer-14-dev llvm-14 fonts-dejavu-core libfreetype-dev
-           libc6-dbg) # names for the C library's frames, which leak suppressions match
+           libc6-dbg # names for the C library's frames, which leak suppressions match
+           # a private sound server with a null sink, its tools, and the
+           # client library the sync measurement records the sink with; keys
+           # to end a short run of the show
+           pulseaudio pulseaudio-utils libpulse-dev xdotool)
 fi
 # The Windows cross build, and Wine with a display and keys for its tests.
 case "${1:-build}" in

@@ -1,10 +1,13 @@
 // Output driver: runs cut at tick boundaries, elapsed time, the TimeInfo
 // ring and the position queries, the mixing thread against a test device
-// whose play position the test moves, and end to end through SDL's disk
-// audio driver against the offline render.
+// whose play position the test moves, and the show time from the audio
+// clock. (What a real device plays is checked
+// against the offline render by the sync measurement, tests/sync.)
 #include "music/mixer.h"
 #include "music/output.h"
 #include "music/output_device.h"
+#include "host/show_clock.h"
+#include "show/show.h"
 #include "tests/test_support.h"
 
 #include <atomic>
@@ -12,9 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
-#if defined(VLORP_TEST_LINKS_SDL)
-#include <SDL.h>
-#endif
 #include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
@@ -49,6 +49,7 @@ const OutputDevice TEST_DEVICE = {
     [] { dev.closes++; },
     nullptr,
     [] { return "test device refused"; },
+    nullptr,
 };
 
 // ---- scripted tick handlers ---------------------------------------------
@@ -342,70 +343,93 @@ TEST_F(Output, FreeingThePlayingSongStopsIt) {
     EXPECT_FALSE(song_free(nullptr));
 }
 
-// ---- end to end through SDL -----------------------------------------------
+// ---- the show time against a device that starts late -------------------
 
-std::vector<int16_t> read_pcm(const std::string& path) {
-    std::vector<int16_t> pcm;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        int16_t buf[4096];
-        size_t n;
-        while ((n = fread(buf, 2, 4096, f)) > 0) pcm.insert(pcm.end(), buf, buf + n);
-        fclose(f);
+std::atomic<double> fake_now{0};
+double fake_clock() {
+    return fake_now.load();
+}
+// Plays from `late_start` on, at exactly MIX_RATE, 60 ms written ahead.
+std::atomic<double> late_start{0};
+std::atomic<bool> late_stops{false}; // stops for good 10 s in
+int64_t late_heard() {
+    double t = fake_now.load() - late_start.load();
+    if (late_stops && t > 10) t = 10;
+    return t > 0 ? int64_t(t * MIX_RATE) : 0;
+}
+const OutputDevice NO_DEVICE = {
+    [] { return false; },  nullptr, nullptr, nullptr, nullptr, nullptr,
+    [] { return "none"; }, nullptr,
+};
+const OutputDevice LATE_DEVICE = {
+    [] { return true; },
+    [](const int16_t*, int32_t) {},
+    [] { return late_heard(); },
+    [] {},
+    [] {},
+    nullptr,
+    [] { return ""; },
+    [](OutputReport* report) {
+        *report = OutputReport{fake_now.load(), late_heard(), late_heard() + 2646};
+        return true;
+    },
+};
+
+struct ShowRun {
+    double end;    // fake seconds since play when the show time reached 120 s
+    double waited; // fake seconds the show time stayed at 0
+    bool backwards = false;
+};
+
+ShowRun run_show(Song* song) {
+    fake_now = 1000.0;
+    EXPECT_TRUE(player_play(song) || output_device_error()[0]);
+    ShowClock clock;
+    show_clock_start(&clock, output_clock_seconds());
+    ShowRun run = {0, 0};
+    double last = 0;
+    for (int frame = 1; frame < 200 * 60; frame++) {
+        fake_now = 1000.0 + frame / 60.0;
+        const ShowFrameTime at = show_clock_frame(&clock, song, fake_now);
+        if (at.show_time < last) run.backwards = true;
+        if (at.show_time == 0) run.waited = fake_now - 1000.0;
+        last = at.show_time;
+        if (at.show_time >= SHOW_LENGTH) break;
     }
-    return pcm;
+    run.end = fake_now - 1000.0;
+    player_stop(song);
+    return run;
 }
 
-TEST(OutputSdl, PlaysWhatTheOfflineRenderMakes) {
-    char path[] = "/tmp/vlorp_disk_audio_XXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    setenv("SDL_AUDIODRIVER", "disk", 1);
-    setenv("SDL_DISKAUDIOFILE", path, 1);
+TEST(ShowTime, TheShowEnds120SecondsAfterTheFirstFramePlayed) {
+    output_set_clock(fake_clock);
+    output_set_device(&LATE_DEVICE);
     Song* song = load_song(toy_tick);
     ASSERT_NE(song, nullptr);
-    output_set_device(nullptr);
-    if (!player_play(song)) {
-        song_free(song);
-        unlink(path);
-        GTEST_SKIP() << "SDL disk audio unavailable: " << output_device_error();
-    }
-#if defined(VLORP_TEST_LINKS_SDL)
-    // This program is linked with SDL2, as the show is: the device must be
-    // open in that copy of the library, not in a second one loaded beside it.
-    EXPECT_NE(SDL_WasInit(SDL_INIT_AUDIO), 0u);
-#endif
-    std::this_thread::sleep_for(std::chrono::milliseconds(4000));
-    EXPECT_GT(player_get_row(song) + player_get_order(song), 0);
-    player_stop(song);
-    std::vector<int16_t> heard = read_pcm(path);
-    unlink(path);
 
-    ASSERT_TRUE(output_offline_start(song));
-    std::vector<int16_t> rendered;
-    while (rendered.size() < heard.size() + 2 * RING_FRAMES) {
-        const int16_t* block = output_offline_mix_block(nullptr);
-        rendered.insert(rendered.end(), block, block + 2 * BLOCK_FRAMES);
-    }
-    player_stop(song);
+    late_start = 1000.0 + 1.5; // the device starts 1.5 s after play
+    ShowRun run = run_show(song);
+    EXPECT_FALSE(run.backwards);
+    EXPECT_NEAR(run.waited, 1.5, 1 / 60.0) << "the picture waits for the sound";
+    EXPECT_NEAR(run.end, 121.5, 1 / 60.0 + 1e-9);
+
+    // A device that stops for good: the show goes on by the system clock
+    // once it has waited AUDIO_STALL_LIMIT, and still ends.
+    late_stops = true;
+    run = run_show(song);
+    late_stops = false;
+    EXPECT_FALSE(run.backwards);
+    EXPECT_NEAR(run.end, 1.5 + SHOW_LENGTH + AUDIO_STALL_LIMIT, 0.1);
+
+    // No device at all: the system clock from the start of play.
+    output_set_device(&NO_DEVICE);
+    run = run_show(song);
+    EXPECT_NEAR(run.end, SHOW_LENGTH, 1 / 60.0 + 1e-9);
+    EXPECT_LT(run.waited, 1 / 60.0 + 1e-9);
+
     song_free(song);
-
-    // The device writes silence while paused, before the ring starts and
-    // after it stops, in whole device buffers.
-    const size_t chunk = 2 * 1024;
-    auto silent = [&](size_t at) {
-        for (size_t i = at; i < at + chunk && i < heard.size(); i++)
-            if (heard[i]) return false;
-        return true;
-    };
-    size_t start = 0, end = heard.size();
-    while (start < end && silent(start)) start += chunk;
-    while (end > start + chunk && silent(end - chunk)) end -= chunk;
-    ASSERT_GT(end - start, size_t(2 * 44100 * 3)) << "less than 3 s heard";
-    size_t mismatches = 0, first = 0;
-    for (size_t i = start; i < end; i++)
-        if (heard[i] != rendered[i - start] && !mismatches++) first = i - start;
-    EXPECT_EQ(mismatches, 0u) << "first at frame " << first / 2;
+    output_set_device(nullptr);
+    output_set_clock(nullptr);
 }
 
 } // namespace

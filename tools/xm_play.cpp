@@ -3,6 +3,7 @@
 // Escape, Ctrl-C or the time limit.
 #include "music/output.h"
 #include "os/os.h"
+#include "tools/sync_log.h"
 #include "tools/vlorp_xm.h"
 
 #include <chrono>
@@ -15,7 +16,7 @@
 #include <thread>
 
 static const char* PLAY_USAGE =
-    "usage: vlorp-xm play FILE.xm... [-t SECONDS] [-l] [-s ORDER] [-q]\n"
+    "usage: vlorp-xm play FILE.xm... [-t SECONDS] [-l] [-s ORDER] [-q] [--sync-log FILE]\n"
     "\n"
     "Plays each module ('-': standard input) once on the default audio device\n"
     "and stops where the song first repeats (at most 30 minutes), then plays the\n"
@@ -26,6 +27,8 @@ static const char* PLAY_USAGE =
     "  -q, --quiet          no status line\n"
     "  -s, --start ORDER    start at this order position (0 is the first)\n"
     "  -t, --time SECONDS   stop each song after this many seconds\n"
+    "  --sync-log FILE      write one line per status poll: the time, the position\n"
+    "                       heard then in frames, the device delay, order and row\n"
     "  -h, --help           print this help\n";
 
 namespace {
@@ -42,6 +45,7 @@ struct PlayOptions {
     long long start = -1;
     bool loop = false;
     bool quiet = false;
+    const char* sync_log = nullptr;
 };
 
 // Returns false (and the status) when the options do not make a play.
@@ -49,7 +53,8 @@ bool play_options(int argc, char** argv, PlayOptions* o, int* status) {
     static const option longs[] = {
         {"time", required_argument, nullptr, 't'},  {"loop", no_argument, nullptr, 'l'},
         {"start", required_argument, nullptr, 's'}, {"quiet", no_argument, nullptr, 'q'},
-        {"help", no_argument, nullptr, 'h'},        {}};
+        {"help", no_argument, nullptr, 'h'},        {"sync-log", required_argument, nullptr, 'L'},
+        {}};
     XmOptions parse;
     vlorp_xm_options_begin(&parse, "play", "t:ls:qh", longs);
     const char* v;
@@ -63,6 +68,8 @@ bool play_options(int argc, char** argv, PlayOptions* o, int* status) {
             o->loop = true;
         } else if (c == 'q') {
             o->quiet = true;
+        } else if (c == 'L') {
+            o->sync_log = v;
         } else if (c == 't') {
             if (!vlorp_xm_number(v, 1e-9, 1e7, &o->limit)) {
                 vlorp_xm_usage_error("play", "-t wants seconds above 0, not '%s'", v);
@@ -112,7 +119,7 @@ Song* play_load(const char* input, const PlayOptions& o, double* seconds) {
 
 // Plays one song until its end (unless looping), the time limit, a quit key
 // or a signal. False if no device could be opened.
-bool play_song(Song* song, const PlayOptions& o, double song_seconds) {
+bool play_song(Song* song, const PlayOptions& o, double song_seconds, SyncLog* sync_log) {
     if (!player_play(song)) {
         fprintf(stderr, "vlorp-xm: no audio device: %s\n", output_device_error());
         return false;
@@ -125,12 +132,18 @@ bool play_song(Song* song, const PlayOptions& o, double song_seconds) {
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (os_quit_key()) quit_all = true;
         if (stop_requested || quit_all || (o.limit > 0 && seconds >= o.limit)) break;
-        if (!o.loop && seconds >= song_seconds) break;
+        // What is heard now, as the show would draw it; the song ends when
+        // its end is heard, however late the device started.
+        const double now = output_clock_seconds();
+        OutputPosition heard;
+        output_position(now, &heard);
+        sync_log_write(sync_log, now, heard, heard.frames / MIX_RATE, true);
+        const double at = heard.frames / MIX_RATE;
+        if (!o.loop && at >= song_seconds) break;
         if (status) {
-            int minutes = int(seconds / 60);
-            fprintf(stderr, "\r%3d:%05.2f  order %3d  row %3d   %s", minutes,
-                    seconds - 60 * minutes, player_get_order(song), player_get_row(song),
-                    os_keys_active() ? "(q to stop)" : "");
+            int minutes = int(at / 60);
+            fprintf(stderr, "\r%3d:%05.2f  order %3d  row %3d   %s", minutes, at - 60 * minutes,
+                    heard.order, heard.row, os_keys_active() ? "(q to stop)" : "");
             fflush(stderr);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
@@ -149,6 +162,12 @@ int cmd_play(int argc, char** argv) {
     if (!play_options(argc, argv, &o, &status)) return status;
     std::signal(SIGINT, on_signal);
     std::signal(SIGTERM, on_signal);
+    SyncLog sync_log = {};
+    std::string error;
+    if (!sync_log_open(&sync_log, o.sync_log, &error)) {
+        fprintf(stderr, "vlorp-xm: %s\n", error.c_str());
+        return 1;
+    }
     status = 0;
     for (int i = vlorp_xm_operands(); i < argc && !stop_requested && !quit_all; i++) {
         double seconds = 0;
@@ -157,9 +176,16 @@ int cmd_play(int argc, char** argv) {
             status = 1;
             continue;
         }
-        const bool played = play_song(song, o, seconds);
+        const bool played = play_song(song, o, seconds, &sync_log);
         song_free(song);
-        if (!played) return 1;
+        if (!played) {
+            sync_log_discard(&sync_log);
+            return 1;
+        }
+    }
+    if (!sync_log_close(&sync_log, &error)) {
+        fprintf(stderr, "vlorp-xm: %s\n", error.c_str());
+        return 1;
     }
     return status;
 }

@@ -206,7 +206,7 @@ VLORP_XM_API int32_t vlorp_xm_get_info(vlorp_xm_module* module, vlorp_xm_info* i
  * the device then plays while a thread of the library refills it.
  * VLORP_XM_E_BUSY if this or another module plays or renders;
  * VLORP_XM_E_DEVICE if no audio device opens (on Linux the library loads
- * SDL2 for sound when it first plays). */
+ * ALSA, libasound, for sound when it first plays). */
 VLORP_XM_API int32_t vlorp_xm_play(vlorp_xm_module* module);
 
 /* Stops playback and closes the device. VLORP_XM_E_NOT_STARTED if this

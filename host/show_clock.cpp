@@ -1,0 +1,39 @@
+#include "host/show_clock.h"
+#include "music/engine.h"
+
+#include <algorithm>
+
+void show_clock_start(ShowClock* clock, double now) {
+    *clock = ShowClock{now, true, 0, now, 0, 0};
+}
+
+ShowFrameTime show_clock_frame(ShowClock* clock, Song* song, double now) {
+    ShowFrameTime frame = {};
+    const double shown = now + clock->lead;
+    if (clock->audio && output_position(shown, &frame.position)) {
+        if (frame.position.frames > clock->heard) {
+            clock->heard = frame.position.frames;
+            clock->moved_at = now;
+        }
+        if (now - clock->moved_at <= AUDIO_STALL_LIMIT) {
+            frame.show_time = clock->last = std::max(clock->last, frame.position.frames / MIX_RATE);
+            frame.order = frame.position.order;
+            frame.row = frame.position.row;
+            return frame;
+        }
+        // The device has stopped for good: the show goes on from here on
+        // the monotonic clock rather than stand still.
+        clock->audio = false;
+        clock->base = now - clock->heard / MIX_RATE;
+    }
+    clock->audio = false;
+    frame.show_time = clock->last = std::max(clock->last, shown - clock->base);
+    frame.order = player_get_order(song);
+    frame.row = player_get_row(song);
+    return frame;
+}
+
+void show_clock_shown(ShowClock* clock, double asked, double shown) {
+    const double lead = std::clamp(shown - asked, 0.0, PRESENT_LEAD_LIMIT);
+    clock->lead += (lead - clock->lead) * 0.1;
+}

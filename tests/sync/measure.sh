@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# How well the live show (and vlorp-xm play) keeps step with what is heard,
+# measured from outside the program:
+#
+#   - a private PulseAudio with a null sink, one run per latency asked of
+#     the sound server (PULSE_LATENCY_MSEC, as a large PipeWire quantum or
+#     a Bluetooth headset would impose);
+#   - the program plays into it (the show under Xvfb) and writes its
+#     --sync-log: when each frame appeared and the show time it drew;
+#   - sync_record records the sink's monitor with the time each stretch
+#     left the sink; sync_analyze aligns that recording to the offline
+#     render by cross-correlation and reports, per run, the offset of the
+#     picture from the sound: mean, median, 99th percentile, maximum, drift.
+#
+# usage: tests/sync/measure.sh [options]
+#   -b DIR          build folder with vlorp, vlorp-xm, sync_record, sync_analyze
+#                   (default build/release)
+#   -s SECONDS      length of each run (default 120: the whole show)
+#   -l "MS ..."     server latencies (default "30 150")
+#   -p "PROG ..."   vlorp and/or xm (vlorp-xm play) (default "vlorp xm")
+#   --inject MS     validation: each run is made a second time with the
+#                   programs told the sound is MS later than the device says
+#                   (VLORP_AUDIO_DELAY_MS); the median offset must move by
+#                   -MS, within 2 ms, or the measurement cannot be trusted
+#   --check         fail unless the goal's limits hold (mean within +-5 ms,
+#                   99 % within +-17 ms, drift within 2 ms)
+#   --within MS     fail unless the median offset is within +-MS ms
+#   --keep DIR      keep recordings and logs in DIR
+#   --vlorp EXE     measure this vlorp instead (one that writes its log where
+#                   $SYNC_LOG names, for builds before --sync-log)
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+build=build/release seconds=120 latencies="30 150" programs="vlorp xm" inject="" check=0 within=""
+keep="" vlorp_exe=""
+while [ $# -gt 0 ]; do
+    case $1 in
+    -b) build=$2; shift ;;
+    -s) seconds=$2; shift ;;
+    -l) latencies=$2; shift ;;
+    -p) programs=$2; shift ;;
+    --inject) inject=$2; shift ;;
+    --check) check=1 ;;
+    --within) within=$2; shift ;;
+    --keep) keep=$2; shift ;;
+    --vlorp) vlorp_exe=$2; shift ;;
+    *) echo "measure.sh: unknown option '$1'" >&2; exit 2 ;;
+    esac
+    shift
+done
+vlorp=${vlorp_exe:-$build/host/vlorp}
+xm=$build/tools/vlorp-xm
+record=$build/tests/sync_record
+analyze=$build/tests/sync_analyze
+for f in "$xm" "$record" "$analyze"; do
+    [ -x "$f" ] || { echo "measure.sh: $f is missing (build it first)" >&2; exit 2; }
+done
+work=${keep:-$(mktemp -d)}
+mkdir -p "$work"
+[ -n "$keep" ] || trap 'rm -rf "$work"' EXIT
+. tests/sync/private_pulse.sh
+
+"$xm" render assets/soundtrack.xm -o "$work/render.raw" -t $((seconds + 10)) -q || exit 1
+
+# Runs one program into the private server; its sync log goes to $1.
+run_vlorp() {
+    local log=$1
+    # Escape ends a run shorter than the show; the show ends by itself at 120 s.
+    cat >"$work/show.sh" <<EOF
+SYNC_LOG="$log" "$vlorp" --window \$([ -z "$vlorp_exe" ] && echo --sync-log "$log") &
+pid=\$!
+if [ "$seconds" -lt 120 ]; then
+    sleep $((seconds + 1))
+    xdotool search --name . key Escape >/dev/null 2>&1 || xdotool key Escape
+fi
+wait \$pid
+EOF
+    xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/show.sh" 2>>"$work/stderr"
+}
+run_xm() {
+    "$xm" play assets/soundtrack.xm -t "$seconds" --sync-log "$1" </dev/null 2>>"$work/stderr"
+}
+
+# One run: $1 program, $2 latency, $3 injected delay (ms); analysis args follow.
+measure() {
+    local program=$1 latency=$2 delay=$3 name="$1-${2}ms"
+    shift 3
+    [ "$delay" = 0 ] || name="$name-plus${delay}ms"
+    pulse_start "$work/pulse" || { echo "measure.sh: no private sound server" >&2; exit 2; }
+    "$record" vlorp.monitor "$work/$name.raw" "$work/$name.times" $((seconds + 6)) &
+    local recorder=$!
+    for _ in $(seq 100); do [ -e "$work/$name.times.ready" ] && break; sleep 0.1; done
+    VLORP_AUDIO_DELAY_MS=$delay PULSE_LATENCY_MSEC=$latency "run_$program" "$work/$name.log"
+    wait $recorder
+    pulse_stop
+    rm -f "$work/$name.times.ready"
+    "$analyze" "$work/$name.raw" "$work/$name.times" "$work/render.raw" "$work/$name.log" "$@"
+}
+
+failed=0
+for latency in $latencies; do
+    for program in $programs; do
+        args=()
+        [ $check = 1 ] && args+=(--limits)
+        [ -n "$within" ] && args+=(--within "$within")
+        printf '%-12s ' "$program-${latency}ms"
+        measure "$program" "$latency" 0 "${args[@]}" || failed=1
+        [ -n "$inject" ] || continue
+        base=$("$analyze" "$work/$program-${latency}ms.raw" "$work/$program-${latency}ms.times" \
+            "$work/render.raw" "$work/$program-${latency}ms.log" --median)
+        with=$(measure "$program" "$latency" "$inject" --median)
+        moved=$(awk -v a="$base" -v b="$with" 'BEGIN { printf "%+.1f", b - a }')
+        verdict=$(awk -v m="$moved" -v d="$inject" 'BEGIN { print (m + d <= 2 && m + d >= -2) ? "seen" : "NOT SEEN" }')
+        printf '%-12s %s ms injected: median offset moved %s ms (%s)\n' "" "$inject" "$moved" "$verdict"
+        [ "$verdict" = seen ] || failed=1
+    done
+done
+exit $failed
