@@ -27,6 +27,7 @@ const OutputDevice API_TEST_DEVICE = {
     [] {},
     nullptr,
     [] { return "test device refused"; },
+    nullptr,
 };
 
 struct ApiTest : ::testing::Test {

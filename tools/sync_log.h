@@ -12,7 +12,7 @@
 #pragma once
 #include "music/output.h"
 #include "music/output_device.h"
-#include "tools/outfile.h"
+#include "os/outfile.h"
 
 #include <string>
 
