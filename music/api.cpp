@@ -113,6 +113,11 @@ void restore_finetunes(vlorp_xm_module* m) {
     each_sample(m->song, [&](Sample& s) { s.finetune = m->finetunes[k++]; });
 }
 
+// A start order the song has: 0 to orders - 1, or 0 for a song without.
+bool order_in_song(const vlorp_xm_module* m, int32_t order) {
+    return order >= 0 && order < std::max<int32_t>(m->song->song_length, 1);
+}
+
 // The order the next play, render or measurement starts from. The caller
 // has checked it against the song; a song without orders starts at 0.
 void start_at(vlorp_xm_module* m, int32_t order) {
@@ -325,9 +330,15 @@ int32_t vlorp_xm_get_info(vlorp_xm_module* module, vlorp_xm_info* info) {
 }
 
 int32_t vlorp_xm_play(vlorp_xm_module* module) {
+    return vlorp_xm_play_from(module, 0);
+}
+
+int32_t vlorp_xm_play_from(vlorp_xm_module* module, int32_t start_order) {
     API_MODULE(module);
     if (api.active) return VLORP_XM_E_BUSY;
+    if (!order_in_song(module, start_order)) return VLORP_XM_E_ARGUMENT;
     restore_finetunes(module);
+    start_at(module, start_order);
     if (!player_play(module->song)) {
         player_stop(module->song); // a failed start leaves the driver to tidy
         return VLORP_XM_E_DEVICE;
@@ -367,8 +378,7 @@ int32_t vlorp_xm_get_position(vlorp_xm_module* module, vlorp_xm_position* positi
 int32_t vlorp_xm_render_start(vlorp_xm_module* module, int32_t start_order) {
     API_MODULE(module);
     if (api.active) return VLORP_XM_E_BUSY;
-    const int32_t orders = std::max<int32_t>(module->song->song_length, 1);
-    if (start_order < 0 || start_order >= orders) return VLORP_XM_E_ARGUMENT;
+    if (!order_in_song(module, start_order)) return VLORP_XM_E_ARGUMENT;
     if (!render_begin(module, start_order)) return VLORP_XM_E_ARGUMENT;
     api.active = module;
     api.rendering = true;

@@ -238,6 +238,44 @@ TEST_F(ApiTest, OneSongHoldsTheOutputAtATime) {
     EXPECT_EQ(vlorp_xm_free(b), VLORP_XM_OK);
 }
 
+TEST_F(ApiTest, PlayFromStartsThereOnceAndChecksTheOrder) {
+    vlorp_xm_module* m = load(song_with_note(16, 3));
+    EXPECT_EQ(vlorp_xm_play_from(m, 3), VLORP_XM_E_ARGUMENT); // one past the last order
+    EXPECT_EQ(vlorp_xm_play_from(m, -1), VLORP_XM_E_ARGUMENT);
+    EXPECT_EQ(vlorp_xm_play_from(nullptr, 0), VLORP_XM_E_NULL);
+    vlorp_xm_position position;
+    EXPECT_EQ(vlorp_xm_get_position(m, &position), VLORP_XM_E_NOT_STARTED); // nothing started
+
+    ASSERT_EQ(vlorp_xm_play_from(m, 2), VLORP_XM_OK);
+    EXPECT_EQ(vlorp_xm_play_from(m, 1), VLORP_XM_E_BUSY);
+    ASSERT_EQ(vlorp_xm_get_position(m, &position), VLORP_XM_OK);
+    EXPECT_EQ(position.order, 2);
+    EXPECT_EQ(position.row, 0);
+    EXPECT_EQ(vlorp_xm_stop(m), VLORP_XM_OK);
+
+    // The start order is that play's only: the next play and render begin
+    // at order 0, and the length still counts from the song's start.
+    int16_t pcm[VLORP_XM_BLOCK_FRAMES * 2];
+    vlorp_xm_block_info block;
+    ASSERT_EQ(vlorp_xm_render_start(m, 0), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_render(m, pcm, 1, &block), 1);
+    EXPECT_EQ(block.order, 0);
+    EXPECT_EQ(vlorp_xm_render_stop(m), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_play_from(m, 2), VLORP_XM_OK);
+    EXPECT_EQ(vlorp_xm_stop(m), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_play(m), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_get_position(m, &position), VLORP_XM_OK);
+    EXPECT_EQ(position.order, 0);
+    EXPECT_EQ(vlorp_xm_stop(m), VLORP_XM_OK);
+    vlorp_xm_module* fresh = load(song_with_note(16, 3));
+    vlorp_xm_info played, loaded;
+    ASSERT_EQ(vlorp_xm_get_info(m, &played), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_get_info(fresh, &loaded), VLORP_XM_OK);
+    EXPECT_EQ(played.length_frames, loaded.length_frames);
+    EXPECT_EQ(vlorp_xm_free(fresh), VLORP_XM_OK);
+    EXPECT_EQ(vlorp_xm_free(m), VLORP_XM_OK);
+}
+
 TEST_F(ApiTest, NoDeviceIsAnErrorThatLeavesTheOutputFree) {
     vlorp_xm_module* m = load(song_with_note());
     device_opens = false;

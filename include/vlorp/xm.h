@@ -220,6 +220,14 @@ VLORP_XM_API int32_t vlorp_xm_get_info(vlorp_xm_module* module, vlorp_xm_info* i
  * SDL2 for sound when it first plays). */
 VLORP_XM_API int32_t vlorp_xm_play(vlorp_xm_module* module);
 
+/* As vlorp_xm_play, starting at order `start_order` (0 to orders - 1; 0 for
+ * a song with no orders), row 0, with the engine in the state playback
+ * starts from (as vlorp_xm_render_start's start order: the same blocks).
+ * When the song reaches its end it goes on at its restart order, as always.
+ * VLORP_XM_E_ARGUMENT for another order (checked before the device opens);
+ * otherwise the errors of vlorp_xm_play. */
+VLORP_XM_API int32_t vlorp_xm_play_from(vlorp_xm_module* module, int32_t start_order);
+
 /* Stops playback and closes the device. VLORP_XM_E_NOT_STARTED if this
  * module is not playing. */
 VLORP_XM_API int32_t vlorp_xm_stop(vlorp_xm_module* module);
