@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
     vlorp_xm_module* module;
     int32_t result = vlorp_xm_load_file(argv[1], &module);
     if (result != VLORP_XM_OK) {
-        fprintf(stderr, "xm-play: %s: %s\n", argv[1], vlorp_xm_strerror(result));
+        fprintf(stderr, "xm-play: %s: %s\n", argv[1], vlorp_xm_load_error());
         return 1;
     }
     vlorp_xm_info info;

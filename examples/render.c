@@ -43,7 +43,11 @@ int main(int argc, char** argv) {
     int32_t start_order = argc == 4 ? (int32_t)atoi(argv[3]) : 0;
     vlorp_xm_module* module;
     int32_t result = vlorp_xm_load_file(argv[1], &module);
-    if (result != VLORP_XM_OK) return fail(argv[1], result);
+    if (result != VLORP_XM_OK) {
+        /* The load's own reason says more than the code's sentence. */
+        fprintf(stderr, "xm-render: %s: %s\n", argv[1], vlorp_xm_load_error());
+        return 1;
+    }
     result = vlorp_xm_render_start(module, start_order);
     if (result != VLORP_XM_OK) {
         vlorp_xm_free(module);

@@ -7,7 +7,7 @@
 //
 // Glossary:
 //   module   a vlorp_xm_module: a loaded Song and what the library keeps
-//            beside it (title, length, the samples' finetunes as loaded)
+//            beside it (length, the samples' finetunes as loaded)
 //   active   the module that plays or renders; at most one
 //   source   the byte source of the load in progress (memory or callbacks)
 #include "vlorp/xm.h"
@@ -17,6 +17,7 @@
 #include "music/output.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -24,7 +25,6 @@
 
 struct vlorp_xm_module {
     Song* song;
-    char title[21];
     int64_t length_frames; // -1 until measured
     uint8_t repeats;
     int64_t blocks_rendered;
@@ -32,11 +32,6 @@ struct vlorp_xm_module {
 };
 
 namespace {
-
-constexpr int32_t HEAD_BYTES = 80; // signature, title, tracker, counts
-constexpr int32_t TITLE_OFFSET = 17;
-constexpr int32_t TITLE_BYTES = 20;
-constexpr int32_t CHANNELS_OFFSET = 68;
 
 struct ApiState {
     std::mutex lock;
@@ -49,6 +44,8 @@ ApiState api;
 // Set on a thread while it runs a load, whose callbacks are the caller's:
 // a call from inside one would wait for its own lock.
 thread_local bool loading_here = false;
+// Why the last load on this thread failed, for vlorp_xm_load_error.
+thread_local char load_error_text[160];
 
 // ---- The byte source of the load in progress -----------------------------
 
@@ -56,9 +53,6 @@ struct LoadSource {
     vlorp_xm_stream_callbacks user; // the caller's callbacks, or the memory source's
     const uint8_t* memory;          // the memory image, for memory_open
     int32_t memory_size;
-    bool opened;
-    uint8_t head[HEAD_BYTES];
-    int32_t head_size;
 };
 LoadSource source; // one load at a time: under api.lock
 
@@ -66,50 +60,35 @@ vlorp_xm_stream_handle memory_open(const char*) {
     return memsrc_open_bytes(source.memory, source.memory_size);
 }
 
-// The wrappers the engine reads through. Opening also keeps the first bytes,
-// for the title and for saying why a load failed; the loader seeks to 0
-// before it reads anything.
-StreamHandle source_open(const char* name) {
-    StreamHandle handle = source.user.open(name);
-    if (!handle) return nullptr;
-    source.opened = true;
-    source.user.seek(handle, 0, VLORP_XM_SEEK_SET);
-    int32_t got = source.user.read(source.head, HEAD_BYTES, handle);
-    source.head_size = got < 0 ? 0 : std::min(got, HEAD_BYTES);
-    source.user.seek(handle, 0, VLORP_XM_SEEK_SET);
-    return handle;
-}
-void source_close(StreamHandle handle) {
-    source.user.close(handle);
-}
-int32_t source_read(void* buffer, int32_t count, StreamHandle handle) {
-    return source.user.read(buffer, count, handle);
-}
-void source_seek(StreamHandle handle, int32_t offset, uint8_t origin) {
-    source.user.seek(handle, offset, origin);
-}
-int32_t source_tell(StreamHandle handle) {
-    return source.user.tell(handle);
+// A load that fails before the loader runs: the code and its sentence.
+int32_t refuse(int32_t result, const char* text) {
+    snprintf(load_error_text, sizeof load_error_text, "%s", text);
+    return result;
 }
 
-// Why a load failed. The loader only says that it did; until it says why,
-// the reason is read here, and only here, from the bytes the load began
-// with: the loader's refusals in its own order.
-int32_t load_failure() {
-    if (!source.opened) return VLORP_XM_E_OPEN;
-    if (source.head_size < TITLE_OFFSET || memcmp(source.head, "Extended Module: ", 17) != 0)
-        return VLORP_XM_E_NOT_XM;
-    if (source.head_size < CHANNELS_OFFSET + 2) return VLORP_XM_E_SHORT;
-    int32_t channels = source.head[CHANNELS_OFFSET] | source.head[CHANNELS_OFFSET + 1] << 8;
-    if (channels < 1 || channels > MAX_CHANNELS) return VLORP_XM_E_CHANNELS;
-    return VLORP_XM_E_SAMPLES;
-}
-
-void take_title(vlorp_xm_module* m) {
-    memset(m->title, 0, sizeof m->title);
-    int32_t n = std::clamp(source.head_size - TITLE_OFFSET, 0, TITLE_BYTES);
-    memcpy(m->title, source.head + TITLE_OFFSET, size_t(n));
-    while (n > 0 && (m->title[n - 1] == ' ' || m->title[n - 1] == 0)) m->title[--n] = 0;
+// Why the loader refused a module: its own reason, as the code the header
+// promises, with its text. The one place the two meet.
+int32_t loader_refusal() {
+    int32_t result = VLORP_XM_E_OPEN;
+    switch (song_load_failure()) {
+    case LOAD_OK:
+    case LOAD_FAILED_OPEN:
+        result = VLORP_XM_E_OPEN;
+        break;
+    case LOAD_FAILED_NOT_XM:
+        result = VLORP_XM_E_NOT_XM;
+        break;
+    case LOAD_FAILED_SHORT:
+        result = VLORP_XM_E_SHORT;
+        break;
+    case LOAD_FAILED_CHANNELS:
+        result = VLORP_XM_E_CHANNELS;
+        break;
+    case LOAD_FAILED_SAMPLES:
+        result = VLORP_XM_E_SAMPLES;
+        break;
+    }
+    return refuse(result, song_load_error());
 }
 
 // ---- Module bookkeeping ---------------------------------------------------
@@ -134,43 +113,50 @@ void restore_finetunes(vlorp_xm_module* m) {
     each_sample(m->song, [&](Sample& s) { s.finetune = m->finetunes[k++]; });
 }
 
-// Offline set-up with the song at `order`, row 0: the first tick then finds
-// no pending order and starts there, and counts its repeats from there.
+// A start order the song has: 0 to orders - 1, or 0 for a song without.
+bool order_in_song(const vlorp_xm_module* m, int32_t order) {
+    return order >= 0 && order < std::max<int32_t>(m->song->song_length, 1);
+}
+
+// The order the next play, render or measurement starts from. The caller
+// has checked it against the song; a song without orders starts at 0.
+void start_at(vlorp_xm_module* m, int32_t order) {
+    if (!song_set_start_order(m->song, order)) m->song->start_order = 0;
+}
+
+// Offline set-up from `order`, row 0, the module as loaded.
 bool render_begin(vlorp_xm_module* m, int32_t order) {
     restore_finetunes(m);
+    start_at(m, order);
     if (!output_offline_start(m->song)) return false;
-    m->song->order = order;
     m->blocks_rendered = 0;
     return true;
 }
 
-// The frames until the song first repeats, by running its ticks without
-// mixing (the output must be free).
+// The frames from the song's start until it first repeats, as the engine
+// measures them (the output must be free).
 void measure_length(vlorp_xm_module* m) {
-    Song* song = m->song;
-    if (!render_begin(m, 0)) return;
-    while (!song->repeated && song->frames_ticked < VLORP_XM_LENGTH_LIMIT_FRAMES)
-        song->tick_handler(song);
-    m->repeats = song->repeated && song->repeat_frame < VLORP_XM_LENGTH_LIMIT_FRAMES;
-    m->length_frames = m->repeats ? song->repeat_frame : VLORP_XM_LENGTH_LIMIT_FRAMES;
-    player_stop(song);
+    restore_finetunes(m);
+    start_at(m, 0);
+    bool repeats = false;
+    m->length_frames = song_length_frames(m->song, VLORP_XM_LENGTH_LIMIT_FRAMES, &repeats);
+    m->repeats = repeats && m->length_frames < VLORP_XM_LENGTH_LIMIT_FRAMES;
     restore_finetunes(m);
 }
 
 // Loads through the source set up by the caller; under the lock.
 int32_t load_from_source(const char* name, SampleLoader sample_loader, vlorp_xm_module** out) {
-    source.opened = false;
-    source.head_size = 0;
-    stream_set_callbacks(source_open, source_close, source_read, source_seek, source_tell);
+    stream_set_callbacks(source.user.open, source.user.close, source.user.read, source.user.seek,
+                         source.user.tell);
     loading_here = true;
     Song* song = song_load(name ? name : "", sample_loader);
     loading_here = false;
-    if (!song) return load_failure();
+    if (!song) return loader_refusal();
+    load_error_text[0] = 0;
 
     vlorp_xm_module* m = new vlorp_xm_module{};
     m->song = song;
     m->length_frames = -1;
-    take_title(m);
     each_sample(song, [&](Sample& s) { m->finetunes.push_back(s.finetune); });
     if (!api.active) measure_length(m);
     api.live.push_back(m);
@@ -179,7 +165,8 @@ int32_t load_from_source(const char* name, SampleLoader sample_loader, vlorp_xm_
 }
 
 int32_t load_memory_locked(const void* data, size_t size, vlorp_xm_module** out) {
-    if (size > size_t(INT32_MAX)) return VLORP_XM_E_TOO_LARGE;
+    if (size > size_t(INT32_MAX))
+        return refuse(VLORP_XM_E_TOO_LARGE, vlorp_xm_strerror(VLORP_XM_E_TOO_LARGE));
     source.user = {memory_open, memsrc_close, memsrc_read, memsrc_seek, memsrc_tell};
     source.memory = static_cast<const uint8_t*>(data);
     source.memory_size = int32_t(size);
@@ -188,7 +175,7 @@ int32_t load_memory_locked(const void* data, size_t size, vlorp_xm_module** out)
     return result;
 }
 
-// Reads a whole file; false if it cannot be opened or read.
+// Reads a whole file; false if it cannot be opened or read (errno says why).
 bool read_file(const char* path, std::vector<uint8_t>& bytes, bool& too_large) {
     FILE* f = fopen(path, "rb");
     if (!f) return false;
@@ -199,7 +186,9 @@ bool read_file(const char* path, std::vector<uint8_t>& bytes, bool& too_large) {
         too_large = bytes.size() > size_t(INT32_MAX);
     }
     bool failed = ferror(f) != 0;
+    const int read_errno = errno;
     fclose(f);
+    errno = read_errno;
     return !failed;
 }
 
@@ -216,6 +205,12 @@ bool read_file(const char* path, std::vector<uint8_t>& bytes, bool& too_large) {
     API_ENTER();                                                                                   \
     if (!(m)) return VLORP_XM_E_NULL;                                                              \
     if (!is_live(m)) return VLORP_XM_E_BAD_HANDLE
+// A load begins with no module and no reason yet.
+#define LOAD_ENTER(out)                                                                            \
+    API_ENTER();                                                                                   \
+    load_error_text[0] = 0;                                                                        \
+    if (!(out)) return refuse(VLORP_XM_E_NULL, vlorp_xm_strerror(VLORP_XM_E_NULL));                \
+    *(out) = nullptr
 
 extern "C" {
 
@@ -266,35 +261,35 @@ const char* vlorp_xm_strerror(int32_t result) {
     }
 }
 
+const char* vlorp_xm_load_error(void) {
+    return load_error_text;
+}
+
 int32_t vlorp_xm_load_memory(const void* data, size_t size, vlorp_xm_module** module) {
-    API_ENTER();
-    if (!module) return VLORP_XM_E_NULL;
-    *module = nullptr;
-    if (!data) return VLORP_XM_E_NULL;
+    LOAD_ENTER(module);
+    if (!data) return refuse(VLORP_XM_E_NULL, vlorp_xm_strerror(VLORP_XM_E_NULL));
     return load_memory_locked(data, size, module);
 }
 
 int32_t vlorp_xm_load_file(const char* path, vlorp_xm_module** module) {
-    API_ENTER();
-    if (!module) return VLORP_XM_E_NULL;
-    *module = nullptr;
-    if (!path) return VLORP_XM_E_NULL;
+    LOAD_ENTER(module);
+    if (!path) return refuse(VLORP_XM_E_NULL, vlorp_xm_strerror(VLORP_XM_E_NULL));
     std::vector<uint8_t> bytes;
     bool too_large = false;
-    if (!read_file(path, bytes, too_large)) return VLORP_XM_E_OPEN;
-    if (too_large) return VLORP_XM_E_TOO_LARGE;
+    errno = 0;
+    if (!read_file(path, bytes, too_large))
+        return refuse(VLORP_XM_E_OPEN, errno ? strerror(errno) : "cannot read it");
+    if (too_large) return refuse(VLORP_XM_E_TOO_LARGE, vlorp_xm_strerror(VLORP_XM_E_TOO_LARGE));
     static const uint8_t none = 0;
     return load_memory_locked(bytes.empty() ? &none : bytes.data(), bytes.size(), module);
 }
 
 int32_t vlorp_xm_load_stream(const vlorp_xm_stream_callbacks* callbacks, const char* name,
                              vlorp_xm_sample_loader sample_loader, vlorp_xm_module** module) {
-    API_ENTER();
-    if (!module) return VLORP_XM_E_NULL;
-    *module = nullptr;
+    LOAD_ENTER(module);
     if (!callbacks || !callbacks->open || !callbacks->close || !callbacks->read ||
         !callbacks->seek || !callbacks->tell)
-        return VLORP_XM_E_NULL;
+        return refuse(VLORP_XM_E_NULL, vlorp_xm_strerror(VLORP_XM_E_NULL));
     source.user = *callbacks;
     return load_from_source(name, sample_loader, module);
 }
@@ -314,7 +309,10 @@ int32_t vlorp_xm_get_info(vlorp_xm_module* module, vlorp_xm_info* info) {
     if (module->length_frames < 0 && !api.active) measure_length(module);
     const Song* song = module->song;
     vlorp_xm_info i{};
-    memcpy(i.title, module->title, sizeof i.title);
+    memcpy(i.title, song->title, sizeof i.title - 1);
+    // Trackers pad the name with blanks or zeros.
+    for (int32_t n = int32_t(strlen(i.title)); n > 0 && i.title[n - 1] == ' '; n--)
+        i.title[n - 1] = 0;
     i.linear_frequency = (song->flags & LINEAR_FREQUENCY) ? 1 : 0;
     i.complete = song->missing_part == LOAD_COMPLETE;
     i.repeats = module->repeats;
@@ -332,9 +330,15 @@ int32_t vlorp_xm_get_info(vlorp_xm_module* module, vlorp_xm_info* info) {
 }
 
 int32_t vlorp_xm_play(vlorp_xm_module* module) {
+    return vlorp_xm_play_from(module, 0);
+}
+
+int32_t vlorp_xm_play_from(vlorp_xm_module* module, int32_t start_order) {
     API_MODULE(module);
     if (api.active) return VLORP_XM_E_BUSY;
+    if (!order_in_song(module, start_order)) return VLORP_XM_E_ARGUMENT;
     restore_finetunes(module);
+    start_at(module, start_order);
     if (!player_play(module->song)) {
         player_stop(module->song); // a failed start leaves the driver to tidy
         return VLORP_XM_E_DEVICE;
@@ -374,8 +378,7 @@ int32_t vlorp_xm_get_position(vlorp_xm_module* module, vlorp_xm_position* positi
 int32_t vlorp_xm_render_start(vlorp_xm_module* module, int32_t start_order) {
     API_MODULE(module);
     if (api.active) return VLORP_XM_E_BUSY;
-    const int32_t orders = std::max<int32_t>(module->song->song_length, 1);
-    if (start_order < 0 || start_order >= orders) return VLORP_XM_E_ARGUMENT;
+    if (!order_in_song(module, start_order)) return VLORP_XM_E_ARGUMENT;
     if (!render_begin(module, start_order)) return VLORP_XM_E_ARGUMENT;
     api.active = module;
     api.rendering = true;

@@ -15,8 +15,10 @@
 
 Sample empty_sample;
 
-// The reason the last load on this thread stopped, for song_load_error.
+// The reason the last load on this thread stopped, for song_load_error and
+// song_load_failure.
 static thread_local char load_error[128];
+static thread_local LoadFailure load_failure = LOAD_OK;
 // The header up to the channel count's low byte (a count fits in it):
 // less than this is no song.
 static const int32_t HEADER_NEEDED_BYTES = 69;
@@ -41,7 +43,8 @@ void sample_data_free(int16_t* data) {
 namespace {
 
 // Records why the load stops; returns false for the caller to pass on.
-__attribute__((format(printf, 1, 2))) bool load_failed(const char* format, ...) {
+__attribute__((format(printf, 2, 3))) bool load_failed(LoadFailure kind, const char* format, ...) {
+    load_failure = kind;
     va_list args;
     va_start(args, format);
     vsnprintf(load_error, sizeof load_error, format, args);
@@ -295,8 +298,8 @@ bool read_instrument(Reader& r, Song* song, int32_t index) {
     skip(r, 23);
     uint16_t sample_count = read_u16(r);
     if (sample_count > MAX_INSTRUMENT_SAMPLES)
-        return load_failed("instrument %d has %u samples (at most %d)", index + 1,
-                           unsigned(sample_count), MAX_INSTRUMENT_SAMPLES);
+        return load_failed(LOAD_FAILED_SAMPLES, "instrument %d has %u samples (at most %d)",
+                           index + 1, unsigned(sample_count), MAX_INSTRUMENT_SAMPLES);
     ins.sample_count = sample_count;
     if (sample_count == 0) {
         for (Sample*& slot : ins.samples) slot = &empty_sample;
@@ -349,9 +352,10 @@ bool xm_load(Song* song, Stream* stream) {
     if (memcmp(signature, "Extended Module: ", 17) != 0) {
         // The start of the signature and nothing after it: a module cut off.
         if (got > 0 && got < 17 && memcmp(signature, "Extended Module: ", size_t(got)) == 0)
-            return load_failed("header cut short at byte %d (the first %d are needed)", got,
+            return load_failed(LOAD_FAILED_SHORT,
+                               "header cut short at byte %d (the first %d are needed)", got,
                                HEADER_NEEDED_BYTES);
-        return load_failed("not an XM module");
+        return load_failed(LOAD_FAILED_NOT_XM, "not an XM module");
     }
     song->tick_handler = replayer_tick;
     song->initial_global_volume = INITIAL_GLOBAL_VOLUME;
@@ -374,7 +378,8 @@ bool xm_load(Song* song, Stream* stream) {
     // Without a channel count there is nothing to play; a header cut off
     // later plays what it has.
     if (r.size < HEADER_NEEDED_BYTES)
-        return load_failed("header cut short at byte %d (the first %d are needed)",
+        return load_failed(LOAD_FAILED_SHORT,
+                           "header cut short at byte %d (the first %d are needed)",
                            int32_t(r.size < 0 ? 0 : r.size), HEADER_NEEDED_BYTES);
     uint16_t file_pattern_count = read_u16(r);
     uint8_t rest[264];
@@ -387,8 +392,8 @@ bool xm_load(Song* song, Stream* stream) {
 
     // The replayer holds MAX_CHANNELS channels; a song needs at least one.
     if (song->channel_count < 1 || song->channel_count > MAX_CHANNELS)
-        return load_failed("channel count %d out of range (1 to %d)", song->channel_count,
-                           MAX_CHANNELS);
+        return load_failed(LOAD_FAILED_CHANNELS, "channel count %d out of range (1 to %d)",
+                           song->channel_count, MAX_CHANNELS);
     if (song->song_length > ORDER_TABLE_SIZE) song->song_length = ORDER_TABLE_SIZE;
     seek_to(r, 60 + int64_t(header_size));
 
@@ -423,11 +428,13 @@ bool xm_load(Song* song, Stream* stream) {
 
 Song* song_load(const char* name, SampleLoader sample_loader) {
     load_error[0] = 0;
+    load_failure = LOAD_OK;
     Song* song = static_cast<Song*>(calloc(1, sizeof(Song)));
     Stream* stream = stream_open(name);
     if (!stream) {
-        load_failed(stream_callbacks_complete() ? "the stream source could not open it"
-                                                : "no stream source registered");
+        load_failed(LOAD_FAILED_OPEN, stream_callbacks_complete()
+                                          ? "the stream source could not open it"
+                                          : "no stream source registered");
         free(song);
         return nullptr;
     }
@@ -447,6 +454,10 @@ bool song_set_start_order(Song* song, int order) {
 
 const char* song_load_error() {
     return load_error;
+}
+
+LoadFailure song_load_failure() {
+    return load_failure;
 }
 
 bool song_free(Song* song) {

@@ -33,6 +33,16 @@ Song* song_load(const char* name, SampleLoader sample_loader);
 // ("not an XM module", "channel count 33 out of range (1 to 32)", ...);
 // "" after a load that succeeded.
 const char* song_load_error();
+// The same reason as a kind, for callers that act on it.
+enum LoadFailure : uint8_t {
+    LOAD_OK,
+    LOAD_FAILED_OPEN,     // the stream source could not open it
+    LOAD_FAILED_NOT_XM,   // no module signature
+    LOAD_FAILED_SHORT,    // ends before the channel count
+    LOAD_FAILED_CHANNELS, // channel count out of range
+    LOAD_FAILED_SAMPLES,  // an instrument with too many samples
+};
+LoadFailure song_load_failure();
 bool song_free(Song* song);
 
 // The order entry that player_play and offline rendering start from (the

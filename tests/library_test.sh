@@ -126,6 +126,27 @@ for w in "${ways[@]}"; do
         ok "$w: xm-render equals vlorp-xm render byte for byte for ${same[$w]:-0} of ${#modules[@]} modules"
 done
 
+# ---- a starting order, and a load's reason, as vlorp-xm gives them ----
+if [ -x "$tmp/pc-shared/xm-render" ]; then
+    st=$src/assets/soundtrack.xm
+    "$build/tools/vlorp-xm" render "$st" --start 2 -o "$tmp/ref.wav" -q >/dev/null 2>&1
+    LD_LIBRARY_PATH=$libdir "$tmp/pc-shared/xm-render" "$st" "$tmp/out.wav" 2 >/dev/null 2>&1
+    if cmp -s "$tmp/ref.wav" "$tmp/out.wav"; then
+        ok "xm-render from order 2 equals vlorp-xm render --start 2"
+    else
+        fail "xm-render from order 2 differs from vlorp-xm render --start 2: $(cmp "$tmp/ref.wav" "$tmp/out.wav" 2>&1 | head -1)"
+    fi
+    head -c 68 "$st" >"$tmp/cut.xm"
+    want=$("$build/tools/vlorp-xm" info "$tmp/cut.xm" 2>&1 >/dev/null | sed 's/^vlorp-xm: [^:]*: //')
+    got=$(LD_LIBRARY_PATH=$libdir "$tmp/pc-shared/xm-render" "$tmp/cut.xm" "$tmp/out.wav" 2>&1 >/dev/null |
+        sed 's/^xm-render: [^:]*: //')
+    if [ -n "$want" ] && [ "$got" = "$want" ]; then
+        ok "a cut header: the example says what vlorp-xm says ($got)"
+    else
+        fail "a cut header: the example says '$got', vlorp-xm '$want'"
+    fi
+fi
+
 # ---- the play example: order and row as heard, through a private sound server ----
 . "$src/tests/sync/private_pulse.sh"
 if [ -x "$tmp/pc-shared/xm-play" ] && pulse_start "$tmp/pulse"; then

@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -108,7 +110,12 @@ TEST_F(ApiTest, LoadsSayWhyTheyFailAndLeaveNoModule) {
     // Cut before the channel count (bytes 68 and 69), and inside it: a
     // count below 256 is whole in its first byte.
     EXPECT_EQ(vlorp_xm_load_memory(good.data(), 68, &m), VLORP_XM_E_SHORT);
+    EXPECT_STREQ(vlorp_xm_load_error(), "header cut short at byte 68 (the first 69 are needed)");
+    // Cut inside the signature: a module cut short, not some other file.
+    EXPECT_EQ(vlorp_xm_load_memory(good.data(), 10, &m), VLORP_XM_E_SHORT);
+    EXPECT_STREQ(vlorp_xm_load_error(), "header cut short at byte 10 (the first 69 are needed)");
     EXPECT_EQ(vlorp_xm_load_memory(good.data(), 69, &m), VLORP_XM_OK);
+    EXPECT_STREQ(vlorp_xm_load_error(), "");
     vlorp_xm_info info;
     ASSERT_EQ(vlorp_xm_get_info(m, &info), VLORP_XM_OK);
     EXPECT_EQ(info.complete, 0);
@@ -121,15 +128,22 @@ TEST_F(ApiTest, LoadsSayWhyTheyFailAndLeaveNoModule) {
         std::vector<uint8_t> bytes = xm_write(def);
         EXPECT_EQ(vlorp_xm_load_memory(bytes.data(), bytes.size(), &m), VLORP_XM_E_CHANNELS)
             << channels << " channels";
+        EXPECT_EQ(vlorp_xm_load_error(),
+                  "channel count " + std::to_string(channels) + " out of range (1 to 32)");
     }
     XmModuleDef def = song_with_note();
     def.instruments[0].declared_sample_count = 17;
     std::vector<uint8_t> bytes = xm_write(def);
     EXPECT_EQ(vlorp_xm_load_memory(bytes.data(), bytes.size(), &m), VLORP_XM_E_SAMPLES);
     EXPECT_EQ(m, nullptr);
+    EXPECT_STREQ(vlorp_xm_load_error(), "instrument 1 has 17 samples (at most 16)");
+    EXPECT_EQ(vlorp_xm_load_memory(junk, sizeof junk, nullptr), VLORP_XM_E_NULL);
+    EXPECT_STREQ(vlorp_xm_load_error(), vlorp_xm_strerror(VLORP_XM_E_NULL));
 
     EXPECT_EQ(vlorp_xm_load_file("/nonexistent/song.xm", &m), VLORP_XM_E_OPEN);
+    EXPECT_STREQ(vlorp_xm_load_error(), strerror(ENOENT));
     EXPECT_EQ(vlorp_xm_load_file(VLORP_SOURCE_DIR, &m), VLORP_XM_E_OPEN); // a folder
+    EXPECT_STRNE(vlorp_xm_load_error(), "");
     EXPECT_EQ(m, nullptr);
 }
 
@@ -223,6 +237,44 @@ TEST_F(ApiTest, OneSongHoldsTheOutputAtATime) {
     EXPECT_EQ(vlorp_xm_stop(b), VLORP_XM_OK);
     EXPECT_EQ(vlorp_xm_free(a), VLORP_XM_OK);
     EXPECT_EQ(vlorp_xm_free(b), VLORP_XM_OK);
+}
+
+TEST_F(ApiTest, PlayFromStartsThereOnceAndChecksTheOrder) {
+    vlorp_xm_module* m = load(song_with_note(16, 3));
+    EXPECT_EQ(vlorp_xm_play_from(m, 3), VLORP_XM_E_ARGUMENT); // one past the last order
+    EXPECT_EQ(vlorp_xm_play_from(m, -1), VLORP_XM_E_ARGUMENT);
+    EXPECT_EQ(vlorp_xm_play_from(nullptr, 0), VLORP_XM_E_NULL);
+    vlorp_xm_position position;
+    EXPECT_EQ(vlorp_xm_get_position(m, &position), VLORP_XM_E_NOT_STARTED); // nothing started
+
+    ASSERT_EQ(vlorp_xm_play_from(m, 2), VLORP_XM_OK);
+    EXPECT_EQ(vlorp_xm_play_from(m, 1), VLORP_XM_E_BUSY);
+    ASSERT_EQ(vlorp_xm_get_position(m, &position), VLORP_XM_OK);
+    EXPECT_EQ(position.order, 2);
+    EXPECT_EQ(position.row, 0);
+    EXPECT_EQ(vlorp_xm_stop(m), VLORP_XM_OK);
+
+    // The start order is that play's only: the next play and render begin
+    // at order 0, and the length still counts from the song's start.
+    int16_t pcm[VLORP_XM_BLOCK_FRAMES * 2];
+    vlorp_xm_block_info block;
+    ASSERT_EQ(vlorp_xm_render_start(m, 0), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_render(m, pcm, 1, &block), 1);
+    EXPECT_EQ(block.order, 0);
+    EXPECT_EQ(vlorp_xm_render_stop(m), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_play_from(m, 2), VLORP_XM_OK);
+    EXPECT_EQ(vlorp_xm_stop(m), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_play(m), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_get_position(m, &position), VLORP_XM_OK);
+    EXPECT_EQ(position.order, 0);
+    EXPECT_EQ(vlorp_xm_stop(m), VLORP_XM_OK);
+    vlorp_xm_module* fresh = load(song_with_note(16, 3));
+    vlorp_xm_info played, loaded;
+    ASSERT_EQ(vlorp_xm_get_info(m, &played), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_get_info(fresh, &loaded), VLORP_XM_OK);
+    EXPECT_EQ(played.length_frames, loaded.length_frames);
+    EXPECT_EQ(vlorp_xm_free(fresh), VLORP_XM_OK);
+    EXPECT_EQ(vlorp_xm_free(m), VLORP_XM_OK);
 }
 
 TEST_F(ApiTest, NoDeviceIsAnErrorThatLeavesTheOutputFree) {
@@ -402,6 +454,7 @@ TEST_F(ApiTest, StreamsLoadLikeMemoryAndTheirCallbacksCannotCallBack) {
     opens = closes = 0;
     EXPECT_EQ(vlorp_xm_load_stream(&callbacks, "other", nullptr, &m), VLORP_XM_E_OPEN);
     EXPECT_EQ(m, nullptr);
+    EXPECT_STREQ(vlorp_xm_load_error(), "the stream source could not open it");
     ASSERT_EQ(vlorp_xm_load_stream(&callbacks, "song", nullptr, &m), VLORP_XM_OK);
     EXPECT_EQ(opens, 2);
     EXPECT_EQ(closes, 1); // the one that opened

@@ -1,5 +1,7 @@
 // Shared pieces of the vlorp-xm commands.
 #pragma once
+#include "vlorp/xm.h"
+
 #include <cstdint>
 #include <string>
 
@@ -16,8 +18,9 @@ Song* vlorp_xm_load(const char* path, const std::string& bytes, bool warn);
 std::string vlorp_xm_missing(const Song* song);
 
 // Songs never stop by themselves; tools play one until it first repeats
-// (song_length_frames).
-constexpr int64_t VLORP_XM_MAX_FRAMES = int64_t(30) * 60 * 44100; // 30 minutes
+// (song_length_frames), at most as long as the library measures (30 minutes),
+// so that vlorp-xm and a library user agree on every song's length.
+constexpr int64_t VLORP_XM_MAX_FRAMES = VLORP_XM_LENGTH_LIMIT_FRAMES;
 
 // ---- options: getopt_long with the rules every command shares ----
 

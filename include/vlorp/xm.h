@@ -101,7 +101,7 @@ VLORP_XM_API const char* vlorp_xm_version_string(void);
 #define VLORP_XM_E_SAMPLES (-10)    /* an instrument has more than 16 samples */
 #define VLORP_XM_E_DEVICE (-11)     /* no audio device could be opened */
 #define VLORP_XM_E_REENTRANT (-12)  /* called from a callback of a running load */
-#define VLORP_XM_E_SHORT (-13)      /* the file ends before the header's counts */
+#define VLORP_XM_E_SHORT (-13)      /* the file ends before its channel count */
 
 /* A short English sentence for a result code ("unknown result" for others).
  * Static; never NULL. */
@@ -118,6 +118,17 @@ typedef struct vlorp_xm_module vlorp_xm_module;
  * A file cut short loads as far as it goes, the rest silent
  * (vlorp_xm_info.complete is 0). */
 VLORP_XM_API int32_t vlorp_xm_load_memory(const void* data, size_t size, vlorp_xm_module** module);
+
+/* Why the last load on the calling thread failed, in a few words: the
+ * loader's own reason where it refused the bytes ("channel count 33 out of
+ * range (1 to 32)", "header cut short at byte 68 (the first 69 are
+ * needed)", "instrument 1 has 17 samples (at most 16)"), the system's reason
+ * where a file could not be read ("No such file or directory"), or the
+ * sentence of the result code otherwise. "" after a load that succeeded.
+ * Meant for people, not for parsing: act on the result code. The text
+ * belongs to the library and stays valid until the next load on the same
+ * thread; any thread may call this at any time. */
+VLORP_XM_API const char* vlorp_xm_load_error(void);
 
 /* Loads the module file at `path` (the C library's fopen name, UTF-8 on
  * most systems). Read whole into memory first, so pipes and devices work.
@@ -208,6 +219,14 @@ VLORP_XM_API int32_t vlorp_xm_get_info(vlorp_xm_module* module, vlorp_xm_info* i
  * VLORP_XM_E_DEVICE if no audio device opens (on Linux the library loads
  * ALSA, libasound, for sound when it first plays). */
 VLORP_XM_API int32_t vlorp_xm_play(vlorp_xm_module* module);
+
+/* As vlorp_xm_play, starting at order `start_order` (0 to orders - 1; 0 for
+ * a song with no orders), row 0, with the engine in the state playback
+ * starts from (as vlorp_xm_render_start's start order: the same blocks).
+ * When the song reaches its end it goes on at its restart order, as always.
+ * VLORP_XM_E_ARGUMENT for another order (checked before the device opens);
+ * otherwise the errors of vlorp_xm_play. */
+VLORP_XM_API int32_t vlorp_xm_play_from(vlorp_xm_module* module, int32_t start_order);
 
 /* Stops playback and closes the device. VLORP_XM_E_NOT_STARTED if this
  * module is not playing. */
