@@ -5,8 +5,8 @@
 # the static library; their renders must be the bytes `vlorp-xm render`
 # writes, for the soundtrack and every module of the corpus.
 # Also: the installed tree, the shared library's exports (nm -D) and SONAME,
-# the header as C99 and as C++, and the play example through SDL's disk
-# audio driver.
+# the header as C99 and as C++, and the play example through a private
+# sound server (where one starts).
 # Usage: tests/library_test.sh BUILD_DIR [CORPUS_DIR]
 set -uo pipefail
 src=$(cd "$(dirname "$0")/.." && pwd)
