@@ -11,6 +11,7 @@
 #include "show/show.h"
 #include "os/os.h"
 #include "os/outfile.h"
+#include "os/progress.h"
 #include "os/wav.h"
 
 #include <csignal>
@@ -89,23 +90,18 @@ struct Progress {
     double last_drawn;
 };
 
-static void progress_draw(Progress* progress, const char* what, int64_t done, int64_t total) {
+static void capture_progress(Progress* progress, int64_t done, int64_t total) {
     if (!progress->terminal) return;
     const double now = clock_seconds();
     if (done < total && now - progress->last_drawn < 0.1) return;
     progress->last_drawn = now;
-    constexpr int32_t BAR = 30;
-    const int32_t filled = int32_t(BAR * done / total);
-    char bar[BAR + 1];
-    for (int32_t i = 0; i < BAR; i++) bar[i] = i < filled ? '#' : '-';
-    bar[BAR] = 0;
     const double elapsed = now - progress->started;
     const double left = done > 0 ? elapsed * double(total - done) / double(done) : 0;
-    fprintf(stderr, "\rvlorp: %s [%s] %3d%%  %lld/%lld frames  %d:%02d left ", what, bar,
-            int32_t(100 * done / total), (long long)done, (long long)total, int32_t(left) / 60,
-            int32_t(left) % 60);
-    if (done == total) fprintf(stderr, "\r\033[K");
-    fflush(stderr);
+    char tail[80];
+    snprintf(tail, sizeof tail, "  %lld/%lld frames  %d:%02d left ", (long long)done,
+             (long long)total, int32_t(left) / 60, int32_t(left) % 60);
+    progress_draw(progress_text({"vlorp: capturing", '-', false}, done, total, tail),
+                  done == total ? PROGRESS_CLEAR : PROGRESS_KEEP);
 }
 
 // The ffmpeg child that encodes raw RGB frames from a pipe plus the WAV.
@@ -400,7 +396,7 @@ int offline_capture(const char* out_arg, int32_t fps) {
             ok = false;
             error = "ffmpeg stopped reading frames";
         }
-        progress_draw(&progress, "capturing", k + 1, total_frames);
+        capture_progress(&progress, k + 1, total_frames);
     }
     if (!to_directory) {
         const bool encoded = os_child_finish(&encoder);

@@ -6,6 +6,7 @@
 #include "music/output.h"
 #include "os/os.h"
 #include "os/outfile.h"
+#include "os/progress.h"
 #include "os/wav.h"
 #include "tools/encoder.h"
 #include "tools/vlorp_xm.h"
@@ -186,20 +187,14 @@ bool format_of(const RenderOptions& o, const std::string& output, int* format) {
 // ---- progress ----
 
 void show_progress(int64_t done, int64_t total, bool last) {
-    const int width = 30;
+    char seconds[32];
+    snprintf(seconds, sizeof seconds, " %.1f s", double(done) * BLOCK_FRAMES / MIX_RATE);
+    const ProgressEnd end = last ? PROGRESS_NEWLINE : PROGRESS_KEEP;
     if (total <= 0) { // until the song repeats: the length shows at the end
-        fprintf(stderr, "\rrendering %.1f s", double(done) * BLOCK_FRAMES / MIX_RATE);
-        if (last) fputc('\n', stderr);
-        fflush(stderr);
+        progress_draw(std::string("rendering") + seconds, end);
         return;
     }
-    int pct = total ? int(done * 100 / total) : 100;
-    int fill = total ? int(done * width / total) : width;
-    double seconds = double(done) * BLOCK_FRAMES / MIX_RATE;
-    fprintf(stderr, "\rrendering %3d%% [%.*s%*s] %.1f s", pct, fill,
-            "##############################", width - fill, "", seconds);
-    if (last) fputc('\n', stderr);
-    fflush(stderr);
+    progress_draw(progress_text({"rendering", ' ', true}, done, total, seconds), end);
 }
 
 void on_signal(int) {
