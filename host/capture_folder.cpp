@@ -3,6 +3,7 @@
 #include "host/capture.h"
 
 #include "os/os.h"
+#include "os/outfile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -24,14 +25,8 @@ static std::string without_separator(const std::string& path) {
 bool folder_begin(FolderCapture* c, const std::string& out, std::string* error) {
     c->target = out;
     c->existed = os_is_directory(out.c_str());
-    if (c->existed) {
-        c->work = out + ".vlorp-partXXXXXX"; // inside: the folder above may be read-only
-    } else {
-        const std::string base = without_separator(out);
-        const size_t slash = base.find_last_of(OS_PATH_SEPARATORS);
-        const size_t name = slash == std::string::npos ? 0 : slash + 1;
-        c->work = base.substr(0, name) + "." + base.substr(name) + ".partXXXXXX";
-    }
+    // Inside a folder that is there: the folder above may be read-only.
+    c->work = outfile_temp_name(c->existed ? out + "vlorp" : without_separator(out), nullptr);
     if (!os_make_temp_directory(c->work.data())) {
         *error = out + ": " + strerror(errno);
         return false;

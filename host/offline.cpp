@@ -186,7 +186,12 @@ static bool capture_video_files(CaptureRun* run, const std::vector<int16_t>& aud
         }
         fclose(scratch);
     } else {
-        run->video_tmp = partial_path(run->target.path);
+        if (!outfile_temp_file(run->target.path, &run->video_tmp, &error)) {
+            error = run->out + ": " + error;
+            remove(run->wav.c_str());
+            fprintf(stderr, "vlorp: %s\n", error.c_str());
+            return false;
+        }
     }
     return true;
 }
