@@ -9,8 +9,6 @@
 // 8-bit RGB pixels, top row first. False with a reason on failure.
 bool png_write_rgb(const char* path, const uint8_t* rgb, int32_t width, int32_t height,
                    std::string* error);
-// The temporary name `path` is written under: same folder, same extension.
-std::string partial_path(const std::string& path);
 
 // For the PNG writers: opens `path` through the output rules, and commits
 // (or, when !ok, discards) it; errors name the path.

@@ -6,11 +6,13 @@
 // GL driver goes with the process.
 #include "host/host.h"
 #include "gfx/gl.h"
+#include "host/capture.h"
 #include "host/image_io.h"
 #include "host/soundtrack.h"
 #include "show/show.h"
 #include "os/os.h"
 #include "os/outfile.h"
+#include "os/progress.h"
 #include "os/wav.h"
 
 #include <csignal>
@@ -89,355 +91,263 @@ struct Progress {
     double last_drawn;
 };
 
-static void progress_draw(Progress* progress, const char* what, int64_t done, int64_t total) {
+static void capture_progress(Progress* progress, int64_t done, int64_t total) {
     if (!progress->terminal) return;
     const double now = clock_seconds();
     if (done < total && now - progress->last_drawn < 0.1) return;
     progress->last_drawn = now;
-    constexpr int32_t BAR = 30;
-    const int32_t filled = int32_t(BAR * done / total);
-    char bar[BAR + 1];
-    for (int32_t i = 0; i < BAR; i++) bar[i] = i < filled ? '#' : '-';
-    bar[BAR] = 0;
     const double elapsed = now - progress->started;
     const double left = done > 0 ? elapsed * double(total - done) / double(done) : 0;
-    fprintf(stderr, "\rvlorp: %s [%s] %3d%%  %lld/%lld frames  %d:%02d left ", what, bar,
-            int32_t(100 * done / total), (long long)done, (long long)total, int32_t(left) / 60,
-            int32_t(left) % 60);
-    if (done == total) fprintf(stderr, "\r\033[K");
-    fflush(stderr);
+    char tail[80];
+    snprintf(tail, sizeof tail, "  %lld/%lld frames  %d:%02d left ", (long long)done,
+             (long long)total, int32_t(left) / 60, int32_t(left) % 60);
+    progress_draw(progress_text({"vlorp: capturing", '-', false}, done, total, tail),
+                  done == total ? PROGRESS_CLEAR : PROGRESS_KEEP);
 }
 
-// The ffmpeg child that encodes raw RGB frames from a pipe plus the WAV.
-static bool encoder_start(OsChild* encoder, const std::string& ffmpeg, const std::string& wav,
-                          const std::string& out, int32_t fps, std::string* error) {
-    const std::string size = std::to_string(SCREEN_WIDTH) + "x" + std::to_string(SCREEN_HEIGHT);
-    const std::string rate = std::to_string(fps);
-    // Bit-exact flags and no metadata keep two captures byte for byte equal.
-    std::vector<std::string> args = {ffmpeg,
-                                     "-hide_banner",
-                                     "-loglevel",
-                                     "error",
-                                     "-nostdin",
-                                     "-y",
-                                     "-f",
-                                     "rawvideo",
-                                     "-pix_fmt",
-                                     "rgb24",
-                                     "-s",
-                                     size,
-                                     "-r",
-                                     rate,
-                                     "-i",
-                                     "pipe:0",
-                                     "-i",
-                                     wav,
-                                     "-map",
-                                     "0:v",
-                                     "-map",
-                                     "1:a",
-                                     "-c:v",
-                                     "libx264",
-                                     "-preset",
-                                     "medium",
-                                     "-crf",
-                                     "18",
-                                     "-pix_fmt",
-                                     "yuv420p",
-                                     "-c:a",
-                                     "aac",
-                                     "-b:a",
-                                     "192k",
-                                     "-fflags",
-                                     "+bitexact",
-                                     "-flags:v",
-                                     "+bitexact",
-                                     "-flags:a",
-                                     "+bitexact",
-                                     "-map_metadata",
-                                     "-1",
-                                     "-movflags",
-                                     "+faststart",
-                                     out};
-    return os_spawn_with_input(encoder, args, error);
-}
-
-static bool copy_file(const std::string& from, const std::string& to, std::string* error) {
-    FILE* in = fopen(from.c_str(), "rb");
-    OutFile out{};
-    if (!in || !outfile_open(&out, to.c_str(), error)) {
-        if (in)
-            fclose(in);
-        else
-            *error = strerror(errno);
-        *error = to + ": " + *error;
-        return false;
-    }
-    std::vector<char> buffer(1 << 16);
-    size_t n;
-    bool ok = true;
-    while (ok && (n = fread(buffer.data(), 1, buffer.size(), in)) > 0)
-        ok = fwrite(buffer.data(), 1, n, out.file) == n;
-    if (ok) ok = !ferror(in);
-    if (!ok) *error = to + ": " + strerror(errno ? errno : EIO);
-    fclose(in);
-    if (ok && !outfile_commit(&out, error)) {
-        *error = to + ": " + *error;
-        return false;
-    }
-    if (!ok) outfile_discard(&out);
-    return ok;
-}
-
-static std::string frame_name(int64_t k) {
-    char name[32];
-    snprintf(name, sizeof name, "frame%06lld.png", (long long)k);
-    return name;
-}
-
-// A capture into a folder is made in a temporary folder and put in place
-// when complete: a new folder by renaming the temporary one, an existing
-// one by moving each finished file into it. Interrupted or failed, the
-// temporary folder goes and the target is as it was.
-struct FolderCapture {
-    std::string target; // ends in a separator
-    std::string work;   // the temporary folder, ending in '/'
-    bool existed;
-    std::vector<std::string> files; // written into work so far
+// Everything one capture works with, from the first step to the last.
+struct CaptureRun {
+    std::string out;
+    int32_t fps;
+    bool to_directory;
+    std::string ffmpeg;   // a video: the encoder
+    FolderCapture folder; // a folder: where its files are made
+    OutTarget target;     // a video: where it goes
+    std::string wav;      // the sound, in the folder or a scratch file
+    std::string video_tmp;
+    OsChild encoder;
+    std::vector<TimeInfo> positions; // the block being heard, block by block
+    std::string error;
 };
 
-static std::string without_separator(const std::string& path) {
-    std::string p = path;
-    while (p.size() > 1 && strchr(OS_PATH_SEPARATORS, p.back())) p.pop_back();
-    return p;
-}
-
-static bool folder_begin(FolderCapture* c, const std::string& out, std::string* error) {
-    c->target = out;
-    c->existed = os_is_directory(out.c_str());
-    if (c->existed) {
-        c->work = out + ".vlorp-partXXXXXX"; // inside: the folder above may be read-only
-    } else {
-        const std::string base = without_separator(out);
-        const size_t slash = base.find_last_of(OS_PATH_SEPARATORS);
-        const size_t name = slash == std::string::npos ? 0 : slash + 1;
-        c->work = base.substr(0, name) + "." + base.substr(name) + ".partXXXXXX";
-    }
-    if (!os_make_temp_directory(c->work.data())) {
-        *error = out + ": " + strerror(errno);
-        return false;
-    }
-    c->work += '/';
-    return true;
-}
-
-// An error about a file in the temporary folder, told of the file the user named.
-static std::string folder_error(const FolderCapture* c, const std::string& error) {
-    if (error.compare(0, c->work.size(), c->work) != 0) return error;
-    return c->target + error.substr(c->work.size());
-}
-
-static void folder_discard(FolderCapture* c) {
-    for (const std::string& name : c->files) remove((c->work + name).c_str());
-    os_remove_directory(without_separator(c->work).c_str());
-    c->files.clear();
-}
-
-static bool folder_commit(FolderCapture* c, std::string* error) {
-    const std::string work = without_separator(c->work);
-    if (!c->existed && os_rename_directory(work.c_str(), without_separator(c->target).c_str()))
-        return true;
-    // The folder was there (or has appeared since): the files move in one by one.
-    for (const std::string& name : c->files) {
-        if (!os_replace_file((c->work + name).c_str(), (c->target + name).c_str())) {
-            *error = c->target + name + ": " + strerror(errno);
-            folder_discard(c);
+// For a folder, where its files are made; for a video, the encoder. False
+// when neither can be had (said why).
+static bool capture_begin(CaptureRun* run) {
+    if (run->to_directory) {
+        if (!strchr(OS_PATH_SEPARATORS, run->out.back())) run->out += '/';
+        if (!folder_begin(&run->folder, run->out, &run->error)) {
+            fprintf(stderr, "vlorp: %s\n", run->error.c_str());
             return false;
         }
+        return true;
     }
-    os_remove_directory(work.c_str());
+    run->ffmpeg = os_find_program("ffmpeg");
+    if (run->ffmpeg.empty()) {
+        fprintf(stderr,
+                "vlorp: ffmpeg not found; %s or capture PNG frames and a WAV instead: "
+                "vlorp --capture DIR/\n",
+                OS_FFMPEG_HINT);
+        return false;
+    }
     return true;
 }
 
-int offline_capture(const char* out_arg, int32_t fps) {
-    const double started = clock_seconds();
-    std::string out = out_arg;
-    const bool to_directory = is_directory_target(out);
-    std::string ffmpeg;
-    FolderCapture folder = {};
-    // Ours before the window system's, and before anything is written.
-    signal(SIGINT, on_interrupt);
-    signal(SIGTERM, on_interrupt);
-    if (to_directory) {
-        if (!strchr(OS_PATH_SEPARATORS, out.back())) out += '/';
-        std::string error;
-        if (!folder_begin(&folder, out, &error)) {
-            fprintf(stderr, "vlorp: %s\n", error.c_str());
-            return 1;
-        }
-    } else {
-        ffmpeg = os_find_program("ffmpeg");
-        if (ffmpeg.empty()) {
-            fprintf(stderr,
-                    "vlorp: ffmpeg not found; %s or capture PNG frames and a WAV instead: "
-                    "vlorp --capture DIR/\n",
-                    OS_FFMPEG_HINT);
-            return 1;
-        }
-    }
-
-    // The whole soundtrack first: it also gives every frame its position.
-    const int64_t blank_frames = fps;
-    const int64_t show_frames = int64_t(SHOW_LENGTH) * fps;
-    const int64_t total_frames = blank_frames + show_frames;
+// The whole soundtrack, which also gives every frame its position: one
+// silent second, then the song from its start.
+static std::vector<int16_t> capture_mix(CaptureRun* run, int64_t* audio_frames) {
     const int64_t song_frames = int64_t(SHOW_LENGTH) * MIX_RATE;
     const int64_t blocks = (song_frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
     Song* song = host_load_song();
     std::vector<int16_t> song_pcm;
-    std::vector<TimeInfo> positions;
-    soundtrack_mix(song, int32_t(blocks), &song_pcm, &positions);
+    soundtrack_mix(song, int32_t(blocks), &song_pcm, &run->positions);
     if (song) song_free(song);
 
-    // One silent second, then the song from its start.
-    const int64_t audio_frames = int64_t(BLANK_PHASE) * MIX_RATE + song_frames;
-    std::vector<int16_t> audio(size_t(audio_frames) * 2, 0);
+    *audio_frames = int64_t(BLANK_PHASE) * MIX_RATE + song_frames;
+    std::vector<int16_t> audio(size_t(*audio_frames) * 2, 0);
     std::copy_n(song_pcm.begin(), size_t(song_frames) * 2,
                 audio.begin() + int64_t(BLANK_PHASE) * MIX_RATE * 2);
-    std::vector<int16_t>().swap(song_pcm);
-    if (interrupted) {
-        folder_discard(&folder);
-        fprintf(stderr, "vlorp: capture interrupted; %s %s\n", out.c_str(),
-                folder.existed ? "is as it was" : "not written");
-        return 130;
-    }
+    return audio;
+}
 
+// A video's sound in a scratch file, and the name the video is made under.
+static bool capture_video_files(CaptureRun* run, const std::vector<int16_t>& audio,
+                                int64_t audio_frames) {
+    std::string& error = run->error;
+    FILE* file = outfile_scratch(".wav", &run->wav, &error);
+    bool written = file && wav_put_stereo16(file, audio.data(), audio_frames, MIX_RATE);
+    if (file && !written) error = run->wav + ": " + strerror(errno ? errno : EIO);
+    if (file && fclose(file) != 0 && written) {
+        written = false;
+        error = run->wav + ": " + strerror(errno);
+    }
+    if (!written) {
+        if (file) remove(run->wav.c_str());
+        fprintf(stderr, "vlorp: %s\n", error.c_str());
+        return false;
+    }
+    // A device or pipe cannot be sought back into: the video is made in a
+    // scratch file and copied there when complete.
+    if (run->target.direct) {
+        FILE* scratch = outfile_scratch(".mp4", &run->video_tmp, &error);
+        if (!scratch) {
+            remove(run->wav.c_str());
+            fprintf(stderr, "vlorp: %s\n", error.c_str());
+            return false;
+        }
+        fclose(scratch);
+    } else {
+        if (!outfile_temp_file(run->target.path, &run->video_tmp, &error)) {
+            error = run->out + ": " + error;
+            remove(run->wav.c_str());
+            fprintf(stderr, "vlorp: %s\n", error.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// The sound written where the frames will be joined to it. False (said why,
+// nothing left) on failure.
+static bool capture_sound(CaptureRun* run, const std::vector<int16_t>& audio,
+                          int64_t audio_frames) {
     // A video's sound waits in a scratch file; a video replaces its target
     // only when complete, unless the target is a device or pipe.
-    OutTarget target = {out, false, false};
-    std::string error, wav, video_tmp;
-    if (!to_directory && !outfile_target(out.c_str(), &target, &error)) {
-        fprintf(stderr, "vlorp: %s: %s\n", out.c_str(), error.c_str());
+    run->target = {run->out, false, false};
+    if (!run->to_directory) {
+        if (!outfile_target(run->out.c_str(), &run->target, &run->error)) {
+            fprintf(stderr, "vlorp: %s: %s\n", run->out.c_str(), run->error.c_str());
+            return false;
+        }
+        return capture_video_files(run, audio, audio_frames);
+    }
+    FolderCapture* folder = &run->folder;
+    run->wav = folder->work + "soundtrack.wav";
+    if (!wav_write_stereo16(run->wav.c_str(), audio.data(), audio_frames, MIX_RATE, &run->error)) {
+        fprintf(stderr, "vlorp: %s; %s %s\n", folder_error(folder, run->error).c_str(),
+                run->out.c_str(), folder->existed ? "is as it was" : "not written");
+        folder_discard(folder);
+        return false;
+    }
+    folder->files.push_back("soundtrack.wav");
+    return true;
+}
+
+static void capture_cleanup(CaptureRun* run) {
+    if (!run->to_directory) {
+        remove(run->wav.c_str());
+        remove(run->video_tmp.c_str());
+    } else {
+        folder_discard(&run->folder);
+    }
+}
+
+// Frame k, drawn and handed to the folder or the encoder.
+static bool capture_frame(CaptureRun* run, int64_t k, int64_t blank_frames) {
+    if (k < blank_frames) {
+        host_blank_frame();
+    } else {
+        // Exact frame time; the block index in integers, free of rounding.
+        const int64_t n = k - blank_frames;
+        const double t = double(n) / run->fps;
+        const TimeInfo& p = run->positions[size_t(show_block_at_frame(n, run->fps))];
+        show_frame(t, p.order, p.row);
+        host_present();
+    }
+    if (run->to_directory) {
+        const std::string name = capture_frame_name(k);
+        const bool ok = png_write_rgb((run->folder.work + name).c_str(), host_screen_pixels(),
+                                      SCREEN_WIDTH, SCREEN_HEIGHT, &run->error);
+        if (ok) run->folder.files.push_back(name);
+        return ok;
+    }
+    const size_t frame_bytes = size_t(SCREEN_WIDTH) * SCREEN_HEIGHT * 3;
+    if (fwrite(host_screen_pixels(), 1, frame_bytes, run->encoder.input) == frame_bytes)
+        return true;
+    run->error = "ffmpeg stopped reading frames";
+    return false;
+}
+
+// Puts the finished work in place, or takes away what was made of it.
+static bool capture_finish(CaptureRun* run, bool ok) {
+    if (!run->to_directory) {
+        const bool encoded = os_child_finish(&run->encoder);
+        if (ok && !interrupted && !encoded) {
+            ok = false;
+            run->error = "ffmpeg failed to encode " + run->out;
+        }
+        if (ok && !interrupted && run->target.direct) {
+            ok = capture_copy_file(run->video_tmp, run->out, &run->error);
+        } else if (ok && !interrupted &&
+                   !os_replace_file(run->video_tmp.c_str(), run->target.path.c_str())) {
+            ok = false;
+            run->error = run->out + ": " + strerror(errno);
+        }
+        capture_cleanup(run);
+    } else if (ok && !interrupted) {
+        ok = folder_commit(&run->folder, &run->error);
+    } else {
+        folder_discard(&run->folder);
+    }
+    return ok;
+}
+
+// What the user is told at the end; the exit status.
+static int capture_report(const CaptureRun* run, bool ok, bool terminal, int64_t total_frames,
+                          double started) {
+    // What is left: for a folder that was there, exactly what was in it.
+    const char* left = run->folder.existed ? "is as it was" : "not written";
+    if (interrupted) {
+        if (terminal) fprintf(stderr, "\n");
+        fprintf(stderr, "vlorp: capture interrupted; %s %s\n", run->out.c_str(), left);
+        return 130;
+    }
+    if (!ok) {
+        if (terminal) fprintf(stderr, "\n");
+        if (run->to_directory)
+            fprintf(stderr, "vlorp: %s; %s %s\n", folder_error(&run->folder, run->error).c_str(),
+                    run->out.c_str(), left);
+        else
+            fprintf(stderr, "vlorp: %s\n", run->error.c_str());
         return 1;
     }
-    if (to_directory) {
-        wav = folder.work + "soundtrack.wav";
-        if (!wav_write_stereo16(wav.c_str(), audio.data(), audio_frames, MIX_RATE, &error)) {
-            fprintf(stderr, "vlorp: %s; %s %s\n", folder_error(&folder, error).c_str(), out.c_str(),
-                    folder.existed ? "is as it was" : "not written");
-            folder_discard(&folder);
-            return 1;
-        }
-        folder.files.push_back("soundtrack.wav");
-    } else {
-        FILE* file = outfile_scratch(".wav", &wav, &error);
-        bool written = file && wav_put_stereo16(file, audio.data(), audio_frames, MIX_RATE);
-        if (file && !written) error = wav + ": " + strerror(errno ? errno : EIO);
-        if (file && fclose(file) != 0 && written) {
-            written = false;
-            error = wav + ": " + strerror(errno);
-        }
-        if (!written) {
-            if (file) remove(wav.c_str());
-            fprintf(stderr, "vlorp: %s\n", error.c_str());
-            return 1;
-        }
-        // A device or pipe cannot be sought back into: the video is made in a
-        // scratch file and copied there when complete.
-        if (target.direct) {
-            FILE* scratch = outfile_scratch(".mp4", &video_tmp, &error);
-            if (!scratch) {
-                remove(wav.c_str());
-                fprintf(stderr, "vlorp: %s\n", error.c_str());
-                return 1;
-            }
-            fclose(scratch);
-        } else {
-            video_tmp = partial_path(target.path);
-        }
+    fprintf(stderr, "vlorp: wrote %s (%lld frames at %d fps%s) in %.1f s\n", run->out.c_str(),
+            (long long)total_frames, run->fps,
+            run->to_directory ? ", soundtrack.wav" : ", with sound", clock_seconds() - started);
+    return 0;
+}
+
+int offline_capture(const char* out_arg, int32_t fps) {
+    const double started = clock_seconds();
+    CaptureRun run = {};
+    run.out = out_arg;
+    run.fps = fps;
+    run.to_directory = is_directory_target(run.out);
+    // Ours before the window system's, and before anything is written.
+    signal(SIGINT, on_interrupt);
+    signal(SIGTERM, on_interrupt);
+    if (!capture_begin(&run)) return 1;
+
+    int64_t audio_frames = 0;
+    std::vector<int16_t> audio = capture_mix(&run, &audio_frames);
+    if (interrupted) {
+        folder_discard(&run.folder);
+        fprintf(stderr, "vlorp: capture interrupted; %s %s\n", run.out.c_str(),
+                run.folder.existed ? "is as it was" : "not written");
+        return 130;
     }
+    if (!capture_sound(&run, audio, audio_frames)) return 1;
     std::vector<int16_t>().swap(audio);
 
-    auto cleanup = [&]() {
-        if (!to_directory) {
-            remove(wav.c_str());
-            remove(video_tmp.c_str());
-        } else {
-            folder_discard(&folder);
-        }
-    };
     if (!open_offscreen()) {
-        cleanup();
+        capture_cleanup(&run);
         return 1;
     }
-    OsChild encoder = {0, nullptr};
-    if (!to_directory && !encoder_start(&encoder, ffmpeg, wav, video_tmp, fps, &error)) {
-        fprintf(stderr, "vlorp: %s\n", error.c_str());
-        cleanup();
+    if (!run.to_directory &&
+        !capture_encoder_start(&run.encoder, run.ffmpeg, run.wav, run.video_tmp, fps, &run.error)) {
+        fprintf(stderr, "vlorp: %s\n", run.error.c_str());
+        capture_cleanup(&run);
         return 1;
     }
 
     os_ignore_broken_pipe();
+    const int64_t blank_frames = fps;
+    const int64_t total_frames = blank_frames + int64_t(SHOW_LENGTH) * fps;
     Progress progress = {os_is_terminal(2), clock_seconds(), 0};
-    const size_t frame_bytes = size_t(SCREEN_WIDTH) * SCREEN_HEIGHT * 3;
     bool ok = true;
     for (int64_t k = 0; k < total_frames && ok && !interrupted; k++) {
-        if (k < blank_frames) {
-            host_blank_frame();
-        } else {
-            // Exact frame time; the block index in integers, free of rounding.
-            const int64_t n = k - blank_frames;
-            const double t = double(n) / fps;
-            const TimeInfo& p = positions[size_t(show_block_at_frame(n, fps))];
-            show_frame(t, p.order, p.row);
-            host_present();
-        }
-        if (to_directory) {
-            const std::string name = frame_name(k);
-            ok = png_write_rgb((folder.work + name).c_str(), host_screen_pixels(), SCREEN_WIDTH,
-                               SCREEN_HEIGHT, &error);
-            if (ok) folder.files.push_back(name);
-        } else if (fwrite(host_screen_pixels(), 1, frame_bytes, encoder.input) != frame_bytes) {
-            ok = false;
-            error = "ffmpeg stopped reading frames";
-        }
-        progress_draw(&progress, "capturing", k + 1, total_frames);
+        ok = capture_frame(&run, k, blank_frames);
+        capture_progress(&progress, k + 1, total_frames);
     }
-    if (!to_directory) {
-        const bool encoded = os_child_finish(&encoder);
-        if (ok && !interrupted && !encoded) {
-            ok = false;
-            error = "ffmpeg failed to encode " + out;
-        }
-        if (ok && !interrupted && target.direct) {
-            ok = copy_file(video_tmp, out, &error);
-        } else if (ok && !interrupted && !os_replace_file(video_tmp.c_str(), target.path.c_str())) {
-            ok = false;
-            error = out + ": " + strerror(errno);
-        }
-        cleanup();
-    } else if (ok && !interrupted) {
-        ok = folder_commit(&folder, &error);
-    } else {
-        folder_discard(&folder);
-    }
-    // What is left: for a folder that was there, exactly what was in it.
-    const char* left = folder.existed ? "is as it was" : "not written";
-    if (interrupted) {
-        if (progress.terminal) fprintf(stderr, "\n");
-        fprintf(stderr, "vlorp: capture interrupted; %s %s\n", out.c_str(), left);
-        return 130;
-    }
-    if (!ok) {
-        if (progress.terminal) fprintf(stderr, "\n");
-        if (to_directory)
-            fprintf(stderr, "vlorp: %s; %s %s\n", folder_error(&folder, error).c_str(), out.c_str(),
-                    left);
-        else
-            fprintf(stderr, "vlorp: %s\n", error.c_str());
-        return 1;
-    }
-    fprintf(stderr, "vlorp: wrote %s (%lld frames at %d fps%s) in %.1f s\n", out.c_str(),
-            (long long)total_frames, fps, to_directory ? ", soundtrack.wav" : ", with sound",
-            clock_seconds() - started);
-    return 0;
+    ok = capture_finish(&run, ok);
+    return capture_report(&run, ok, progress.terminal, total_frames, started);
 }

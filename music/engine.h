@@ -48,6 +48,17 @@ struct EnvelopePoint {
     uint16_t y; // value
 };
 
+// One of an instrument's two envelopes (volume, panning): the points and
+// how they are walked.
+struct Envelope {
+    EnvelopePoint points[MAX_ENVELOPE_POINTS];
+    uint8_t point_count;
+    uint8_t sustain; // the point held until key off
+    uint8_t loop_start;
+    uint8_t loop_end;
+    uint8_t type; // bit 0 on, bit 1 sustain, bit 2 loop
+};
+
 struct Sample {
     int16_t* data; // length frames + 8 zero frames; one zero frame also sits before data[0]
     uint32_t length;
@@ -65,18 +76,8 @@ struct Instrument {
     int32_t sample_count;
     Sample* samples[MAX_INSTRUMENT_SAMPLES];
     uint8_t keymap[KEYMAP_NOTES];
-    EnvelopePoint volume_envelope[MAX_ENVELOPE_POINTS];
-    EnvelopePoint panning_envelope[MAX_ENVELOPE_POINTS];
-    uint8_t volume_point_count;
-    uint8_t panning_point_count;
-    uint8_t volume_sustain;
-    uint8_t volume_loop_start;
-    uint8_t volume_loop_end;
-    uint8_t panning_sustain;
-    uint8_t panning_loop_start;
-    uint8_t panning_loop_end;
-    uint8_t volume_type;
-    uint8_t panning_type;
+    Envelope volume_envelope;
+    Envelope panning_envelope;
     uint8_t vibrato_type;
     uint8_t vibrato_sweep;
     uint8_t vibrato_depth;
@@ -214,6 +215,17 @@ constexpr uint8_t UPDATE_PANNING = 0x04;
 constexpr uint8_t UPDATE_TRIGGER = 0x08;
 constexpr uint8_t UPDATE_RESTART = 0x20;
 
+// Where a channel is in one envelope: the tick, the point it heads for and
+// the 16.16 value moving towards it.
+struct EnvelopeState {
+    int32_t tick;
+    int32_t point;
+    int32_t fixed; // 16.16
+    int32_t value;
+    int32_t step; // 16.16 per tick
+    uint8_t done;
+};
+
 struct Channel {
     uint8_t note_index;
     uint8_t update_flags;
@@ -224,18 +236,8 @@ struct Channel {
     int32_t panning;
     int32_t volume_delta;
     int32_t period_delta;
-    int32_t volume_env_tick;
-    int32_t volume_env_point;
-    int32_t volume_env_fixed;
-    int32_t volume_env_value;
-    int32_t volume_env_step;
-    uint8_t volume_env_done;
-    int32_t panning_env_tick;
-    int32_t panning_env_point;
-    int32_t panning_env_fixed;
-    int32_t panning_env_value;
-    int32_t panning_env_step;
-    uint8_t panning_env_done;
+    EnvelopeState volume_env;
+    EnvelopeState panning_env;
     int32_t fadeout_volume;
     int32_t autovibrato_position;
     int32_t autovibrato_sweep;

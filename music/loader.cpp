@@ -309,27 +309,27 @@ bool read_instrument(Reader& r, Song* song, int32_t index) {
     uint8_t h[212]; // positions 29 to 240 of the instrument header
     read_bytes(r, h, sizeof h);
     memcpy(ins.keymap, h + 4, KEYMAP_NOTES);
-    read_envelope(h + 100, ins.volume_envelope);
-    read_envelope(h + 148, ins.panning_envelope);
+    read_envelope(h + 100, ins.volume_envelope.points);
+    read_envelope(h + 148, ins.panning_envelope.points);
     const uint8_t* b = h + 196;
     // More than 12 points would index beyond the stored envelope.
-    ins.volume_point_count = b[0] > MAX_ENVELOPE_POINTS ? MAX_ENVELOPE_POINTS : b[0];
-    ins.panning_point_count = b[1] > MAX_ENVELOPE_POINTS ? MAX_ENVELOPE_POINTS : b[1];
-    ins.volume_sustain = b[2];
-    ins.volume_loop_start = b[3];
-    ins.volume_loop_end = b[4];
-    ins.panning_sustain = b[5];
-    ins.panning_loop_start = b[6];
-    ins.panning_loop_end = b[7];
-    ins.volume_type = b[8];
-    ins.panning_type = b[9];
+    ins.volume_envelope.point_count = b[0] > MAX_ENVELOPE_POINTS ? MAX_ENVELOPE_POINTS : b[0];
+    ins.panning_envelope.point_count = b[1] > MAX_ENVELOPE_POINTS ? MAX_ENVELOPE_POINTS : b[1];
+    ins.volume_envelope.sustain = b[2];
+    ins.volume_envelope.loop_start = b[3];
+    ins.volume_envelope.loop_end = b[4];
+    ins.panning_envelope.sustain = b[5];
+    ins.panning_envelope.loop_start = b[6];
+    ins.panning_envelope.loop_end = b[7];
+    ins.volume_envelope.type = b[8];
+    ins.panning_envelope.type = b[9];
     ins.vibrato_type = b[10];
     ins.vibrato_sweep = b[11];
     ins.vibrato_depth = b[12];
     ins.vibrato_rate = b[13];
     ins.fadeout = uint16_t(get_u16(b + 14) << 1);
-    if (ins.volume_point_count < 2) ins.volume_type = 0;
-    if (ins.panning_point_count < 2) ins.panning_type = 0;
+    if (ins.volume_envelope.point_count < 2) ins.volume_envelope.type = 0;
+    if (ins.panning_envelope.point_count < 2) ins.panning_envelope.type = 0;
     seek_to(r, start + header_size);
 
     for (int32_t j = 0; j < sample_count; j++) {

@@ -116,16 +116,16 @@ Sample* channel_select_sample(const Song* song, const Channel* channel, const In
 void channel_reset_note(Channel* channel, Sample* sample) {
     channel->volume = sample->volume;
     channel->panning = sample->panning;
-    channel->volume_env_value = 64;
-    channel->volume_env_point = 0;
-    channel->volume_env_tick = 0;
-    channel->volume_env_step = 0;
-    channel->volume_env_done = 0;
-    channel->panning_env_value = 32;
-    channel->panning_env_point = 0;
-    channel->panning_env_tick = 0;
-    channel->panning_env_step = 0;
-    channel->panning_env_done = 0;
+    channel->volume_env.value = 64;
+    channel->volume_env.point = 0;
+    channel->volume_env.tick = 0;
+    channel->volume_env.step = 0;
+    channel->volume_env.done = 0;
+    channel->panning_env.value = 32;
+    channel->panning_env.point = 0;
+    channel->panning_env.tick = 0;
+    channel->panning_env.step = 0;
+    channel->panning_env.done = 0;
     channel->key_off = 0;
     channel->fadeout_volume = FADEOUT_FULL;
     channel->autovibrato_sweep = 0;
@@ -192,25 +192,25 @@ void channel_volume_column(Channel* channel, uint8_t value) {
 
 // Lxx: moves the volume envelope to tick xx, between the points around it.
 static void envelope_set_position(Channel* channel, const Instrument* ins, int32_t xx) {
-    const EnvelopePoint* points = ins->volume_envelope;
-    int32_t count = ins->volume_point_count;
+    const EnvelopePoint* points = ins->volume_envelope.points;
+    int32_t count = ins->volume_envelope.point_count;
     int32_t j = 0;
     while (j + 1 < count && xx > points[j + 1].x) j++;
-    channel->volume_env_point = j;
+    channel->volume_env.point = j;
     if (j >= count - 1) {
-        channel->volume_env_value = count > 0 ? points[count - 1].y : 0;
-        channel->volume_env_done = 1;
+        channel->volume_env.value = count > 0 ? points[count - 1].y : 0;
+        channel->volume_env.done = 1;
         return;
     }
-    channel->volume_env_done = 0;
-    channel->volume_env_tick = xx;
+    channel->volume_env.done = 0;
+    channel->volume_env.tick = xx;
     int32_t dx = points[j + 1].x - points[j].x;
     int32_t dy = wrap_mul(points[j + 1].y - points[j].y, 65536);
-    channel->volume_env_step = dx == 0 ? 0 : wrap_div(dy, dx);
-    channel->volume_env_fixed = wrap_add(wrap_mul(points[j].y, 65536),
-                                         wrap_mul(xx - points[j].x, channel->volume_env_step));
-    channel->volume_env_point = j + 1;
-    channel->volume_env_value = channel->volume_env_fixed >> 16;
+    channel->volume_env.step = dx == 0 ? 0 : wrap_div(dy, dx);
+    channel->volume_env.fixed = wrap_add(wrap_mul(points[j].y, 65536),
+                                         wrap_mul(xx - points[j].x, channel->volume_env.step));
+    channel->volume_env.point = j + 1;
+    channel->volume_env.value = channel->volume_env.fixed >> 16;
 }
 
 static void extended_row_tick(Song* song, Channel* channel, Sample* sample, uint8_t x, uint8_t y,
@@ -302,12 +302,12 @@ static void row_start_note(Song* song, Channel* channel, const NoteCell& cell,
     if (cell.volume != 0) channel_volume_column(channel, cell.volume);
     if (cell.note == NOTE_KEY_OFF || effect == EFFECT_KEY_OFF) channel->key_off = 1;
 
-    if (ins->volume_type & 1) {
-        if (!channel->volume_env_done) channel_envelope_step(channel, ENVELOPE_VOLUME, ins);
+    if (ins->volume_envelope.type & 1) {
+        if (!channel->volume_env.done) channel_envelope_step(channel, ENVELOPE_VOLUME, ins);
     } else if (channel->key_off) {
-        channel->volume_env_value = 0; // no envelope: key off silences at once
+        channel->volume_env.value = 0; // no envelope: key off silences at once
     }
-    if ((ins->panning_type & 1) && !channel->panning_env_done)
+    if ((ins->panning_envelope.type & 1) && !channel->panning_env.done)
         channel_envelope_step(channel, ENVELOPE_PANNING, ins);
     if (channel->key_off) {
         channel->fadeout_volume -= ins->fadeout;
@@ -404,7 +404,7 @@ static void row_effect(Song* song, Channel* channel, const NoteCell& cell, const
         if (param) song->global_volume_slide_memory = param;
         break;
     case EFFECT_ENVELOPE_POSITION:
-        if (ins->volume_type & 1) envelope_set_position(channel, ins, param);
+        if (ins->volume_envelope.type & 1) envelope_set_position(channel, ins, param);
         break;
     case EFFECT_PANNING_SLIDE:
         if (param) {

@@ -231,9 +231,9 @@ static void channel_tick_step(Song* song, Channel* channel, const NoteCell& cell
     channel->period_delta = 0;
     channel->update_flags = 0;
 
-    if ((ins->volume_type & 1) && !channel->volume_env_done)
+    if ((ins->volume_envelope.type & 1) && !channel->volume_env.done)
         channel_envelope_step(channel, ENVELOPE_VOLUME, ins);
-    if ((ins->panning_type & 1) && !channel->panning_env_done)
+    if ((ins->panning_envelope.type & 1) && !channel->panning_env.done)
         channel_envelope_step(channel, ENVELOPE_PANNING, ins);
     if (channel->key_off) {
         channel->fadeout_volume -= ins->fadeout;

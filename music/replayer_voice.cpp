@@ -13,68 +13,38 @@
 
 // ---- Envelopes ----------------------------------------------------------
 
-namespace {
-
-// One envelope's six Channel fields and its Instrument data.
-struct EnvelopeRef {
-    int32_t& tick;
-    int32_t& point;
-    int32_t& fixed;
-    int32_t& value;
-    int32_t& step;
-    uint8_t& done;
-    const EnvelopePoint* points;
-    int32_t count;
-    int32_t sustain;
-    int32_t loop_start;
-    int32_t loop_end;
-    uint8_t type;
-    uint8_t update;
-};
-
-EnvelopeRef envelope_ref(Channel* c, int32_t which, const Instrument* ins) {
-    if (which == ENVELOPE_VOLUME)
-        return {c->volume_env_tick,     c->volume_env_point,     c->volume_env_fixed,
-                c->volume_env_value,    c->volume_env_step,      c->volume_env_done,
-                ins->volume_envelope,   ins->volume_point_count, ins->volume_sustain,
-                ins->volume_loop_start, ins->volume_loop_end,    ins->volume_type,
-                UPDATE_VOLUME};
-    return {c->panning_env_tick,     c->panning_env_point,     c->panning_env_fixed,
-            c->panning_env_value,    c->panning_env_step,      c->panning_env_done,
-            ins->panning_envelope,   ins->panning_point_count, ins->panning_sustain,
-            ins->panning_loop_start, ins->panning_loop_end,    ins->panning_type,
-            UPDATE_PANNING};
-}
-
-} // namespace
-
 void channel_envelope_step(Channel* channel, int32_t which, const Instrument* ins) {
-    EnvelopeRef e = envelope_ref(channel, which, ins);
-    int32_t count = e.count > MAX_ENVELOPE_POINTS ? MAX_ENVELOPE_POINTS : e.count;
+    const bool volume = which == ENVELOPE_VOLUME;
+    EnvelopeState& e = volume ? channel->volume_env : channel->panning_env;
+    const Envelope& shape = volume ? ins->volume_envelope : ins->panning_envelope;
+    const uint8_t update = volume ? UPDATE_VOLUME : UPDATE_PANNING;
+    const EnvelopePoint* points = shape.points;
+    int32_t count =
+        shape.point_count > MAX_ENVELOPE_POINTS ? MAX_ENVELOPE_POINTS : shape.point_count;
     // Sustain and loop points beyond the stored ones are ignored, so the
     // envelope never reads past its last point.
-    bool sustain = (e.type & 2) && e.sustain < count;
-    bool loop = (e.type & 4) && e.loop_start < count && e.loop_end < count;
+    bool sustain = (shape.type & 2) && shape.sustain < count;
+    bool loop = (shape.type & 4) && shape.loop_start < count && shape.loop_end < count;
 
     if (e.point >= 0 && e.point < count) {
-        if (e.tick == e.points[e.point].x) {
-            if (loop && e.point == e.loop_end) {
-                e.point = e.loop_start;
-                e.tick = e.points[e.point].x;
+        if (e.tick == points[e.point].x) {
+            if (loop && e.point == shape.loop_end) {
+                e.point = shape.loop_start;
+                e.tick = points[e.point].x;
             }
             if (e.point == count - 1) {
-                e.value = e.points[e.point].y;
+                e.value = points[e.point].y;
                 e.done = 1;
-                channel->update_flags |= e.update;
+                channel->update_flags |= update;
                 return;
             }
-            if (sustain && e.point == e.sustain && !channel->key_off) {
-                e.value = e.points[e.point].y; // holds here until key off
-                channel->update_flags |= e.update;
+            if (sustain && e.point == shape.sustain && !channel->key_off) {
+                e.value = points[e.point].y; // holds here until key off
+                channel->update_flags |= update;
                 return;
             }
-            const EnvelopePoint& a = e.points[e.point];
-            const EnvelopePoint& b = e.points[e.point + 1];
+            const EnvelopePoint& a = points[e.point];
+            const EnvelopePoint& b = points[e.point + 1];
             int32_t dx = b.x - a.x;
             e.step = dx == 0 ? 0 : wrap_div(wrap_mul(b.y - a.y, 65536), dx);
             e.fixed = wrap_mul(a.y, 65536);
@@ -85,7 +55,7 @@ void channel_envelope_step(Channel* channel, int32_t which, const Instrument* in
     }
     e.value = int16_t(uint32_t(e.fixed) >> 16);
     e.tick = wrap_add(e.tick, 1);
-    channel->update_flags |= e.update;
+    channel->update_flags |= update;
 }
 
 // ---- Instrument vibrato -------------------------------------------------
@@ -185,7 +155,7 @@ void channel_update_voice(Channel* channel, Sample* sample, Song* song) {
         // 255 / 2^35 folds the four 0..64-ish factors (fadeout 0..65536)
         // into 255ths; the product needs 38 bits.
         int64_t product = int64_t(channel->volume + channel->volume_delta) *
-                          channel->volume_env_value * channel->fadeout_volume * song->global_volume;
+                          channel->volume_env.value * channel->fadeout_volume * song->global_volume;
         int32_t vol = float_to_i32(double(product) * double(7.4214768e-9f));
         v->volume = vol;
         v->volume_copy = vol;
@@ -200,7 +170,7 @@ void channel_update_voice(Channel* channel, Sample* sample, Song* song) {
         int32_t off_centre = wrap_sub(p, 128);
         uint32_t distance = off_centre < 0 ? 0u - uint32_t(off_centre) : uint32_t(off_centre);
         int32_t room = wrap_sub(128, int32_t(distance)) / 32;
-        int32_t pan = wrap_add(p, wrap_mul(room, channel->panning_env_value - 32));
+        int32_t pan = wrap_add(p, wrap_mul(room, channel->panning_env.value - 32));
         if (pan < 0) pan = 0;
         if (pan > 255) pan = 255;
         v->panning = pan;

@@ -10,6 +10,26 @@
 #include <cerrno>
 #include <cstring>
 
+std::string outfile_temp_name(const std::string& path, size_t* suffix_length) {
+    const size_t slash = path.find_last_of(OS_PATH_SEPARATORS);
+    const size_t start = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = path.rfind('.');
+    // A leading dot starts a hidden name, not an extension.
+    const bool keep = suffix_length && dot != std::string::npos && dot > start;
+    const size_t ext = keep ? dot : path.size();
+    if (suffix_length) *suffix_length = path.size() - ext;
+    return path.substr(0, start) + "." + path.substr(start, ext - start) + ".partXXXXXX" +
+           path.substr(ext);
+}
+
+bool outfile_temp_file(const std::string& path, std::string* temp, std::string* error) {
+    size_t suffix_length;
+    *temp = outfile_temp_name(path, &suffix_length);
+    FILE* file = outfile_sys_temp(temp->data(), suffix_length, error);
+    if (file) fclose(file);
+    return file != nullptr;
+}
+
 bool outfile_open(OutFile* f, const char* path, std::string* error) {
     f->file = nullptr;
     f->temp.clear();
@@ -26,8 +46,9 @@ bool outfile_open(OutFile* f, const char* path, std::string* error) {
         if (!f->file) *error = strerror(errno);
         return f->file != nullptr;
     }
-    f->temp = f->target.path + ".partXXXXXX";
-    f->file = outfile_sys_temp(f->temp.data(), error);
+    size_t suffix_length;
+    f->temp = outfile_temp_name(f->target.path, &suffix_length);
+    f->file = outfile_sys_temp(f->temp.data(), suffix_length, error);
     // A file copied into at the end may sit in a folder this process cannot
     // write: then the work is done in the system's temporary folder.
     if (!f->file && f->target.copy_into) f->file = outfile_scratch(".part", &f->temp, error);

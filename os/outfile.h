@@ -38,6 +38,18 @@ bool outfile_same_file(const char* a, bool a_is_input, const char* b, bool b_is_
 // Follows the links of `path` and looks at what it names. False (with the
 // reason) only when the links cannot be followed (a loop, unreadable).
 bool outfile_target(const char* path, OutTarget* target, std::string* error);
+// The one name anything is made under until it is complete, beside `path`:
+// hidden, marked as partial, made unique by the XXXXXX a maker replaces, with
+// the extension of `path` kept last because encoders pick the format by it:
+// "dir/name.ext" -> "dir/.name.partXXXXXX.ext". *suffix_length tells how
+// many characters follow the XXXXXX. A folder has no use for its extension
+// and its maker wants the XXXXXX last: null `suffix_length` keeps the whole
+// name first ("dir/name.d" -> "dir/.name.d.partXXXXXX").
+std::string outfile_temp_name(const std::string& path, size_t* suffix_length);
+// Makes a new, empty file under the temporary name of `path`, for a helper
+// program that writes it in its own right, and puts that name in *temp.
+// False with the reason.
+bool outfile_temp_file(const std::string& path, std::string* temp, std::string* error);
 // Opens `path` for writing ("-" is standard output). False with the reason.
 bool outfile_open(OutFile* f, const char* path, std::string* error);
 // Flushes and closes, then puts a regular file in place. False with the reason

@@ -72,8 +72,8 @@ bool outfile_target(const char* path, OutTarget* target, std::string* error) {
 
 void outfile_sys_stdout_binary() {}
 
-FILE* outfile_sys_temp(char* name_template, std::string* error) {
-    const int fd = mkstemp(name_template);
+FILE* outfile_sys_temp(char* name_template, size_t suffix_length, std::string* error) {
+    const int fd = mkstemps(name_template, int(suffix_length));
     if (fd >= 0) chmod_as_new(name_template); // mkstemp makes the file private
     FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
     if (!file) {

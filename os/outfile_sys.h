@@ -6,10 +6,10 @@
 
 // Standard output takes bytes as they are (no line-end translation).
 void outfile_sys_stdout_binary();
-// Makes and opens a new file for writing from `name_template` (ending in
-// XXXXXX, replaced in place), with the permissions a new file gets. Null
-// with the reason, and nothing left behind.
-FILE* outfile_sys_temp(char* name_template, std::string* error);
+// Makes and opens a new file for writing from `name_template` (XXXXXX then
+// `suffix_length` more characters; the XXXXXX replaced in place), with the
+// permissions a new file gets. Null with the reason, and nothing left behind.
+FILE* outfile_sys_temp(char* name_template, size_t suffix_length, std::string* error);
 
 // What identifies a file for outfile_same_file.
 struct OutIdentity {

@@ -54,8 +54,17 @@ void outfile_sys_stdout_binary() {
     _setmode(_fileno(stdout), _O_BINARY); // bytes, not text with CR LF
 }
 
-FILE* outfile_sys_temp(char* name_template, std::string* error) {
-    const int fd = mkstemp(name_template); // binary mode
+FILE* outfile_sys_temp(char* name_template, size_t suffix_length, std::string* error) {
+    // No mkstemps here: the XXXXXX are filled in until an exclusive create
+    // finds a name no other file has.
+    char* unique = name_template + strlen(name_template) - suffix_length - 6;
+    int fd = -1;
+    for (uint32_t attempt = 0; attempt < 1000 && fd < 0; attempt++) {
+        const uint32_t n = (GetCurrentProcessId() * 7919u + GetTickCount() + attempt) % 1000000u;
+        for (int32_t i = 5, v = int32_t(n); i >= 0; i--, v /= 10) unique[i] = char('0' + v % 10);
+        fd = _open(name_template, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (fd < 0 && errno != EEXIST) break;
+    }
     FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
     if (!file) {
         *error = strerror(errno);

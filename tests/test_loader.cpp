@@ -176,10 +176,10 @@ TEST(Loader, InstrumentHeaders) {
 
     const Instrument& i1 = song->instruments[1];
     EXPECT_EQ(i1.sample_count, 1) << "the next instrument starts at start + header size";
-    EXPECT_EQ(i1.volume_type, 0) << "one point: envelope off";
-    EXPECT_EQ(i1.panning_type, 7);
-    EXPECT_EQ(i1.panning_envelope[1].x, 10);
-    EXPECT_EQ(i1.panning_envelope[1].y, 64);
+    EXPECT_EQ(i1.volume_envelope.type, 0) << "one point: envelope off";
+    EXPECT_EQ(i1.panning_envelope.type, 7);
+    EXPECT_EQ(i1.panning_envelope.points[1].x, 10);
+    EXPECT_EQ(i1.panning_envelope.points[1].y, 64);
     EXPECT_EQ(i1.fadeout, 0x2000) << "doubled, kept to 16 bits";
     EXPECT_EQ(i1.keymap[95], 3);
     EXPECT_EQ(i1.vibrato_type, 2);
@@ -191,7 +191,7 @@ TEST(Loader, InstrumentHeaders) {
     const Instrument& i2 = song->instruments[2];
     EXPECT_EQ(i2.sample_count, 16);
     for (Sample* s : i2.samples) EXPECT_NE(s, &empty_sample);
-    EXPECT_EQ(i2.volume_point_count, 12) << "point counts are clamped to the table";
+    EXPECT_EQ(i2.volume_envelope.point_count, 12) << "point counts are clamped to the table";
     EXPECT_TRUE(song_free(song));
     EXPECT_EQ(empty_sample.data, nullptr);
 }

@@ -327,7 +327,7 @@ TEST(ReplayerRows, KeyOffAndNotesWithoutInstrument) {
     EXPECT_EQ(ch.voice->volume, 127);
     replayer_tick(song);
     EXPECT_EQ(ch.key_off, 1);
-    EXPECT_EQ(ch.volume_env_value, 0) << "no volume envelope: silent at once";
+    EXPECT_EQ(ch.volume_env.value, 0) << "no volume envelope: silent at once";
     EXPECT_EQ(ch.voice->volume, 0);
     EXPECT_EQ(ch.voice->target_left + ch.voice->target_right, 0);
     replayer_tick(song);
@@ -554,7 +554,7 @@ TEST(ReplayerMalformed, OutOfRangeValuesStayDefined) {
         replayer_tick(song);
         channels[0].period = INT32_MAX - 1000; // slides on past the largest value
         channels[1].panning = INT32_MIN + 20;
-        channels[0].volume_env_fixed = INT32_MAX - 5;
+        channels[0].volume_env.fixed = INT32_MAX - 5;
         harness_ticks(song, 300000);
         EXPECT_GE(voices[0].step_int, 0u);
         EXPECT_EQ(channels[2].period, MIN_PORTA_UP_PERIOD);

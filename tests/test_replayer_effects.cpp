@@ -72,14 +72,14 @@ TEST(ReplayerEnvelopes, LinearSegmentSustainAndLoop) {
     std::vector<Ints> values(3);
     for (int t = 0; t < 17; t++) {
         replayer_tick(song);
-        for (int c = 0; c < 3; c++) values[size_t(c)].push_back(channels[c].volume_env_value);
+        for (int c = 0; c < 3; c++) values[size_t(c)].push_back(channels[c].volume_env.value);
     }
     EXPECT_EQ(values[0], (Ints{64, 57, 51, 44, 38, 32, 25, 19, 12, 6, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(channels[0].volume_env_done, 1);
+    EXPECT_EQ(channels[0].volume_env.done, 1);
     // Held at the sustain point until the key off on tick 12, which moves on at once.
     EXPECT_EQ(values[1], (Ints{64, 56, 48, 40, 32, 32, 32, 32, 32, 32, 32, 32, 32, 24, 16, 8, 0}));
     EXPECT_EQ(values[2], (Ints{0, 10, 20, 30, 40, 50, 20, 30, 40, 50, 20, 30, 40, 50, 20, 30, 40}));
-    EXPECT_EQ(channels[2].volume_env_done, 0) << "a loop runs forever";
+    EXPECT_EQ(channels[2].volume_env.done, 0) << "a loop runs forever";
     song_free(song);
 }
 
@@ -105,7 +105,7 @@ TEST(ReplayerEnvelopes, FadeoutAndPanning) {
     EXPECT_EQ(fade[15], 0);
     EXPECT_EQ(fade[16], 0);
     EXPECT_EQ(voices[0].volume, 0);
-    EXPECT_EQ(channels[0].volume_env_value, 64) << "the envelope left its sustain";
+    EXPECT_EQ(channels[0].volume_env.value, 64) << "the envelope left its sustain";
     song_free(song);
 }
 
@@ -119,14 +119,14 @@ TEST(ReplayerEnvelopes, PositionEffect) {
     Song* song = harness_play(m);
     harness_ticks(song, 3);
     Channel& ch = channels[0];
-    EXPECT_EQ(ch.volume_env_value, 32);
-    EXPECT_EQ(ch.volume_env_tick, 5);
-    EXPECT_EQ(ch.volume_env_point, 1);
+    EXPECT_EQ(ch.volume_env.value, 32);
+    EXPECT_EQ(ch.volume_env.tick, 5);
+    EXPECT_EQ(ch.volume_env.point, 1);
     replayer_tick(song);
-    EXPECT_EQ(ch.volume_env_value, 25) << "and on from there";
+    EXPECT_EQ(ch.volume_env.value, 25) << "and on from there";
     replayer_tick(song);
-    EXPECT_EQ(ch.volume_env_value, 64) << "beyond the last point: its value";
-    EXPECT_EQ(ch.volume_env_done, 1);
+    EXPECT_EQ(ch.volume_env.value, 64) << "beyond the last point: its value";
+    EXPECT_EQ(ch.volume_env.done, 1);
     song_free(song);
 }
 

@@ -6,6 +6,7 @@
 #include "music/output.h"
 #include "os/os.h"
 #include "os/outfile.h"
+#include "os/progress.h"
 #include "os/wav.h"
 #include "tools/encoder.h"
 #include "tools/vlorp_xm.h"
@@ -186,20 +187,14 @@ bool format_of(const RenderOptions& o, const std::string& output, int* format) {
 // ---- progress ----
 
 void show_progress(int64_t done, int64_t total, bool last) {
-    const int width = 30;
+    char seconds[32];
+    snprintf(seconds, sizeof seconds, " %.1f s", double(done) * BLOCK_FRAMES / MIX_RATE);
+    const ProgressEnd end = last ? PROGRESS_NEWLINE : PROGRESS_KEEP;
     if (total <= 0) { // until the song repeats: the length shows at the end
-        fprintf(stderr, "\rrendering %.1f s", double(done) * BLOCK_FRAMES / MIX_RATE);
-        if (last) fputc('\n', stderr);
-        fflush(stderr);
+        progress_draw(std::string("rendering") + seconds, end);
         return;
     }
-    int pct = total ? int(done * 100 / total) : 100;
-    int fill = total ? int(done * width / total) : width;
-    double seconds = double(done) * BLOCK_FRAMES / MIX_RATE;
-    fprintf(stderr, "\rrendering %3d%% [%.*s%*s] %.1f s", pct, fill,
-            "##############################", width - fill, "", seconds);
-    if (last) fputc('\n', stderr);
-    fflush(stderr);
+    progress_draw(progress_text({"rendering", ' ', true}, done, total, seconds), end);
 }
 
 void on_signal(int) {
@@ -451,21 +446,88 @@ Song* load_at_start(const RenderJob& job, const RenderOptions& o, const std::str
     return song;
 }
 
+// The length of a song rendered until it repeats, for a WAV header that
+// comes first: a silent run on a copy (effects may change samples while the
+// song runs). False (said why) when the module does not load.
+bool render_measure(RenderJob& job, const RenderOptions& o, const std::string& bytes,
+                    bool* repeats) {
+    Song* probe = load_at_start(job, o, bytes, false);
+    if (!probe) return false;
+    int64_t frames = song_length_frames(probe, VLORP_XM_MAX_FRAMES, repeats);
+    song_free(probe);
+    job.blocks = (frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
+    if (job.blocks < 1) job.blocks = 1;
+    return true;
+}
+
+// Opens the sound, the timeline and the encoder; false (said why, nothing
+// left) on failure.
+bool render_open(const RenderJob& job, OutFile* pcm, OutFile* timeline, EncodedOutput* encoded) {
+    std::string error;
+    bool opened = outfile_open(pcm, job.output.c_str(), &error);
+    if (!opened) error = job.output + ": " + error;
+    if (opened && job.timeline && !outfile_open(timeline, job.timeline, &error)) {
+        error = std::string(job.timeline) + ": " + error;
+        opened = false;
+    }
+    if (opened && job.format >= 0 && !encoded_open(encoded, job.format, pcm, &error)) {
+        error = job.output + ": " + error;
+        opened = false;
+    }
+    if (!opened) {
+        fprintf(stderr, "vlorp-xm: %s\n", error.c_str());
+        outfile_discard(pcm);
+        outfile_discard(timeline);
+    }
+    return opened;
+}
+
+// Puts the finished outputs in place, or takes them away after a failure or
+// an interruption; the exit status.
+int render_close(const RenderJob& job, OutFile* pcm, OutFile* timeline, bool ok, int failed_errno,
+                 const std::string& failure) {
+    std::string error = failure;
+    const bool pipe_closed = !ok && failed_errno == EPIPE;
+    if (!ok || interrupted) {
+        if (!ok && !interrupted && !pipe_closed) fprintf(stderr, "vlorp-xm: %s\n", error.c_str());
+        outfile_discard(pcm);
+        outfile_discard(timeline);
+        return interrupted ? 130 : pipe_closed ? VLORP_XM_PIPE_CLOSED : 1;
+    }
+    if (!outfile_commit(timeline, &error)) {
+        if (errno != EPIPE) fprintf(stderr, "vlorp-xm: %s: %s\n", job.timeline, error.c_str());
+        outfile_discard(pcm);
+        return errno == EPIPE ? VLORP_XM_PIPE_CLOSED : 1;
+    }
+    if (!outfile_commit(pcm, &error)) {
+        if (errno != EPIPE)
+            fprintf(stderr, "vlorp-xm: %s: %s\n", job.output.c_str(), error.c_str());
+        return errno == EPIPE ? VLORP_XM_PIPE_CLOSED : 1;
+    }
+    return 0;
+}
+
+// The line said on success.
+void render_summary(const RenderJob& job, const RenderOptions& o, const OutFile& pcm,
+                    const OutFile& timeline, int64_t done, bool repeats) {
+    // Standard output carries one thing at a time: with sound or a timeline
+    // there (or in any device or pipe), the summary goes to stderr.
+    const bool direct = pcm.target.direct || (job.timeline && timeline.target.direct);
+    fprintf(direct ? stderr : stdout, "%slength %.3f s, %lld blocks%s\n",
+            o.output ? "" : (job.output + ": ").c_str(), double(done) * BLOCK_FRAMES / MIX_RATE,
+            (long long)done,
+            !job.until_repeat ? ""
+            : repeats         ? " (until the song repeats)"
+                              : " (the song does not repeat within 30 minutes)");
+}
+
 int render_one(RenderJob& job, const RenderOptions& o) {
     const char* output = job.output.c_str();
     std::string bytes;
     if (!vlorp_xm_read(job.input, &bytes)) return 1;
     bool repeats = false;
-    if (job.until_repeat && job.format == FORMAT_WAV) {
-        // The header comes first: measure the length with a silent run, on
-        // a copy (effects may change samples while the song runs).
-        Song* probe = load_at_start(job, o, bytes, false);
-        if (!probe) return 1;
-        int64_t frames = song_length_frames(probe, VLORP_XM_MAX_FRAMES, &repeats);
-        song_free(probe);
-        job.blocks = (frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
-        if (job.blocks < 1) job.blocks = 1;
-    }
+    if (job.until_repeat && job.format == FORMAT_WAV && !render_measure(job, o, bytes, &repeats))
+        return 1;
     if (job.format == FORMAT_WAV && uint64_t(job.blocks) * BLOCK_FRAMES * 4 > WAV_MAX_DATA) {
         fprintf(stderr, "vlorp-xm: %s: too long for a WAV file (4 GiB); write .raw instead\n",
                 output);
@@ -474,23 +536,9 @@ int render_one(RenderJob& job, const RenderOptions& o) {
     Song* song = load_at_start(job, o, bytes, true);
     if (!song) return 1;
 
-    std::string error;
     OutFile pcm{}, timeline{};
     EncodedOutput encoded{};
-    bool opened = outfile_open(&pcm, output, &error);
-    if (!opened) error = job.output + ": " + error;
-    if (opened && job.timeline && !outfile_open(&timeline, job.timeline, &error)) {
-        error = std::string(job.timeline) + ": " + error;
-        opened = false;
-    }
-    if (opened && job.format >= 0 && !encoded_open(&encoded, job.format, &pcm, &error)) {
-        error = job.output + ": " + error;
-        opened = false;
-    }
-    if (!opened) {
-        fprintf(stderr, "vlorp-xm: %s\n", error.c_str());
-        outfile_discard(&pcm);
-        outfile_discard(&timeline);
+    if (!render_open(job, &pcm, &timeline, &encoded)) {
         song_free(song);
         return 1;
     }
@@ -500,6 +548,7 @@ int render_one(RenderJob& job, const RenderOptions& o) {
 
     // The length is known before the first block, so the header is final at
     // once and a pipe or device gets a complete WAV without seeking back.
+    std::string error;
     bool ok = true;
     if (job.format == FORMAT_WAV) {
         uint8_t header[WAV_HEADER_BYTES];
@@ -520,34 +569,9 @@ int render_one(RenderJob& job, const RenderOptions& o) {
         failed_errno = errno;
         error = job.output + ": " + error;
     }
-
-    const bool pipe_closed = !ok && failed_errno == EPIPE;
-    if (!ok || interrupted) {
-        if (!ok && !interrupted && !pipe_closed) fprintf(stderr, "vlorp-xm: %s\n", error.c_str());
-        outfile_discard(&pcm);
-        outfile_discard(&timeline);
-        return interrupted ? 130 : pipe_closed ? VLORP_XM_PIPE_CLOSED : 1;
-    }
-    if (!outfile_commit(&timeline, &error)) {
-        if (errno != EPIPE) fprintf(stderr, "vlorp-xm: %s: %s\n", job.timeline, error.c_str());
-        outfile_discard(&pcm);
-        return errno == EPIPE ? VLORP_XM_PIPE_CLOSED : 1;
-    }
-    if (!outfile_commit(&pcm, &error)) {
-        if (errno != EPIPE) fprintf(stderr, "vlorp-xm: %s: %s\n", output, error.c_str());
-        return errno == EPIPE ? VLORP_XM_PIPE_CLOSED : 1;
-    }
-    if (o.quiet) return 0;
-    // Standard output carries one thing at a time: with sound or a timeline
-    // there (or in any device or pipe), the summary goes to stderr.
-    const bool direct = pcm.target.direct || (job.timeline && timeline.target.direct);
-    fprintf(direct ? stderr : stdout, "%slength %.3f s, %lld blocks%s\n",
-            o.output ? "" : (job.output + ": ").c_str(), double(done) * BLOCK_FRAMES / MIX_RATE,
-            (long long)done,
-            !job.until_repeat ? ""
-            : repeats         ? " (until the song repeats)"
-                              : " (the song does not repeat within 30 minutes)");
-    return 0;
+    const int status = render_close(job, &pcm, &timeline, ok, failed_errno, error);
+    if (status == 0 && !o.quiet) render_summary(job, o, pcm, timeline, done, repeats);
+    return status;
 }
 
 } // namespace
