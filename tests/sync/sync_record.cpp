@@ -32,13 +32,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     const double seconds = atof(argv[4]);
-    pa_sample_spec spec = {PA_SAMPLE_S16LE, 44100, 2};
+    pa_sample_spec format = {PA_SAMPLE_S16LE, 44100, 2};
     // Small fragments: a time for every 5 ms of sound.
     constexpr uint32_t CHUNK_BYTES = 220 * 4;
     pa_buffer_attr attr = {uint32_t(-1), uint32_t(-1), uint32_t(-1), uint32_t(-1), CHUNK_BYTES};
     int error = 0;
     pa_simple* stream = pa_simple_new(nullptr, "sync_record", PA_STREAM_RECORD, argv[1], "record",
-                                      &spec, nullptr, &attr, &error);
+                                      &format, nullptr, &attr, &error);
     if (!stream) {
         fprintf(stderr, "sync_record: %s: %s\n", argv[1], pa_strerror(error));
         return 1;
