@@ -29,10 +29,11 @@ run_ctest build/release
 echo "== sync: the live show and vlorp-xm play against a private sound server, 20 s runs =="
 # At 30 ms of server latency the median offset of picture from sound must
 # stay within 20 ms, and the measurement must see a 20 ms delay injected
-# on purpose; at 150 ms the figures are reported (see tests/sync/measure.sh
+# on purpose (within 5 ms here: a 20 s run on a busy machine moves by a few
+# ms from run to run; the whole-show runs hold it to 2 ms); at 150 ms the figures are reported (see tests/sync/measure.sh
 # for the whole show and the goal's limits).
 bash tests/sync/measure.sh -b build/release -s 20 -l 30 -p "vlorp xm" --within 20
-bash tests/sync/measure.sh -b build/release -s 20 -l 30 -p xm --inject 20
+bash tests/sync/measure.sh -b build/release -s 20 -l 30 -p xm --inject 20 --tolerance 5
 bash tests/sync/measure.sh -b build/release -s 20 -l 150 -p "vlorp xm" || true
 
 echo "== clang: Release build, warnings as errors =="

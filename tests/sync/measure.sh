@@ -22,6 +22,7 @@
 #                   programs told the sound is MS later than the device says
 #                   (VLORP_AUDIO_DELAY_MS); the median offset must move by
 #                   -MS, within 2 ms, or the measurement cannot be trusted
+#   --tolerance MS  how far from -MS the injected run may land (default 2)
 #   --check         fail unless the goal's limits hold (mean within +-5 ms,
 #                   99 % within +-17 ms, drift within 2 ms)
 #   --within MS     fail unless the median offset is within +-MS ms
@@ -30,7 +31,7 @@
 #                   $SYNC_LOG names, for builds before --sync-log)
 set -uo pipefail
 cd "$(dirname "$0")/../.."
-build=build/release seconds=120 latencies="30 150" programs="vlorp xm" inject="" check=0 within=""
+build=build/release seconds=120 latencies="30 150" programs="vlorp xm" inject="" tolerance=2 check=0 within=""
 keep="" vlorp_exe=""
 while [ $# -gt 0 ]; do
     case $1 in
@@ -39,6 +40,7 @@ while [ $# -gt 0 ]; do
     -l) latencies=$2; shift ;;
     -p) programs=$2; shift ;;
     --inject) inject=$2; shift ;;
+    --tolerance) tolerance=$2; shift ;;
     --check) check=1 ;;
     --within) within=$2; shift ;;
     --keep) keep=$2; shift ;;
@@ -109,7 +111,8 @@ for latency in $latencies; do
             "$work/render.raw" "$work/$program-${latency}ms.log" --median)
         with=$(measure "$program" "$latency" "$inject" --median)
         moved=$(awk -v a="$base" -v b="$with" 'BEGIN { printf "%+.1f", b - a }')
-        verdict=$(awk -v m="$moved" -v d="$inject" 'BEGIN { print (m + d <= 2 && m + d >= -2) ? "seen" : "NOT SEEN" }')
+        verdict=$(awk -v m="$moved" -v d="$inject" -v t="$tolerance" \
+            'BEGIN { print (m + d <= t && m + d >= -t) ? "seen" : "NOT SEEN" }')
         printf '%-12s %s ms injected: median offset moved %s ms (%s)\n' "" "$inject" "$moved" "$verdict"
         [ "$verdict" = seen ] || failed=1
     done
