@@ -92,8 +92,8 @@ std::string os_find_program(const char* name) {
     while (start <= dirs.size()) {
         size_t end = dirs.find(':', start);
         if (end == std::string::npos) end = dirs.size();
-        std::string dir = dirs.substr(start, end - start);
-        if (dir.empty()) dir = ".";
+        // An empty entry means the current folder.
+        const std::string dir = end > start ? dirs.substr(start, end - start) : std::string(".");
         const std::string candidate = dir + "/" + name;
         if (access(candidate.c_str(), X_OK) == 0) return candidate;
         start = end + 1;
