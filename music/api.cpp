@@ -174,7 +174,6 @@ int32_t load_from_source(const char* name, SampleLoader sample_loader, vlorp_xm_
     m->song = song;
     m->length_frames = -1;
     each_sample(song, [&](Sample& s) { m->finetunes.push_back(s.finetune); });
-    if (!api.active) measure_length(m);
     api.live.push_back(m);
     *out = m;
     return VLORP_XM_OK;
@@ -372,6 +371,9 @@ int32_t vlorp_xm_play_from(vlorp_xm_module* module, int32_t start_order) {
     API_MODULE(module);
     if (api.active) return VLORP_XM_E_BUSY;
     if (!order_in_song(module, start_order)) return VLORP_XM_E_ARGUMENT;
+    // Measured now while the output is free, so that the length is known
+    // during playback too.
+    if (module->length_frames < 0) measure_length(module);
     restore_finetunes(module);
     start_at(module, start_order);
     if (!player_play(module->song)) {

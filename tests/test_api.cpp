@@ -410,6 +410,23 @@ TEST_F(ApiTest, AModuleLoadedDuringPlaybackIsMeasuredOnceTheOutputIsFree) {
     EXPECT_EQ(info.length_frames, 8 * 6 * int64_t(replayer_set_bpm(&tempo, 125)));
     EXPECT_EQ(vlorp_xm_free(a), VLORP_XM_OK);
     EXPECT_EQ(vlorp_xm_free(b), VLORP_XM_OK);
+
+    // A module only played, then asked during its own playback: measured
+    // when the play began. One only rendered is not measured meanwhile.
+    vlorp_xm_module* c = load(song_with_note(8));
+    ASSERT_EQ(vlorp_xm_play(c), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_get_info(c, &info), VLORP_XM_OK);
+    EXPECT_EQ(info.length_frames, 8 * 6 * int64_t(replayer_set_bpm(&tempo, 125)));
+    EXPECT_EQ(vlorp_xm_stop(c), VLORP_XM_OK);
+    EXPECT_EQ(vlorp_xm_free(c), VLORP_XM_OK);
+    c = load(song_with_note(8));
+    ASSERT_EQ(vlorp_xm_render_start(c, 0), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_get_info(c, &info), VLORP_XM_OK);
+    EXPECT_EQ(info.length_frames, -1);
+    EXPECT_EQ(vlorp_xm_render_stop(c), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_get_info(c, &info), VLORP_XM_OK);
+    EXPECT_EQ(info.length_frames, 8 * 6 * int64_t(replayer_set_bpm(&tempo, 125)));
+    EXPECT_EQ(vlorp_xm_free(c), VLORP_XM_OK);
 }
 
 TEST_F(ApiTest, RenderIsTheEnginesOfflineRender) {
@@ -453,7 +470,9 @@ TEST_F(ApiTest, EveryRenderSoundsLikeTheFirst) {
     cell.instrument = 1;
     cell.effect = 0xE;
     cell.param = 0x5C;
-    vlorp_xm_module* m = load(def); // the load measures the length: the song has run once
+    vlorp_xm_module* m = load(def);
+    vlorp_xm_info info; // measures the length: the song has run once
+    ASSERT_EQ(vlorp_xm_get_info(m, &info), VLORP_XM_OK);
     std::vector<int16_t> first = render(m, 30);
     EXPECT_EQ(first, engine_render(def, 30));
     EXPECT_EQ(render(m, 30), first);

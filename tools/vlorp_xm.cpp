@@ -79,7 +79,7 @@ vlorp_xm_module* vlorp_xm_load(const char* path, const std::string& bytes, vlorp
         fail(vlorp_xm_input_name(path), vlorp_xm_load_error());
         return nullptr;
     }
-    vlorp_xm_get_info(module, info);
+    if (info) vlorp_xm_get_info(module, info);
     return module;
 }
 

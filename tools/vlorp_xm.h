@@ -14,8 +14,9 @@ constexpr int32_t MIX_RATE = VLORP_XM_SAMPLE_RATE;
 // Reads the module `path` ("-": standard input) whole, once, so pipes and
 // standard input load like files. Prints the reason and returns false on failure.
 bool vlorp_xm_read(const char* path, std::string* bytes);
-// Loads a module from the bytes read and fills *info; prints the engine's
-// reason and returns null on failure.
+// Loads a module from the bytes read and fills *info (unless null: asking
+// measures the song's length); prints the engine's reason and returns null
+// on failure.
 vlorp_xm_module* vlorp_xm_load(const char* path, const std::string& bytes, vlorp_xm_info* info);
 // Says in one line on stderr that a module is cut short (nothing if not).
 void vlorp_xm_warn_cut(const char* path, const vlorp_xm_info& info);

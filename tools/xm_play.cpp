@@ -108,8 +108,8 @@ vlorp_xm_module* play_load(const char* input, const PlayOptions& o, double* seco
         vlorp_xm_free(module);
         return nullptr;
     }
-    int64_t frames = 0;
-    vlorp_xm_get_length(module, o.start >= 0 ? int32_t(o.start) : 0, &frames, nullptr);
+    int64_t frames = info.length_frames; // from order 0
+    if (o.start > 0) vlorp_xm_get_length(module, int32_t(o.start), &frames, nullptr);
     *seconds = double(frames) / MIX_RATE;
     return module;
 }

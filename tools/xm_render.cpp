@@ -431,28 +431,46 @@ bool render_blocks(const RenderJob& job, const RenderOptions& o, vlorp_xm_module
     return ok;
 }
 
-// Loads the module (`warn`: and says if it is cut short) and checks its
-// start order; null (said why) on failure.
-vlorp_xm_module* load_at_start(const RenderJob& job, const RenderOptions& o,
-                               const std::string& bytes, vlorp_xm_info* info, bool warn) {
-    vlorp_xm_module* module = vlorp_xm_load(job.input, bytes, info);
-    if (module && warn) vlorp_xm_warn_cut(job.input, *info);
-    if (module && o.start >= 0 && o.start >= info->orders) {
-        fprintf(stderr, "vlorp-xm: %s: no order position %lld (the song has %d)\n",
-                vlorp_xm_input_name(job.input), o.start, int(info->orders));
-        vlorp_xm_free(module);
-        return nullptr;
-    }
-    return module;
+int32_t start_order(const RenderOptions& o) {
+    return o.start >= 0 ? int32_t(o.start) : 0;
+}
+
+// Loads the module and starts its render at the start order, before asking
+// what it holds: asked while it renders, the library does not run the song
+// to measure its length, which a render needs only for a WAV header
+// (render_measure). `warn`: says if it is cut short. Null (said why) on
+// failure.
+vlorp_xm_module* load_for_render(const RenderJob& job, const RenderOptions& o,
+                                 const std::string& bytes, vlorp_xm_info* info, bool warn) {
+    vlorp_xm_module* module = vlorp_xm_load(job.input, bytes, nullptr);
+    if (!module) return nullptr;
+    const bool started = vlorp_xm_render_start(module, start_order(o)) == VLORP_XM_OK;
+    vlorp_xm_get_info(module, info);
+    if (warn) vlorp_xm_warn_cut(job.input, *info);
+    if (started && (o.start < 0 || o.start < info->orders)) return module;
+    if (started) vlorp_xm_render_stop(module);
+    fprintf(stderr, "vlorp-xm: %s: no order position %lld (the song has %d)\n",
+            vlorp_xm_input_name(job.input), o.start, int(info->orders));
+    vlorp_xm_free(module);
+    return nullptr;
+}
+
+// Ends a render that has not run, and lets the module go.
+void render_abandon(vlorp_xm_module* module) {
+    vlorp_xm_render_stop(module);
+    vlorp_xm_free(module);
 }
 
 // The length of a song rendered until it repeats, for a WAV header that
-// comes first: a silent run through the song from the start order.
+// comes first: a silent run through the song from the start order, between
+// two starts of the render (the library measures only while nothing renders).
 void render_measure(RenderJob& job, const RenderOptions& o, vlorp_xm_module* module,
                     bool* repeats) {
     int64_t frames = 0;
     uint8_t repeated = 0;
-    vlorp_xm_get_length(module, o.start >= 0 ? int32_t(o.start) : 0, &frames, &repeated);
+    vlorp_xm_render_stop(module);
+    vlorp_xm_get_length(module, start_order(o), &frames, &repeated);
+    vlorp_xm_render_start(module, start_order(o));
     *repeats = repeated;
     job.blocks = (frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
     if (job.blocks < 1) job.blocks = 1;
@@ -531,23 +549,23 @@ int render_one(RenderJob& job, const RenderOptions& o) {
     vlorp_xm_module* module = nullptr;
     bool repeats = false;
     if (measure) {
-        module = load_at_start(job, o, bytes, &info, false);
+        module = load_for_render(job, o, bytes, &info, false);
         if (!module) return 1;
         render_measure(job, o, module, &repeats);
     }
     if (job.format == FORMAT_WAV && uint64_t(job.blocks) * BLOCK_FRAMES * 4 > WAV_MAX_DATA) {
         fprintf(stderr, "vlorp-xm: %s: too long for a WAV file (4 GiB); write .raw instead\n",
                 output);
-        if (module) vlorp_xm_free(module);
+        if (module) render_abandon(module);
         return 1;
     }
     if (measure) vlorp_xm_warn_cut(job.input, info);
-    if (!measure && !(module = load_at_start(job, o, bytes, &info, true))) return 1;
+    if (!measure && !(module = load_for_render(job, o, bytes, &info, true))) return 1;
 
     OutFile pcm{}, timeline{};
     EncodedOutput encoded{};
     if (!render_open(job, &pcm, &timeline, &encoded)) {
-        vlorp_xm_free(module);
+        render_abandon(module);
         return 1;
     }
     // Large writes: a block is only 3.5 KB.
@@ -564,7 +582,6 @@ int render_one(RenderJob& job, const RenderOptions& o) {
         ok = fwrite(header, 1, sizeof header, pcm.file) == sizeof header;
         if (!ok) error = job.output + ": " + strerror(errno ? errno : EIO);
     }
-    vlorp_xm_render_start(module, o.start >= 0 ? int32_t(o.start) : 0);
     int64_t done = 0;
     bool repeated = false;
     if (ok) ok = render_blocks(job, o, module, &pcm, &timeline, &encoded, &done, &repeated, &error);

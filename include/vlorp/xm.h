@@ -217,10 +217,12 @@ typedef struct vlorp_xm_info {
 #define VLORP_XM_MISSING_INSTRUMENT 3 /* the header of instrument missing_index */
 #define VLORP_XM_MISSING_SAMPLES 4    /* sample data of instrument missing_index */
 
-/* Fills *info. The length until the song repeats is measured at load by
- * running the song silently through the engine; a module loaded while
- * another plays or renders is measured at its first vlorp_xm_get_info when
- * none does, and until then length_frames is -1. */
+/* Fills *info. The length until the song repeats is measured by running
+ * the song silently through the engine (a few milliseconds for most songs)
+ * the first time it is needed: at the first vlorp_xm_get_info, or at the
+ * first vlorp_xm_play, while no module plays or renders. Until then (a
+ * module asked about only while another plays, or while it renders itself)
+ * length_frames is -1. A load alone measures nothing. */
 VLORP_XM_API int32_t vlorp_xm_get_info(vlorp_xm_module* module, vlorp_xm_info* info);
 
 /* The frames from order `start_order` (0 to orders - 1; 0 for a song with
