@@ -387,7 +387,13 @@ int32_t vlorp_xm_play_from(vlorp_xm_module* module, int32_t start_order) {
 }
 
 const char* vlorp_xm_device_error(void) {
-    return output_device_error();
+    // A copy for the caller's thread: a play on another thread rewrites the
+    // driver's own text.
+    thread_local char text[sizeof load_error_text];
+    if (loading_here) return "";
+    std::lock_guard<std::mutex> guard(api.lock);
+    snprintf(text, sizeof text, "%s", output_device_error());
+    return text;
 }
 
 int32_t vlorp_xm_stop(vlorp_xm_module* module) {

@@ -1,8 +1,8 @@
 // vlorp-xm render: mixes a song offline, block after block, through the
 // library's render (the same block filler its mixing thread uses), so the
-// PCM is exactly what a listener hears from the looping buffer. Regular files are written under a
-// temporary name and renamed at the end: an error never leaves half a file.
-// Devices and pipes are written in place.
+// PCM is exactly what a listener hears from the looping buffer. Regular
+// files are written under a temporary name and renamed at the end: an
+// error never leaves half a file. Devices and pipes are written in place.
 #include "os/os.h"
 #include "os/outfile.h"
 #include "os/progress.h"

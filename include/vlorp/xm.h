@@ -32,8 +32,10 @@
  * Threads
  *   Every call may be made from any thread. Calls are serialised inside the
  *   library (a call waits while another runs; no call blocks for long except
- *   the loads and vlorp_xm_play, which mixes the first two seconds of sound
- *   before it returns). Playback mixes on a thread of the library's own;
+ *   the loads, the first vlorp_xm_get_info or vlorp_xm_play of a module and
+ *   vlorp_xm_get_length, which run the song silently to measure it, and
+ *   vlorp_xm_play, which mixes the first two seconds of sound before it
+ *   returns). Playback mixes on a thread of the library's own;
  *   the position queries never wait for it. The stream callbacks and the
  *   sample loader run on the loading thread, inside the load call: they
  *   must not call the library (such a call gives VLORP_XM_E_REENTRANT).
@@ -239,8 +241,9 @@ VLORP_XM_API int32_t vlorp_xm_get_length(vlorp_xm_module* module, int32_t start_
 
 /* Starts playing from the beginning (order 0, row 0). The song loops: after
  * its last order it goes on at its restart order until vlorp_xm_stop.
- * Mixes the first two seconds (100 blocks of 884 frames) before it returns;
- * the device then plays while a thread of the library refills it.
+ * Measures the song's length first if nobody asked yet (vlorp_xm_get_info),
+ * then mixes the first two seconds (100 blocks of 884 frames) before it
+ * returns; the device then plays while a thread of the library refills it.
  * VLORP_XM_E_BUSY if this or another module plays or renders;
  * VLORP_XM_E_DEVICE if no audio device opens (on Linux the library loads
  * ALSA, libasound, for sound when it first plays). */
@@ -256,7 +259,8 @@ VLORP_XM_API int32_t vlorp_xm_play_from(vlorp_xm_module* module, int32_t start_o
 
 /* Why the last vlorp_xm_play or vlorp_xm_play_from that gave
  * VLORP_XM_E_DEVICE could not play, in the audio system's words ("" when
- * the last play started). Static until the next play; any thread. */
+ * the last play started). Any thread; the text stays valid until the next
+ * call of this on the same thread. */
 VLORP_XM_API const char* vlorp_xm_device_error(void);
 
 /* Stops playback and closes the device. VLORP_XM_E_NOT_STARTED if this
