@@ -1,6 +1,6 @@
 /* Plays an XM module on the default audio device once through and prints
- * the order and row being heard each time they change: what a demo or game
- * would use to put its pictures in step with the music.
+ * the song time, order and row being heard each time the row changes: what
+ * a demo or game would use to put its pictures in step with the music.
  *
  *   xm-play FILE.xm [SECONDS]
  */
@@ -42,18 +42,27 @@ int main(int argc, char** argv) {
     printf("%s: %d channels, %d orders, %.1f s\n", info.title, info.channels, info.orders, seconds);
     result = vlorp_xm_play(module);
     if (result != VLORP_XM_OK) {
-        fprintf(stderr, "xm-play: %s\n", vlorp_xm_strerror(result));
+        if (result == VLORP_XM_E_DEVICE)
+            fprintf(stderr, "xm-play: no audio device: %s\n", vlorp_xm_device_error());
+        else
+            fprintf(stderr, "xm-play: %s\n", vlorp_xm_strerror(result));
         vlorp_xm_free(module);
         return 1;
     }
-    vlorp_xm_position last = {-1, -1, {0}};
-    for (int ms = 0; ms < seconds * 1000; ms += 5) {
-        vlorp_xm_position now;
-        vlorp_xm_get_position(module, &now);
-        if (now.order != last.order || now.row != last.row) {
-            printf("%7.2f s  order %3d  row %3d\n", ms / 1000.0, now.order, now.row);
+    /* Until the end is heard (however late the device started), or, with a
+     * device that never gets going, a few seconds after it should have been. */
+    double started = vlorp_xm_clock();
+    int32_t last_order = -1, last_row = -1;
+    for (;;) {
+        vlorp_xm_heard now;
+        vlorp_xm_get_heard(module, vlorp_xm_clock(), &now);
+        double heard = now.frames / VLORP_XM_SAMPLE_RATE;
+        if (heard >= seconds || now.when - started > seconds + 5) break;
+        if (now.order != last_order || now.row != last_row) {
+            printf("%7.2f s  order %3d  row %3d\n", heard, (int)now.order, (int)now.row);
             fflush(stdout);
-            last = now;
+            last_order = now.order;
+            last_row = now.row;
         }
         sleep_ms(5);
     }

@@ -14,10 +14,13 @@
 
 #include "music/engine.h"
 #include "music/memsrc.h"
+#include "music/mixer.h"
 #include "music/output.h"
+#include "music/output_device.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -38,6 +41,7 @@ struct ApiState {
     std::vector<vlorp_xm_module*> live;
     vlorp_xm_module* active; // plays or renders; null when the output is free
     bool rendering;
+    vlorp_xm_heard heard; // the furthest heard position told since play began
 };
 ApiState api;
 
@@ -133,15 +137,27 @@ bool render_begin(vlorp_xm_module* m, int32_t order) {
     return true;
 }
 
-// The frames from the song's start until it first repeats, as the engine
-// measures them (the output must be free).
+// The frames from `order` until the song first repeats, as the engine
+// measures them (the output must be free), the module left as loaded.
+int64_t length_from(vlorp_xm_module* m, int32_t order, uint8_t* repeats) {
+    restore_finetunes(m);
+    start_at(m, order);
+    bool repeated = false;
+    const int64_t frames = song_length_frames(m->song, VLORP_XM_LENGTH_LIMIT_FRAMES, &repeated);
+    *repeats = repeated && frames < VLORP_XM_LENGTH_LIMIT_FRAMES;
+    restore_finetunes(m);
+    return frames;
+}
+
 void measure_length(vlorp_xm_module* m) {
-    restore_finetunes(m);
-    start_at(m, 0);
-    bool repeats = false;
-    m->length_frames = song_length_frames(m->song, VLORP_XM_LENGTH_LIMIT_FRAMES, &repeats);
-    m->repeats = repeats && m->length_frames < VLORP_XM_LENGTH_LIMIT_FRAMES;
-    restore_finetunes(m);
+    m->length_frames = length_from(m, 0, &m->repeats);
+}
+
+// A stored 20-byte name without the blanks or zeros trackers pad it with.
+void copy_name(char (&to)[21], const char* stored) {
+    memcpy(to, stored, sizeof to - 1);
+    to[sizeof to - 1] = 0;
+    for (int32_t n = int32_t(strlen(to)); n > 0 && to[n - 1] == ' '; n--) to[n - 1] = 0;
 }
 
 // Loads through the source set up by the caller; under the lock.
@@ -158,7 +174,6 @@ int32_t load_from_source(const char* name, SampleLoader sample_loader, vlorp_xm_
     m->song = song;
     m->length_frames = -1;
     each_sample(song, [&](Sample& s) { m->finetunes.push_back(s.finetune); });
-    if (!api.active) measure_length(m);
     api.live.push_back(m);
     *out = m;
     return VLORP_XM_OK;
@@ -309,10 +324,13 @@ int32_t vlorp_xm_get_info(vlorp_xm_module* module, vlorp_xm_info* info) {
     if (module->length_frames < 0 && !api.active) measure_length(module);
     const Song* song = module->song;
     vlorp_xm_info i{};
-    memcpy(i.title, song->title, sizeof i.title - 1);
-    // Trackers pad the name with blanks or zeros.
-    for (int32_t n = int32_t(strlen(i.title)); n > 0 && i.title[n - 1] == ' '; n--)
-        i.title[n - 1] = 0;
+    copy_name(i.title, song->title);
+    copy_name(i.tracker, song->tracker);
+    i.flags = song->flags;
+    i.missing_part = song->missing_part;
+    if (song->missing_part != LOAD_COMPLETE && song->missing_part != LOAD_HEADER)
+        i.missing_index = song->missing_index;
+    i.referenced_patterns = song->referenced_pattern_count;
     i.linear_frequency = (song->flags & LINEAR_FREQUENCY) ? 1 : 0;
     i.complete = song->missing_part == LOAD_COMPLETE;
     i.repeats = module->repeats;
@@ -321,11 +339,27 @@ int32_t vlorp_xm_get_info(vlorp_xm_module* module, vlorp_xm_info* info) {
     i.restart_order = song->restart_position;
     i.patterns = song->pattern_count;
     i.instruments = std::max<int32_t>(song->instrument_count, 0);
-    each_sample(module->song, [&](Sample& s) { i.samples += s.data != nullptr; });
+    each_sample(module->song, [&](Sample& s) {
+        if (!s.data) return;
+        i.samples++;
+        i.sample_frames += s.length;
+    });
     i.tempo = song->default_bpm;
     i.speed = song->default_speed;
     i.length_frames = module->length_frames;
     *info = i;
+    return VLORP_XM_OK;
+}
+
+int32_t vlorp_xm_get_length(vlorp_xm_module* module, int32_t start_order, int64_t* frames,
+                            uint8_t* repeats) {
+    API_MODULE(module);
+    if (!frames) return VLORP_XM_E_NULL;
+    if (api.active) return VLORP_XM_E_BUSY;
+    if (!order_in_song(module, start_order)) return VLORP_XM_E_ARGUMENT;
+    uint8_t repeated = 0;
+    *frames = length_from(module, start_order, &repeated);
+    if (repeats) *repeats = repeated;
     return VLORP_XM_OK;
 }
 
@@ -337,6 +371,9 @@ int32_t vlorp_xm_play_from(vlorp_xm_module* module, int32_t start_order) {
     API_MODULE(module);
     if (api.active) return VLORP_XM_E_BUSY;
     if (!order_in_song(module, start_order)) return VLORP_XM_E_ARGUMENT;
+    // Measured now while the output is free, so that the length is known
+    // during playback too.
+    if (module->length_frames < 0) measure_length(module);
     restore_finetunes(module);
     start_at(module, start_order);
     if (!player_play(module->song)) {
@@ -345,7 +382,18 @@ int32_t vlorp_xm_play_from(vlorp_xm_module* module, int32_t start_order) {
     }
     api.active = module;
     api.rendering = false;
+    api.heard = vlorp_xm_heard{};
     return VLORP_XM_OK;
+}
+
+const char* vlorp_xm_device_error(void) {
+    // A copy for the caller's thread: a play on another thread rewrites the
+    // driver's own text.
+    thread_local char text[sizeof load_error_text];
+    if (loading_here) return "";
+    std::lock_guard<std::mutex> guard(api.lock);
+    snprintf(text, sizeof text, "%s", output_device_error());
+    return text;
 }
 
 int32_t vlorp_xm_stop(vlorp_xm_module* module) {
@@ -369,10 +417,46 @@ int32_t vlorp_xm_get_position(vlorp_xm_module* module, vlorp_xm_position* positi
         p.row = player_get_row(module->song);
         if (output_audible_block_index() == block) break;
     }
-    // The audible clock (time heard, counted from the song's first frame)
-    // belongs here once the output driver measures it.
     *position = p;
     return VLORP_XM_OK;
+}
+
+double vlorp_xm_clock(void) {
+    return output_clock_seconds();
+}
+
+int32_t vlorp_xm_get_heard(vlorp_xm_module* module, double when, vlorp_xm_heard* heard) {
+    API_MODULE(module);
+    if (!heard) return VLORP_XM_E_NULL;
+    if (!std::isfinite(when)) return VLORP_XM_E_ARGUMENT;
+    if (api.active != module) return VLORP_XM_E_NOT_STARTED;
+    vlorp_xm_heard h{};
+    if (api.rendering) {
+        h.when = when;
+        h.frames = double(module->blocks_rendered * BLOCK_FRAMES);
+        h.order = player_get_order(module->song);
+        h.row = player_get_row(module->song);
+    } else {
+        const double now = output_clock_seconds();
+        OutputPosition p;
+        output_position(std::min(when, now + VLORP_XM_HEARD_AHEAD_LIMIT), &p);
+        h.when = p.time;
+        h.frames = p.frames;
+        h.delay_frames = p.delay;
+        h.order = p.order;
+        h.row = p.row;
+        // A look ahead runs on at the nominal rate; a later call that looks
+        // less far ahead must not take the picture back.
+        if (h.frames < api.heard.frames) h = api.heard;
+    }
+    h.ms = int64_t(h.frames) * 1000 / MIX_RATE;
+    if (!api.rendering) api.heard = h;
+    *heard = h;
+    return VLORP_XM_OK;
+}
+
+const char* vlorp_xm_mixer_name(void) {
+    return mixer_path_name(mixer_path());
 }
 
 int32_t vlorp_xm_render_start(vlorp_xm_module* module, int32_t start_order) {

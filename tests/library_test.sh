@@ -5,6 +5,7 @@
 # the static library; their renders must be the bytes `vlorp-xm render`
 # writes, for the soundtrack and every module of the corpus.
 # Also: the installed tree, the shared library's exports (nm -D) and SONAME,
+# vlorp-xm's sources on the public header only,
 # the header as C99 and as C++, and the play example through a private
 # sound server (where one starts).
 # Usage: tests/library_test.sh BUILD_DIR [CORPUS_DIR]
@@ -43,6 +44,13 @@ for f in "$prefix/include/vlorp/xm.h" "$libdir/libvlorp-xm.a" "$libdir/libvlorp-
 done
 [ -z "$missing" ] && ok "installed: header, libvlorp-xm.a, libvlorp-xm.so.$version, pkg-config and CMake files" ||
     fail "not installed:$missing"
+
+# ---- vlorp-xm is a user of the library: the public header only ----
+# (The sync log reads the show's position record, a type; it calls nothing.)
+inner=$(grep -lE '#include "(music|host|show)/' "$src"/tools/*.cpp "$src"/tools/*.h |
+    grep -v '/sync_log\.cpp$')
+[ -z "$inner" ] && ok "vlorp-xm includes no engine header, only <vlorp/xm.h>" ||
+    fail "vlorp-xm reaches past the public header in:$(echo $inner | sed "s|$src/||g")"
 
 # ---- the shared library: SONAME and exactly the header's calls ----
 so=$libdir/libvlorp-xm.so.$version

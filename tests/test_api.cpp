@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -281,6 +282,7 @@ TEST_F(ApiTest, NoDeviceIsAnErrorThatLeavesTheOutputFree) {
     vlorp_xm_module* m = load(song_with_note());
     device_opens = false;
     EXPECT_EQ(vlorp_xm_play(m), VLORP_XM_E_DEVICE);
+    EXPECT_STREQ(vlorp_xm_device_error(), "test device refused");
     EXPECT_EQ(vlorp_xm_stop(m), VLORP_XM_E_NOT_STARTED);
     device_opens = true;
     EXPECT_EQ(vlorp_xm_play(m), VLORP_XM_OK);
@@ -335,6 +337,66 @@ TEST_F(ApiTest, InfoTellsWhatTheModuleHolds) {
     EXPECT_EQ(vlorp_xm_free(m), VLORP_XM_OK);
 }
 
+TEST_F(ApiTest, InfoSaysWhatAFileHoldsAndWhatItLacks) {
+    XmModuleDef def = song_with_note(16, 2);
+    def.tracker = "Tracker 2.04   "; // padded with blanks, as stored
+    def.flags = 0x0201;              // linear, and a bit nobody defined
+    def.orders = {2, 0};             // names a pattern the file lacks
+    def.instruments.push_back(test_instrument(std::vector<int16_t>(77, 5)));
+    vlorp_xm_module* m = load(def);
+    vlorp_xm_info info;
+    ASSERT_EQ(vlorp_xm_get_info(m, &info), VLORP_XM_OK);
+    EXPECT_STREQ(info.tracker, "Tracker 2.04");
+    EXPECT_EQ(info.flags, 0x0201);
+    EXPECT_EQ(info.linear_frequency, 1);
+    EXPECT_EQ(info.referenced_patterns, 3);
+    EXPECT_EQ(info.patterns, 3);
+    EXPECT_EQ(info.samples, 2);
+    EXPECT_EQ(info.sample_frames, 400 + 77);
+    EXPECT_EQ(info.missing_part, VLORP_XM_MISSING_NONE);
+    EXPECT_EQ(info.missing_index, 0);
+    EXPECT_EQ(vlorp_xm_free(m), VLORP_XM_OK);
+
+    // Cut inside the second instrument's sample data, then inside the
+    // first instrument's header: the part first missing, counted from 0.
+    const std::vector<uint8_t> bytes = xm_write(def);
+    ASSERT_EQ(vlorp_xm_load_memory(bytes.data(), bytes.size() - 10, &m), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_get_info(m, &info), VLORP_XM_OK);
+    EXPECT_EQ(info.complete, 0);
+    EXPECT_EQ(info.missing_part, VLORP_XM_MISSING_SAMPLES);
+    EXPECT_EQ(info.missing_index, 1);
+    EXPECT_EQ(vlorp_xm_free(m), VLORP_XM_OK);
+    XmModuleDef bare = def;
+    bare.instruments.clear();
+    const size_t instruments_at = xm_write(bare).size();
+    ASSERT_EQ(vlorp_xm_load_memory(bytes.data(), instruments_at + 5, &m), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_get_info(m, &info), VLORP_XM_OK);
+    EXPECT_EQ(info.missing_part, VLORP_XM_MISSING_INSTRUMENT);
+    EXPECT_EQ(info.missing_index, 0);
+    EXPECT_EQ(vlorp_xm_free(m), VLORP_XM_OK);
+}
+
+TEST_F(ApiTest, LengthFromAnOrderCountsFromThere) {
+    vlorp_xm_module* m = load(song_with_note(16, 3));
+    vlorp_xm_info info;
+    ASSERT_EQ(vlorp_xm_get_info(m, &info), VLORP_XM_OK);
+    int64_t frames = 0;
+    uint8_t repeats = 0;
+    ASSERT_EQ(vlorp_xm_get_length(m, 0, &frames, &repeats), VLORP_XM_OK);
+    EXPECT_EQ(frames, info.length_frames);
+    EXPECT_EQ(repeats, 1);
+    // From the last order the wrap comes after one order of three.
+    ASSERT_EQ(vlorp_xm_get_length(m, 2, &frames, nullptr), VLORP_XM_OK);
+    EXPECT_EQ(frames, info.length_frames / 3);
+    EXPECT_EQ(vlorp_xm_get_length(m, 3, &frames, nullptr), VLORP_XM_E_ARGUMENT);
+    EXPECT_EQ(vlorp_xm_get_length(m, -1, &frames, nullptr), VLORP_XM_E_ARGUMENT);
+    EXPECT_EQ(vlorp_xm_get_length(m, 0, nullptr, nullptr), VLORP_XM_E_NULL);
+    ASSERT_EQ(vlorp_xm_render_start(m, 0), VLORP_XM_OK);
+    EXPECT_EQ(vlorp_xm_get_length(m, 0, &frames, nullptr), VLORP_XM_E_BUSY);
+    EXPECT_EQ(vlorp_xm_render_stop(m), VLORP_XM_OK);
+    EXPECT_EQ(vlorp_xm_free(m), VLORP_XM_OK);
+}
+
 TEST_F(ApiTest, AModuleLoadedDuringPlaybackIsMeasuredOnceTheOutputIsFree) {
     vlorp_xm_module* a = load(song_with_note());
     ASSERT_EQ(vlorp_xm_play(a), VLORP_XM_OK);
@@ -348,6 +410,23 @@ TEST_F(ApiTest, AModuleLoadedDuringPlaybackIsMeasuredOnceTheOutputIsFree) {
     EXPECT_EQ(info.length_frames, 8 * 6 * int64_t(replayer_set_bpm(&tempo, 125)));
     EXPECT_EQ(vlorp_xm_free(a), VLORP_XM_OK);
     EXPECT_EQ(vlorp_xm_free(b), VLORP_XM_OK);
+
+    // A module only played, then asked during its own playback: measured
+    // when the play began. One only rendered is not measured meanwhile.
+    vlorp_xm_module* c = load(song_with_note(8));
+    ASSERT_EQ(vlorp_xm_play(c), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_get_info(c, &info), VLORP_XM_OK);
+    EXPECT_EQ(info.length_frames, 8 * 6 * int64_t(replayer_set_bpm(&tempo, 125)));
+    EXPECT_EQ(vlorp_xm_stop(c), VLORP_XM_OK);
+    EXPECT_EQ(vlorp_xm_free(c), VLORP_XM_OK);
+    c = load(song_with_note(8));
+    ASSERT_EQ(vlorp_xm_render_start(c, 0), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_get_info(c, &info), VLORP_XM_OK);
+    EXPECT_EQ(info.length_frames, -1);
+    EXPECT_EQ(vlorp_xm_render_stop(c), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_get_info(c, &info), VLORP_XM_OK);
+    EXPECT_EQ(info.length_frames, 8 * 6 * int64_t(replayer_set_bpm(&tempo, 125)));
+    EXPECT_EQ(vlorp_xm_free(c), VLORP_XM_OK);
 }
 
 TEST_F(ApiTest, RenderIsTheEnginesOfflineRender) {
@@ -391,7 +470,9 @@ TEST_F(ApiTest, EveryRenderSoundsLikeTheFirst) {
     cell.instrument = 1;
     cell.effect = 0xE;
     cell.param = 0x5C;
-    vlorp_xm_module* m = load(def); // the load measures the length: the song has run once
+    vlorp_xm_module* m = load(def);
+    vlorp_xm_info info; // measures the length: the song has run once
+    ASSERT_EQ(vlorp_xm_get_info(m, &info), VLORP_XM_OK);
     std::vector<int16_t> first = render(m, 30);
     EXPECT_EQ(first, engine_render(def, 30));
     EXPECT_EQ(render(m, 30), first);
@@ -491,5 +572,96 @@ TEST_F(ApiTest, CallsFromTwoThreadsAreSerialised) {
     done = true;
     watcher.join();
     EXPECT_EQ(bad, 0);
+    EXPECT_EQ(vlorp_xm_free(m), VLORP_XM_OK);
+}
+
+namespace {
+
+// A device that has played what the test says, at the time the test says.
+double fake_now = 1000.0;
+int64_t device_played = 0;
+double fake_clock() {
+    return fake_now;
+}
+const OutputDevice REPORTING_DEVICE = {
+    [] { return true; },
+    [](const int16_t*, int32_t) {},
+    [] { return device_played; },
+    [] {},
+    [] {},
+    nullptr,
+    nullptr,
+    [](OutputReport* r) {
+        *r = {fake_now, device_played, int64_t(100) * VLORP_XM_BLOCK_FRAMES};
+        return true;
+    },
+};
+
+} // namespace
+
+TEST_F(ApiTest, TheHeardPositionFollowsTheDeviceAndNeverGoesBack) {
+    // Rows of one tick at 125 bpm: 882 frames, so blocks end on different rows.
+    XmModuleDef def = song_with_note(64, 2);
+    def.speed = 1;
+    vlorp_xm_module* m = load(def);
+    std::vector<vlorp_xm_block_info> blocks;
+    render(m, 100, 0, &blocks);
+
+    vlorp_xm_heard h;
+    EXPECT_EQ(vlorp_xm_get_heard(m, 0, &h), VLORP_XM_E_NOT_STARTED);
+    output_set_clock(fake_clock);
+    output_set_device(&REPORTING_DEVICE);
+    fake_now = 1000.0;
+    device_played = 0;
+    ASSERT_EQ(vlorp_xm_play(m), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_get_heard(m, fake_now, &h), VLORP_XM_OK);
+    EXPECT_EQ(h.frames, 0);
+    EXPECT_EQ(h.delay_frames, 100 * VLORP_XM_BLOCK_FRAMES);
+    EXPECT_EQ(vlorp_xm_get_heard(m, NAN, &h), VLORP_XM_E_ARGUMENT);
+    EXPECT_EQ(vlorp_xm_get_heard(m, fake_now, nullptr), VLORP_XM_E_NULL);
+
+    // The device moves: the position meets it at once, in block 37, whose
+    // order and row are the render's (not those of the block mixed last).
+    fake_now += 1.0;
+    device_played = 37 * VLORP_XM_BLOCK_FRAMES + 300;
+    ASSERT_EQ(vlorp_xm_get_heard(m, fake_now, &h), VLORP_XM_OK);
+    EXPECT_EQ(h.frames, double(device_played));
+    EXPECT_EQ(h.ms, device_played * 1000 / VLORP_XM_SAMPLE_RATE);
+    EXPECT_EQ(h.delay_frames, 100 * VLORP_XM_BLOCK_FRAMES - device_played);
+    EXPECT_EQ(h.order, blocks[37].order);
+    EXPECT_EQ(h.row, blocks[37].row);
+    EXPECT_NE(h.row, blocks[36].row);
+
+    // A look ahead of 10 ms runs on at the nominal rate; asked again for
+    // now, the answer does not go back. Too far ahead is the limit.
+    fake_now += 0.001;
+    ASSERT_EQ(vlorp_xm_get_heard(m, fake_now + 0.01, &h), VLORP_XM_OK);
+    const double ahead = h.frames;
+    EXPECT_NEAR(ahead, device_played + 0.011 * VLORP_XM_SAMPLE_RATE, 0.01 * VLORP_XM_SAMPLE_RATE);
+    ASSERT_EQ(vlorp_xm_get_heard(m, fake_now, &h), VLORP_XM_OK);
+    EXPECT_GE(h.frames, ahead);
+    ASSERT_EQ(vlorp_xm_get_heard(m, fake_now + 60, &h), VLORP_XM_OK);
+    EXPECT_LE(h.frames,
+              device_played + (0.002 + VLORP_XM_HEARD_AHEAD_LIMIT) * VLORP_XM_SAMPLE_RATE);
+    EXPECT_EQ(vlorp_xm_stop(m), VLORP_XM_OK);
+    EXPECT_EQ(vlorp_xm_get_heard(m, fake_now, &h), VLORP_XM_E_NOT_STARTED);
+
+    // A new play starts from 0 again.
+    device_played = 0;
+    ASSERT_EQ(vlorp_xm_play(m), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_get_heard(m, fake_now, &h), VLORP_XM_OK);
+    EXPECT_EQ(h.frames, 0);
+    EXPECT_EQ(vlorp_xm_stop(m), VLORP_XM_OK);
+    output_set_clock(nullptr);
+
+    // Rendering: what was rendered, nothing delayed.
+    int16_t pcm[3 * VLORP_XM_BLOCK_FRAMES * 2];
+    ASSERT_EQ(vlorp_xm_render_start(m, 0), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_render(m, pcm, 3, nullptr), 3);
+    ASSERT_EQ(vlorp_xm_get_heard(m, 0, &h), VLORP_XM_OK);
+    EXPECT_EQ(h.frames, 3 * VLORP_XM_BLOCK_FRAMES);
+    EXPECT_EQ(h.delay_frames, 0);
+    EXPECT_EQ(h.row, blocks[2].row);
+    EXPECT_EQ(vlorp_xm_render_stop(m), VLORP_XM_OK);
     EXPECT_EQ(vlorp_xm_free(m), VLORP_XM_OK);
 }

@@ -8,10 +8,6 @@
 #include <cstring>
 #include <sys/stat.h>
 
-namespace {
-const std::string* source_bytes; // what stream opens read
-} // namespace
-
 bool filesrc_read_file(const char* path, std::string& bytes, std::string& error) {
     const bool standard_input = !strcmp(path, "-");
     FILE* f = stdin;
@@ -51,15 +47,4 @@ bool filesrc_read_file(const char* path, std::string& bytes, std::string& error)
     if (failed) error = errno ? strerror(errno) : "read error";
     if (!standard_input) fclose(f);
     return !failed;
-}
-
-static StreamHandle filesrc_open(const char*) {
-    if (!source_bytes) return nullptr;
-    return memsrc_open_bytes(reinterpret_cast<const uint8_t*>(source_bytes->data()),
-                             int32_t(source_bytes->size()));
-}
-
-void filesrc_register(const std::string& bytes) {
-    source_bytes = &bytes;
-    stream_set_callbacks(filesrc_open, memsrc_close, memsrc_read, memsrc_seek, memsrc_tell);
 }

@@ -1,4 +1,5 @@
 #include "tools/sync_log.h"
+#include "music/output.h"
 
 bool sync_log_open(SyncLog* log, const char* path, std::string* error) {
     log->open = false;
@@ -9,12 +10,17 @@ bool sync_log_open(SyncLog* log, const char* path, std::string* error) {
     return true;
 }
 
+void sync_log_write(SyncLog* log, double time, double heard, int64_t delay, int32_t order,
+                    int32_t row, double show_time, bool audio) {
+    if (!log->open) return;
+    fprintf(log->file.file, "%.6f %.1f %lld %d %d %.6f %s\n", time, heard, (long long)delay,
+            int(order), int(row), show_time, audio ? "audio" : "system");
+}
+
 void sync_log_write(SyncLog* log, double time, const OutputPosition& position, double show_time,
                     bool audio) {
-    if (!log->open) return;
-    fprintf(log->file.file, "%.6f %.1f %lld %d %d %.6f %s\n", time, position.frames,
-            (long long)position.delay, position.order, position.row, show_time,
-            audio ? "audio" : "system");
+    sync_log_write(log, time, position.frames, position.delay, position.order, position.row,
+                   show_time, audio);
 }
 
 bool sync_log_close(SyncLog* log, std::string* error) {

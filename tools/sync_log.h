@@ -10,11 +10,12 @@
 // ORDER and ROW the position drawn or shown; SHOW the show time in seconds;
 // CLOCK "audio" while following the device, "system" otherwise.
 #pragma once
-#include "music/output.h"
-#include "music/output_device.h"
 #include "os/outfile.h"
 
+#include <cstdint>
 #include <string>
+
+struct OutputPosition;
 
 struct SyncLog {
     OutFile file;
@@ -23,6 +24,9 @@ struct SyncLog {
 
 // Opens the log (nothing happens for a null path). False with the reason.
 bool sync_log_open(SyncLog* log, const char* path, std::string* error);
+void sync_log_write(SyncLog* log, double time, double heard, int64_t delay, int32_t order,
+                    int32_t row, double show_time, bool audio);
+// The same from the engine's own position record (the show).
 void sync_log_write(SyncLog* log, double time, const OutputPosition& position, double show_time,
                     bool audio);
 // Leaves nothing behind (a run that never started).

@@ -1,7 +1,4 @@
 // vlorp-xm: the music engine's command-line tool.
-#include "music/engine.h"
-#include "music/mixer.h"
-#include "music/output.h"
 #include "tools/filesrc.h"
 #include "tools/vlorp_xm.h"
 
@@ -48,45 +45,50 @@ static void fail(const char* path, const std::string& why) {
     fprintf(stderr, "vlorp-xm: %s: %s\n", path, why.c_str());
 }
 
-std::string vlorp_xm_missing(const Song* song) {
-    const int32_t k = song->missing_index;
-    switch (song->missing_part) {
-    case LOAD_COMPLETE:
+const char* vlorp_xm_input_name(const char* path) {
+    return !strcmp(path, "-") ? "standard input" : path;
+}
+
+std::string vlorp_xm_missing(const vlorp_xm_info& info) {
+    const int32_t k = info.missing_index;
+    switch (info.missing_part) {
+    case VLORP_XM_MISSING_NONE:
         return "";
-    case LOAD_HEADER:
+    case VLORP_XM_MISSING_HEADER:
         return "the header";
-    case LOAD_PATTERN:
-        return "pattern " + std::to_string(k) + " of " + std::to_string(song->pattern_count);
-    case LOAD_INSTRUMENT:
-        return "instrument " + std::to_string(k + 1) + " of " +
-               std::to_string(song->instrument_count);
+    case VLORP_XM_MISSING_PATTERN:
+        return "pattern " + std::to_string(k) + " of " + std::to_string(info.patterns);
+    case VLORP_XM_MISSING_INSTRUMENT:
+        return "instrument " + std::to_string(k + 1) + " of " + std::to_string(info.instruments);
     default:
         return "the sample data of instrument " + std::to_string(k + 1) + " of " +
-               std::to_string(song->instrument_count);
+               std::to_string(info.instruments);
     }
 }
 
 bool vlorp_xm_read(const char* path, std::string* bytes) {
     std::string error;
     if (filesrc_read_file(path, *bytes, error)) return true;
-    fail(!strcmp(path, "-") ? "standard input" : path, error);
+    fail(vlorp_xm_input_name(path), error);
     return false;
 }
 
-Song* vlorp_xm_load(const char* path, const std::string& bytes, bool warn) {
-    const char* name = !strcmp(path, "-") ? "standard input" : path;
-    filesrc_register(bytes);
-    Song* song = song_load(name, nullptr);
-    if (!song) {
-        fail(name, song_load_error());
+vlorp_xm_module* vlorp_xm_load(const char* path, const std::string& bytes, vlorp_xm_info* info) {
+    vlorp_xm_module* module = nullptr;
+    if (vlorp_xm_load_memory(bytes.data(), bytes.size(), &module) != VLORP_XM_OK) {
+        fail(vlorp_xm_input_name(path), vlorp_xm_load_error());
         return nullptr;
     }
+    if (info) vlorp_xm_get_info(module, info);
+    return module;
+}
+
+void vlorp_xm_warn_cut(const char* path, const vlorp_xm_info& info) {
     // A module cut off is played as far as it goes, but never without a word.
-    if (warn && song->missing_part != LOAD_COMPLETE)
+    if (!info.complete)
         fprintf(stderr,
-                "vlorp-xm: warning: %s: cut short: %s and everything after it are missing\n", name,
-                vlorp_xm_missing(song).c_str());
-    return song;
+                "vlorp-xm: warning: %s: cut short: %s and everything after it are missing\n",
+                vlorp_xm_input_name(path), vlorp_xm_missing(info).c_str());
 }
 
 // ---- options ----
@@ -202,48 +204,36 @@ static std::string printable(const char* stored) {
 }
 
 static std::string flag_names(uint16_t flags) {
-    std::string names =
-        flags & LINEAR_FREQUENCY ? "linear frequency table" : "Amiga frequency table";
-    if (flags & ~LINEAR_FREQUENCY) {
+    const uint16_t linear = 1; // the linear frequency table
+    std::string names = flags & linear ? "linear frequency table" : "Amiga frequency table";
+    if (flags & ~linear) {
         char other[48];
-        snprintf(other, sizeof other, ", unknown bits 0x%04x", unsigned(flags & ~LINEAR_FREQUENCY));
+        snprintf(other, sizeof other, ", unknown bits 0x%04x", unsigned(flags & ~linear));
         names += other;
     }
     return names;
 }
 
-static void print_info(Song* song) {
-    long samples = 0, frames = 0;
-    for (int i = 0; i < song->instrument_count; i++) {
-        const Instrument& ins = song->instruments[i];
-        for (int j = 0; j < ins.sample_count; j++) {
-            if (!ins.samples[j]->data) continue;
-            samples++;
-            frames += ins.samples[j]->length;
-        }
-    }
-    const std::string missing = vlorp_xm_missing(song);
-    printf("title %s\n", printable(song->title).c_str());
-    printf("tracker %s\n", printable(song->tracker).c_str());
+static void print_info(const vlorp_xm_info& info) {
+    const std::string missing = vlorp_xm_missing(info);
+    printf("title %s\n", printable(info.title).c_str());
+    printf("tracker %s\n", printable(info.tracker).c_str());
     if (missing.empty())
         printf("complete yes\n");
     else
         printf("complete no: %s and everything after it are missing\n", missing.c_str());
-    printf("song_length %d\n", song->song_length);
-    printf("restart_position %d\n", song->restart_position);
-    printf("channel_count %d\n", song->channel_count);
-    printf("pattern_count %d\n", song->pattern_count);
-    printf("referenced_pattern_count %d\n", song->referenced_pattern_count);
-    printf("instrument_count %d\n", song->instrument_count);
-    printf("flags %u (%s)\n", unsigned(song->flags), flag_names(song->flags).c_str());
-    printf("default_speed %d\n", song->default_speed);
-    printf("default_bpm %d\n", song->default_bpm);
-    printf("samples %ld\n", samples);
-    printf("sample_frames %ld\n", frames);
-    bool repeats;
-    printf(
-        "duration_ms %lld\n",
-        (long long)(song_length_frames(song, VLORP_XM_MAX_FRAMES, &repeats) * 1000 / MIX_RATE));
+    printf("song_length %d\n", int(info.orders));
+    printf("restart_position %d\n", int(info.restart_order));
+    printf("channel_count %d\n", int(info.channels));
+    printf("pattern_count %d\n", int(info.patterns));
+    printf("referenced_pattern_count %d\n", int(info.referenced_patterns));
+    printf("instrument_count %d\n", int(info.instruments));
+    printf("flags %u (%s)\n", unsigned(info.flags), flag_names(info.flags).c_str());
+    printf("default_speed %d\n", int(info.speed));
+    printf("default_bpm %d\n", int(info.tempo));
+    printf("samples %ld\n", long(info.samples));
+    printf("sample_frames %lld\n", (long long)info.sample_frames);
+    printf("duration_ms %lld\n", (long long)(info.length_frames * 1000 / MIX_RATE));
 }
 
 static int cmd_info(int argc, char** argv) {
@@ -265,14 +255,15 @@ static int cmd_info(int argc, char** argv) {
     for (int i = first; i < argc; i++) {
         if (several) printf("%sfile %s\n", i > first ? "\n" : "", argv[i]);
         std::string bytes;
-        Song* song =
-            vlorp_xm_read(argv[i], &bytes) ? vlorp_xm_load(argv[i], bytes, false) : nullptr;
-        if (!song) {
+        vlorp_xm_info info;
+        vlorp_xm_module* module =
+            vlorp_xm_read(argv[i], &bytes) ? vlorp_xm_load(argv[i], bytes, &info) : nullptr;
+        if (!module) {
             status = 1;
             continue;
         }
-        print_info(song);
-        song_free(song);
+        print_info(info);
+        vlorp_xm_free(module);
         if (ferror(stdout)) break; // the reason is in errno now
     }
     bool quiet;
@@ -302,11 +293,11 @@ int main(int argc, char** argv) {
     }
     // A mixer path asked for but not run here is named, once, on stderr.
     if (const char* wanted = getenv("VLORP_MIXER")) {
-        if (*wanted && strcmp(wanted, mixer_path_name(mixer_path())) != 0)
+        if (*wanted && strcmp(wanted, vlorp_xm_mixer_name()) != 0)
             fprintf(stderr,
                     "vlorp-xm: VLORP_MIXER=%s: not a mixer path this processor runs "
                     "(plain, sse2, avx2, avx512); using %s\n",
-                    wanted, mixer_path_name(mixer_path()));
+                    wanted, vlorp_xm_mixer_name());
     }
     if (!strcmp(command, "info")) return cmd_info(argc - 1, argv + 1);
     if (!strcmp(command, "render")) return cmd_render(argc - 1, argv + 1);

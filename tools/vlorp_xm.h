@@ -5,20 +5,28 @@
 #include <cstdint>
 #include <string>
 
-struct Song;
 struct option;
+
+// The engine's block and rate, by the names the commands use.
+constexpr int32_t BLOCK_FRAMES = VLORP_XM_BLOCK_FRAMES;
+constexpr int32_t MIX_RATE = VLORP_XM_SAMPLE_RATE;
 
 // Reads the module `path` ("-": standard input) whole, once, so pipes and
 // standard input load like files. Prints the reason and returns false on failure.
 bool vlorp_xm_read(const char* path, std::string* bytes);
-// Loads a module from the bytes read; prints the engine's reason and returns
-// null on failure. `warn` says a module cut short in one line on stderr.
-Song* vlorp_xm_load(const char* path, const std::string& bytes, bool warn);
+// Loads a module from the bytes read and fills *info (unless null: asking
+// measures the song's length); prints the engine's reason and returns null
+// on failure.
+vlorp_xm_module* vlorp_xm_load(const char* path, const std::string& bytes, vlorp_xm_info* info);
+// Says in one line on stderr that a module is cut short (nothing if not).
+void vlorp_xm_warn_cut(const char* path, const vlorp_xm_info& info);
+// The name of `path` in messages: "standard input" for "-".
+const char* vlorp_xm_input_name(const char* path);
 // What a cut-short module lacks ("pattern 3 of 19"), or "" when complete.
-std::string vlorp_xm_missing(const Song* song);
+std::string vlorp_xm_missing(const vlorp_xm_info& info);
 
 // Songs never stop by themselves; tools play one until it first repeats
-// (song_length_frames), at most as long as the library measures (30 minutes),
+// (vlorp_xm_get_length), at most as long as the library measures (30 minutes),
 // so that vlorp-xm and a library user agree on every song's length.
 constexpr int64_t VLORP_XM_MAX_FRAMES = VLORP_XM_LENGTH_LIMIT_FRAMES;
 

@@ -1,7 +1,6 @@
 // vlorp-xm play: plays songs on the audio device with a one-line status
 // (time, order, row as heard), each once through (or looping), until q,
 // Escape, Ctrl-C or the time limit.
-#include "music/output.h"
 #include "os/os.h"
 #include "tools/sync_log.h"
 #include "tools/vlorp_xm.h"
@@ -50,11 +49,13 @@ struct PlayOptions {
 
 // Returns false (and the status) when the options do not make a play.
 bool play_options(int argc, char** argv, PlayOptions* o, int* status) {
-    static const option longs[] = {
-        {"time", required_argument, nullptr, 't'},  {"loop", no_argument, nullptr, 'l'},
-        {"start", required_argument, nullptr, 's'}, {"quiet", no_argument, nullptr, 'q'},
-        {"help", no_argument, nullptr, 'h'},        {"sync-log", required_argument, nullptr, 'L'},
-        {}};
+    static const option longs[] = {{"time", required_argument, nullptr, 't'},
+                                   {"loop", no_argument, nullptr, 'l'},
+                                   {"start", required_argument, nullptr, 's'},
+                                   {"quiet", no_argument, nullptr, 'q'},
+                                   {"help", no_argument, nullptr, 'h'},
+                                   {"sync-log", required_argument, nullptr, 'L'},
+                                   {}};
     XmOptions parse;
     vlorp_xm_options_begin(&parse, "play", "t:ls:qh", longs);
     const char* v;
@@ -92,36 +93,33 @@ bool play_options(int argc, char** argv, PlayOptions* o, int* status) {
     return true;
 }
 
-// Loads `input` ready to play from its start order, and the seconds until
-// the song first repeats (measured on a copy: effects may change samples).
-Song* play_load(const char* input, const PlayOptions& o, double* seconds) {
+// Loads `input`, checks its start order, and measures the seconds from
+// there until the song first repeats.
+vlorp_xm_module* play_load(const char* input, const PlayOptions& o, double* seconds) {
     std::string bytes;
     if (!vlorp_xm_read(input, &bytes)) return nullptr;
-    Song* song = vlorp_xm_load(input, bytes, true);
-    Song* probe = song ? vlorp_xm_load(input, bytes, false) : nullptr;
-    if (probe && o.start >= 0 && !song_set_start_order(song, int(o.start))) {
+    vlorp_xm_info info;
+    vlorp_xm_module* module = vlorp_xm_load(input, bytes, &info);
+    if (!module) return nullptr;
+    vlorp_xm_warn_cut(input, info);
+    if (o.start >= 0 && o.start >= info.orders) {
         fprintf(stderr, "vlorp-xm: %s: no order position %lld (the song has %d)\n",
-                !strcmp(input, "-") ? "standard input" : input, o.start, song->song_length);
-        song_free(probe);
-        song_free(song);
+                vlorp_xm_input_name(input), o.start, int(info.orders));
+        vlorp_xm_free(module);
         return nullptr;
     }
-    if (!probe) {
-        song_free(song);
-        return nullptr;
-    }
-    if (o.start >= 0) song_set_start_order(probe, int(o.start));
-    bool repeats;
-    *seconds = double(song_length_frames(probe, VLORP_XM_MAX_FRAMES, &repeats)) / MIX_RATE;
-    song_free(probe);
-    return song;
+    int64_t frames = info.length_frames; // from order 0
+    if (o.start > 0) vlorp_xm_get_length(module, int32_t(o.start), &frames, nullptr);
+    *seconds = double(frames) / MIX_RATE;
+    return module;
 }
 
 // Plays one song until its end (unless looping), the time limit, a quit key
 // or a signal. False if no device could be opened.
-bool play_song(Song* song, const PlayOptions& o, double song_seconds, SyncLog* sync_log) {
-    if (!player_play(song)) {
-        fprintf(stderr, "vlorp-xm: no audio device: %s\n", output_device_error());
+bool play_song(vlorp_xm_module* module, const PlayOptions& o, double song_seconds,
+               SyncLog* sync_log) {
+    if (vlorp_xm_play_from(module, o.start >= 0 ? int32_t(o.start) : 0) != VLORP_XM_OK) {
+        fprintf(stderr, "vlorp-xm: no audio device: %s\n", vlorp_xm_device_error());
         return false;
     }
     os_keys_begin();
@@ -134,23 +132,24 @@ bool play_song(Song* song, const PlayOptions& o, double song_seconds, SyncLog* s
         if (stop_requested || quit_all || (o.limit > 0 && seconds >= o.limit)) break;
         // What is heard now, as the show would draw it; the song ends when
         // its end is heard, however late the device started.
-        const double now = output_clock_seconds();
-        OutputPosition heard;
-        output_position(now, &heard);
-        sync_log_write(sync_log, now, heard, heard.frames / MIX_RATE, true);
+        const double now = vlorp_xm_clock();
+        vlorp_xm_heard heard;
+        vlorp_xm_get_heard(module, now, &heard);
         const double at = heard.frames / MIX_RATE;
+        sync_log_write(sync_log, now, heard.frames, heard.delay_frames, heard.order, heard.row, at,
+                       true);
         if (!o.loop && at >= song_seconds) break;
         if (status) {
             int minutes = int(at / 60);
             fprintf(stderr, "\r%3d:%05.2f  order %3d  row %3d   %s", minutes, at - 60 * minutes,
-                    heard.order, heard.row, os_keys_active() ? "(q to stop)" : "");
+                    int(heard.order), int(heard.row), os_keys_active() ? "(q to stop)" : "");
             fflush(stderr);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(40));
     }
     os_keys_end();
     if (status) fputc('\n', stderr);
-    player_stop(song);
+    vlorp_xm_stop(module);
     return true;
 }
 
@@ -171,13 +170,13 @@ int cmd_play(int argc, char** argv) {
     status = 0;
     for (int i = vlorp_xm_operands(); i < argc && !stop_requested && !quit_all; i++) {
         double seconds = 0;
-        Song* song = play_load(argv[i], o, &seconds);
-        if (!song) {
+        vlorp_xm_module* module = play_load(argv[i], o, &seconds);
+        if (!module) {
             status = 1;
             continue;
         }
-        const bool played = play_song(song, o, seconds, &sync_log);
-        song_free(song);
+        const bool played = play_song(module, o, seconds, &sync_log);
+        vlorp_xm_free(module);
         if (!played) {
             sync_log_discard(&sync_log);
             return 1;

@@ -1,9 +1,8 @@
 // vlorp-xm render: mixes a song offline, block after block, through the
-// same block filler the mixing thread uses, so the PCM is exactly what a
-// listener hears from the looping buffer. Regular files are written under a
-// temporary name and renamed at the end: an error never leaves half a file.
-// Devices and pipes are written in place.
-#include "music/output.h"
+// library's render (the same block filler its mixing thread uses), so the
+// PCM is exactly what a listener hears from the looping buffer. Regular
+// files are written under a temporary name and renamed at the end: an
+// error never leaves half a file. Devices and pipes are written in place.
 #include "os/os.h"
 #include "os/outfile.h"
 #include "os/progress.h"
@@ -84,22 +83,15 @@ struct RenderJob {
 };
 
 // Without a length, a render ends with the block in which the song first
-// repeats (within 30 minutes). Raw PCM needs no length up front: the end is
-// known once the repeating tick has run, which may be at the first frame of
-// the block just mixed, and such a block is not kept. (A WAV states its
-// length in the header, so there blocks was measured beforehand.)
-bool render_keeps_block(const RenderJob& job, const Song* song, int64_t block) {
+// repeats (within 30 minutes): the block that begins at or after the
+// repeat is not kept, but the first block always is. Raw PCM needs no
+// length up front: the end is known once the repeating tick has run. (A WAV
+// states its length in the header, so there blocks was measured beforehand.)
+// The one place that decides how long a render runs.
+bool render_keeps_block(const RenderJob& job, int64_t block, const vlorp_xm_block_info& info) {
     if (job.blocks > 0) return block < job.blocks;
-    int64_t frames = VLORP_XM_MAX_FRAMES;
-    if (song->repeated && song->repeat_frame < VLORP_XM_MAX_FRAMES) frames = song->repeat_frame;
-    int64_t blocks = (frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
-    return block < (blocks < 1 ? 1 : blocks);
-}
-
-// The one place that decides how long a render runs: asked before a block
-// is mixed and again before it is written.
-bool render_wants_block(const RenderJob& job, const Song* song, int64_t blocks_done) {
-    return render_keeps_block(job, song, blocks_done);
+    const int64_t limit = (VLORP_XM_MAX_FRAMES + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
+    return block == 0 || (!info.past_end && block < limit);
 }
 
 // Only big-endian machines need it since the WAV header moved to os/wav.
@@ -397,17 +389,23 @@ bool encoded_finish(EncodedOutput* e, OutFile* out, bool ok, std::string* error)
 }
 
 // Mixes the blocks into the open outputs; false with the reason (or
-// *pipe_closed) on a write error.
-bool render_blocks(const RenderJob& job, const RenderOptions& o, Song* song, OutFile* pcm,
-                   OutFile* timeline, EncodedOutput* encoded, int64_t* done, std::string* error) {
+// *pipe_closed) on a write error. *repeated: the render ended where the
+// song repeats.
+bool render_blocks(const RenderJob& job, const RenderOptions& o, vlorp_xm_module* module,
+                   OutFile* pcm, OutFile* timeline, EncodedOutput* encoded, int64_t* done,
+                   bool* repeated, std::string* error) {
     const bool progress = !o.quiet && os_is_terminal(2);
     bool ok = true;
     uint8_t bytes[BLOCK_FRAMES * 4];
-    TimeInfo info{};
+    int16_t block[BLOCK_FRAMES * 2];
+    vlorp_xm_block_info info{};
     errno = 0;
-    while (ok && !interrupted && render_wants_block(job, song, *done)) {
-        const int16_t* block = output_offline_mix_block(&info);
-        if (!render_wants_block(job, song, *done)) break; // the song repeated at its first frame
+    while (ok && !interrupted && (job.blocks == 0 || *done < job.blocks)) {
+        if (vlorp_xm_render(module, block, 1, &info) != 1) break;
+        if (!render_keeps_block(job, *done, info)) {
+            *repeated = info.past_end;
+            break;
+        }
         if (encoded->encoder) {
             ok = encoder_write(encoded->encoder, block, BLOCK_FRAMES, error);
             if (!ok) *error = job.output + ": " + *error;
@@ -433,31 +431,49 @@ bool render_blocks(const RenderJob& job, const RenderOptions& o, Song* song, Out
     return ok;
 }
 
-// Loads the module with its start order set; null (said why) on failure.
-Song* load_at_start(const RenderJob& job, const RenderOptions& o, const std::string& bytes,
-                    bool warn) {
-    Song* song = vlorp_xm_load(job.input, bytes, warn);
-    if (song && o.start >= 0 && !song_set_start_order(song, int(o.start))) {
-        fprintf(stderr, "vlorp-xm: %s: no order position %lld (the song has %d)\n",
-                !strcmp(job.input, "-") ? "standard input" : job.input, o.start, song->song_length);
-        song_free(song);
-        return nullptr;
-    }
-    return song;
+int32_t start_order(const RenderOptions& o) {
+    return o.start >= 0 ? int32_t(o.start) : 0;
+}
+
+// Loads the module and starts its render at the start order, before asking
+// what it holds: asked while it renders, the library does not run the song
+// to measure its length, which a render needs only for a WAV header
+// (render_measure). `warn`: says if it is cut short. Null (said why) on
+// failure.
+vlorp_xm_module* load_for_render(const RenderJob& job, const RenderOptions& o,
+                                 const std::string& bytes, vlorp_xm_info* info, bool warn) {
+    vlorp_xm_module* module = vlorp_xm_load(job.input, bytes, nullptr);
+    if (!module) return nullptr;
+    const bool started = vlorp_xm_render_start(module, start_order(o)) == VLORP_XM_OK;
+    vlorp_xm_get_info(module, info);
+    if (warn) vlorp_xm_warn_cut(job.input, *info);
+    if (started && (o.start < 0 || o.start < info->orders)) return module;
+    if (started) vlorp_xm_render_stop(module);
+    fprintf(stderr, "vlorp-xm: %s: no order position %lld (the song has %d)\n",
+            vlorp_xm_input_name(job.input), o.start, int(info->orders));
+    vlorp_xm_free(module);
+    return nullptr;
+}
+
+// Ends a render that has not run, and lets the module go.
+void render_abandon(vlorp_xm_module* module) {
+    vlorp_xm_render_stop(module);
+    vlorp_xm_free(module);
 }
 
 // The length of a song rendered until it repeats, for a WAV header that
-// comes first: a silent run on a copy (effects may change samples while the
-// song runs). False (said why) when the module does not load.
-bool render_measure(RenderJob& job, const RenderOptions& o, const std::string& bytes,
+// comes first: a silent run through the song from the start order, between
+// two starts of the render (the library measures only while nothing renders).
+void render_measure(RenderJob& job, const RenderOptions& o, vlorp_xm_module* module,
                     bool* repeats) {
-    Song* probe = load_at_start(job, o, bytes, false);
-    if (!probe) return false;
-    int64_t frames = song_length_frames(probe, VLORP_XM_MAX_FRAMES, repeats);
-    song_free(probe);
+    int64_t frames = 0;
+    uint8_t repeated = 0;
+    vlorp_xm_render_stop(module);
+    vlorp_xm_get_length(module, start_order(o), &frames, &repeated);
+    vlorp_xm_render_start(module, start_order(o));
+    *repeats = repeated;
     job.blocks = (frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
     if (job.blocks < 1) job.blocks = 1;
-    return true;
 }
 
 // Opens the sound, the timeline and the encoder; false (said why, nothing
@@ -525,21 +541,31 @@ int render_one(RenderJob& job, const RenderOptions& o) {
     const char* output = job.output.c_str();
     std::string bytes;
     if (!vlorp_xm_read(job.input, &bytes)) return 1;
+    // A length given is checked before the module loads; a length measured
+    // needs it loaded, and the module is said to be cut short only once
+    // the length is known to fit.
+    const bool measure = job.until_repeat && job.format == FORMAT_WAV;
+    vlorp_xm_info info;
+    vlorp_xm_module* module = nullptr;
     bool repeats = false;
-    if (job.until_repeat && job.format == FORMAT_WAV && !render_measure(job, o, bytes, &repeats))
-        return 1;
+    if (measure) {
+        module = load_for_render(job, o, bytes, &info, false);
+        if (!module) return 1;
+        render_measure(job, o, module, &repeats);
+    }
     if (job.format == FORMAT_WAV && uint64_t(job.blocks) * BLOCK_FRAMES * 4 > WAV_MAX_DATA) {
         fprintf(stderr, "vlorp-xm: %s: too long for a WAV file (4 GiB); write .raw instead\n",
                 output);
+        if (module) render_abandon(module);
         return 1;
     }
-    Song* song = load_at_start(job, o, bytes, true);
-    if (!song) return 1;
+    if (measure) vlorp_xm_warn_cut(job.input, info);
+    if (!measure && !(module = load_for_render(job, o, bytes, &info, true))) return 1;
 
     OutFile pcm{}, timeline{};
     EncodedOutput encoded{};
     if (!render_open(job, &pcm, &timeline, &encoded)) {
-        song_free(song);
+        render_abandon(module);
         return 1;
     }
     // Large writes: a block is only 3.5 KB.
@@ -556,14 +582,13 @@ int render_one(RenderJob& job, const RenderOptions& o) {
         ok = fwrite(header, 1, sizeof header, pcm.file) == sizeof header;
         if (!ok) error = job.output + ": " + strerror(errno ? errno : EIO);
     }
-    output_offline_start(song);
     int64_t done = 0;
-    if (ok) ok = render_blocks(job, o, song, &pcm, &timeline, &encoded, &done, &error);
+    bool repeated = false;
+    if (ok) ok = render_blocks(job, o, module, &pcm, &timeline, &encoded, &done, &repeated, &error);
     int failed_errno = ok ? 0 : errno;
-    if (job.until_repeat && job.format != FORMAT_WAV)
-        repeats = song->repeated && song->repeat_frame < VLORP_XM_MAX_FRAMES;
-    player_stop(song);
-    song_free(song);
+    if (job.until_repeat && job.format != FORMAT_WAV) repeats = repeated;
+    vlorp_xm_render_stop(module);
+    vlorp_xm_free(module);
     if (!encoded_finish(&encoded, &pcm, ok && !interrupted, &error) && ok) {
         ok = false;
         failed_errno = errno;

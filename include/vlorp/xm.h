@@ -32,8 +32,10 @@
  * Threads
  *   Every call may be made from any thread. Calls are serialised inside the
  *   library (a call waits while another runs; no call blocks for long except
- *   the loads and vlorp_xm_play, which mixes the first two seconds of sound
- *   before it returns). Playback mixes on a thread of the library's own;
+ *   the loads, the first vlorp_xm_get_info or vlorp_xm_play of a module and
+ *   vlorp_xm_get_length, which run the song silently to measure it, and
+ *   vlorp_xm_play, which mixes the first two seconds of sound before it
+ *   returns). Playback mixes on a thread of the library's own;
  *   the position queries never wait for it. The stream callbacks and the
  *   sample loader run on the loading thread, inside the load call: they
  *   must not call the library (such a call gives VLORP_XM_E_REENTRANT).
@@ -195,26 +197,53 @@ typedef struct vlorp_xm_info {
     int32_t restart_order;    /* where the song goes on after its last order */
     int32_t patterns;         /* patterns, including those the orders name but the file lacks */
     int32_t instruments;
-    int32_t samples;       /* samples that hold sound */
-    int32_t tempo;         /* initial beats per minute */
-    int32_t speed;         /* initial ticks per row */
-    int64_t length_frames; /* frames until the song first repeats (at most the limit);
-                              -1 when not known yet (see vlorp_xm_get_info) */
-    int32_t reserved[8];   /* 0 */
+    int32_t samples;             /* samples that hold sound */
+    int32_t tempo;               /* initial beats per minute */
+    int32_t speed;               /* initial ticks per row */
+    int64_t length_frames;       /* frames until the song first repeats (at most the limit);
+                                    -1 when not known yet (see vlorp_xm_get_info) */
+    char tracker[21];            /* the program that saved it, blanks at the end removed */
+    uint8_t missing_part;        /* VLORP_XM_MISSING_*: the part a cut-short file first lacks */
+    uint16_t flags;              /* the header's flags word as stored (bit 0: linear table) */
+    int32_t missing_index;       /* the pattern or instrument it lacks, from 0 (else 0) */
+    int32_t referenced_patterns; /* highest pattern number the orders name, plus 1 */
+    int64_t sample_frames;       /* the frames of all samples that hold sound */
+    int32_t reserved[8];         /* 0 */
 } vlorp_xm_info;
 
-/* Fills *info. The length until the song repeats is measured at load by
- * running the song silently through the engine; a module loaded while
- * another plays or renders is measured at its first vlorp_xm_get_info when
- * none does, and until then length_frames is -1. */
+/* vlorp_xm_info.missing_part: what a file cut short lacks first; that part
+ * and everything after it are missing and play as silence. */
+#define VLORP_XM_MISSING_NONE 0       /* the file is complete */
+#define VLORP_XM_MISSING_HEADER 1     /* the rest of the module header */
+#define VLORP_XM_MISSING_PATTERN 2    /* pattern missing_index */
+#define VLORP_XM_MISSING_INSTRUMENT 3 /* the header of instrument missing_index */
+#define VLORP_XM_MISSING_SAMPLES 4    /* sample data of instrument missing_index */
+
+/* Fills *info. The length until the song repeats is measured by running
+ * the song silently through the engine (a few milliseconds for most songs)
+ * the first time it is needed: at the first vlorp_xm_get_info, or at the
+ * first vlorp_xm_play, while no module plays or renders. Until then (a
+ * module asked about only while another plays, or while it renders itself)
+ * length_frames is -1. A load alone measures nothing. */
 VLORP_XM_API int32_t vlorp_xm_get_info(vlorp_xm_module* module, vlorp_xm_info* info);
+
+/* The frames from order `start_order` (0 to orders - 1; 0 for a song with
+ * no orders) until the song first repeats, measured as vlorp_xm_get_info's
+ * length (which counts from order 0), at most VLORP_XM_LENGTH_LIMIT_FRAMES.
+ * *repeats (may be NULL) is 1 when the song repeats within the limit.
+ * Runs the song silently through the engine: a few milliseconds for most
+ * songs. VLORP_XM_E_ARGUMENT for another order; VLORP_XM_E_BUSY while any
+ * module plays or renders. */
+VLORP_XM_API int32_t vlorp_xm_get_length(vlorp_xm_module* module, int32_t start_order,
+                                         int64_t* frames, uint8_t* repeats);
 
 /* ---- Playback on the default audio device ------------------------------- */
 
 /* Starts playing from the beginning (order 0, row 0). The song loops: after
  * its last order it goes on at its restart order until vlorp_xm_stop.
- * Mixes the first two seconds (100 blocks of 884 frames) before it returns;
- * the device then plays while a thread of the library refills it.
+ * Measures the song's length first if nobody asked yet (vlorp_xm_get_info),
+ * then mixes the first two seconds (100 blocks of 884 frames) before it
+ * returns; the device then plays while a thread of the library refills it.
  * VLORP_XM_E_BUSY if this or another module plays or renders;
  * VLORP_XM_E_DEVICE if no audio device opens (on Linux the library loads
  * ALSA, libasound, for sound when it first plays). */
@@ -227,6 +256,12 @@ VLORP_XM_API int32_t vlorp_xm_play(vlorp_xm_module* module);
  * VLORP_XM_E_ARGUMENT for another order (checked before the device opens);
  * otherwise the errors of vlorp_xm_play. */
 VLORP_XM_API int32_t vlorp_xm_play_from(vlorp_xm_module* module, int32_t start_order);
+
+/* Why the last vlorp_xm_play or vlorp_xm_play_from that gave
+ * VLORP_XM_E_DEVICE could not play, in the audio system's words ("" when
+ * the last play started). Any thread; the text stays valid until the next
+ * call of this on the same thread. */
+VLORP_XM_API const char* vlorp_xm_device_error(void);
 
 /* Stops playback and closes the device. VLORP_XM_E_NOT_STARTED if this
  * module is not playing. */
@@ -244,6 +279,50 @@ typedef struct vlorp_xm_position {
  * module renders: the position at the end of the last block rendered.
  * VLORP_XM_E_NOT_STARTED when it does neither. Cheap: call it every frame. */
 VLORP_XM_API int32_t vlorp_xm_get_position(vlorp_xm_module* module, vlorp_xm_position* position);
+
+/* ---- The position heard, for pictures in step with the sound ----------- */
+
+/* The library's clock: monotonic seconds (only differences count), the
+ * clock vlorp_xm_get_heard's `when` is told in. Never fails; any thread. */
+VLORP_XM_API double vlorp_xm_clock(void);
+
+/* Looking further ahead than this (seconds) is taken as this far. */
+#define VLORP_XM_HEARD_AHEAD_LIMIT 0.5
+
+typedef struct vlorp_xm_heard {
+    double when;          /* the clock time described (vlorp_xm_clock seconds) */
+    double frames;        /* frames of the song heard by then, from the first
+                             frame played (the start order's first), with a fraction */
+    int64_t ms;           /* the same in whole milliseconds (truncated) */
+    int64_t delay_frames; /* frames given to the device and not heard yet */
+    int32_t order;        /* order and row of the block those frames fall in */
+    int32_t row;
+    int32_t reserved[6]; /* 0 */
+} vlorp_xm_heard;
+
+/* What is heard at `when` (vlorp_xm_clock seconds): now, or a little ahead
+ * for a picture that will be shown then. Unlike vlorp_xm_get_position,
+ * which moves in 20 ms steps, `frames` runs smoothly between the device's
+ * reports, follows the device when it starts late, stalls or drifts from
+ * the system clock (catching up gently, never jumping back), and never
+ * goes backwards, whoever asks: a `when` earlier than the last one asked
+ * gets that last answer again. A `when` in the future runs on from now at
+ * the nominal rate (at most VLORP_XM_HEARD_AHEAD_LIMIT). Order and row are
+ * those of the 20 ms block the heard frames fall in. Before the device
+ * plays anything, frames is 0 and order and row are those of the first
+ * block. While the module renders: the frames rendered so far, delay 0,
+ * the order and row at the end of the last block rendered.
+ * VLORP_XM_E_NOT_STARTED when it does neither; VLORP_XM_E_ARGUMENT for a
+ * `when` that is not a finite number. Cheap: call it once per picture, from
+ * any thread. */
+VLORP_XM_API int32_t vlorp_xm_get_heard(vlorp_xm_module* module, double when,
+                                        vlorp_xm_heard* heard);
+
+/* The name of the mixing code this processor runs ("plain", "sse2",
+ * "avx2" or "avx512"): every one gives the same bits, faster or slower.
+ * The environment variable VLORP_MIXER may ask for one (tests and speed
+ * measurements); a name the processor cannot run is not used. Static. */
+VLORP_XM_API const char* vlorp_xm_mixer_name(void);
 
 /* ---- Offline rendering ---------------------------------------------------- */
 
