@@ -206,6 +206,7 @@ int host_main(int32_t kind, bool print_stats, const char* sync_log_path) {
                 if (song && !player_play(song))
                     fprintf(stderr, "vlorp: no audio device (%s); the show runs without sound\n",
                             output_device_error());
+                host_stats.sound_seconds = clock_seconds() - clock_base;
                 show_clock_start(&show_clock, output_clock_seconds());
                 playing = true;
             }
@@ -231,10 +232,11 @@ int host_main(int32_t kind, bool print_stats, const char* sync_log_path) {
                 h.first_frame_time - h.start_time);
         fprintf(stderr,
                 "vlorp: start-up, ms after main: song loaded %.1f, window and context %.1f, "
-                "first frame %.1f, resources built %.1f (main entered at %.6f s since 1970)\n",
+                "first frame %.1f, resources built %.1f; after the blank second the music "
+                "started in %.1f (main entered at %.6f s since 1970)\n",
                 1e3 * (h.song_time - h.start_time), 1e3 * (h.window_time - h.start_time),
                 1e3 * (h.first_frame_time - h.start_time), 1e3 * (h.setup_time - h.start_time),
-                h.start_epoch);
+                1e3 * h.sound_seconds, h.start_epoch);
         if (host_stats.show_frames > 0 && host_stats.show_seconds > 0)
             fprintf(stderr, "vlorp: %lld show frames in %.1f s, %.1f frames per second\n",
                     (long long)host_stats.show_frames, host_stats.show_seconds,

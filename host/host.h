@@ -46,6 +46,7 @@ struct HostStats {
     double song_time;        // clock reading when the song was loaded
     double window_time;      // ... when the window and GL context were ready
     double setup_time;       // ... when the show's resources were built
+    double sound_seconds;    // how long starting the music took (device, pre-fill)
     double first_frame_time; // clock reading when the first frame was presented; 0 before
     int64_t frames;          // frames presented
     int64_t show_frames;     // of which drawn by the show

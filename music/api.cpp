@@ -478,9 +478,9 @@ int32_t vlorp_xm_render(vlorp_xm_module* module, int16_t* pcm, int32_t block_cou
     const Song* song = module->song;
     for (int32_t k = 0; k < block_count; k++) {
         TimeInfo entry{};
-        const int16_t* block = output_offline_mix_block(&entry);
-        if (!block) return VLORP_XM_E_NOT_STARTED;
-        memcpy(pcm + size_t(k) * BLOCK_FRAMES * 2, block, sizeof(int16_t) * BLOCK_FRAMES * 2);
+        // Mixed straight into the caller's buffer: no copy on the way out.
+        if (!output_offline_mix_block_into(pcm + size_t(k) * BLOCK_FRAMES * 2, &entry))
+            return VLORP_XM_E_NOT_STARTED;
         const int64_t first_frame = module->blocks_rendered++ * BLOCK_FRAMES;
         if (!blocks) continue;
         vlorp_xm_block_info& b = blocks[k];

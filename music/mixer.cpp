@@ -270,48 +270,80 @@ struct Boundary {
     uint32_t frames;
     bool reached;
     bool forward;
-    __int128 distance; // to the boundary, 32.32; negative: already past it
+    // To the boundary, 32.32; negative: already past it. Only its sign and
+    // whether it is below 2^56 matter, so a farther one is held as 2^56.
+    int64_t distance;
 };
+
+constexpr int64_t FAR_DISTANCE = int64_t(1) << 56;
+
+// The distance from p to frame `target` (forward: target - P, backward:
+// P - target). Real positions and boundaries fit 64 bits with 32 fraction
+// bits; only a voice started far beyond its sample needs the wide sum.
+inline int64_t boundary_distance(uint64_t p, int64_t target, bool forward) {
+    const int64_t sp = signed_position(p);
+    if (sp >= 0 && target < (int64_t(1) << 31)) {
+        const int64_t t = target << 32;
+        const int64_t d = forward ? t - sp : sp - t;
+        return d < FAR_DISTANCE ? d : FAR_DISTANCE;
+    }
+    const __int128 t = __int128(target) << 32;
+    const __int128 d = forward ? t - sp : sp - t;
+    return d < 0 ? -1 : (d < FAR_DISTANCE ? int64_t(d) : FAR_DISTANCE);
+}
+
+// Frames until a boundary `distance` (>= 0) away is met at s24 per frame:
+// ceil(D24 / S24), or `left` (not reached) when that lies beyond the run.
+inline void boundary_frames(Boundary* b, uint64_t s24, uint32_t left) {
+    b->frames = left;
+    b->reached = false;
+    if (b->distance >= FAR_DISTANCE) return;
+    const uint64_t d24 = uint64_t(b->distance) >> 8;
+    // ceil(d24 / s24) <= left exactly when d24 <= left * s24: most runs end
+    // before the boundary and need no division. A product past 64 bits is
+    // past any d24 (below 2^48).
+    uint64_t reach;
+    if (d24 != 0 && !__builtin_mul_overflow(uint64_t(left), s24, &reach) && d24 > reach) return;
+    // ceil(d24 / s24) = (d24 - 1) / s24 + 1, in 32 bits where both fit (a
+    // boundary less than 256 frames away: the usual case).
+    uint64_t n_end;
+    if (d24 == 0)
+        n_end = b->distance > 0 ? 1 : 0;
+    else if ((d24 | s24) >> 32 == 0)
+        n_end = uint32_t(d24 - 1) / uint32_t(s24) + 1;
+    else
+        n_end = (d24 - 1) / s24 + 1;
+    b->frames = uint32_t(n_end);
+    b->reached = true;
+}
 
 inline Boundary find_boundary(const Voice* voice, const Sample* sample, uint64_t p, uint64_t s24,
                               uint32_t left) {
     Boundary b;
     b.forward = voice->direction == DIR_FORWARD;
-    const int64_t loop_end = int64_t(sample->loop_start) + sample->loop_length;
-    const int64_t position = int32_t(uint32_t(p >> 32));
+    int64_t target = sample->loop_start;
     if (b.forward) {
-        int64_t end = position > loop_end ? int64_t(sample->length) : loop_end;
-        b.distance = (__int128(end) << 32) - signed_position(p);
-    } else {
-        b.distance = signed_position(p) - (__int128(sample->loop_start) << 32);
+        const int64_t loop_end = int64_t(sample->loop_start) + sample->loop_length;
+        const int64_t position = int32_t(uint32_t(p >> 32));
+        target = position > loop_end ? int64_t(sample->length) : loop_end;
     }
-
-    // Frames to the boundary. A voice already past it (a run that ended
-    // a hair beyond the end, or a start beyond the sample) meets it now.
-    b.frames = left;
-    b.reached = false;
+    b.distance = boundary_distance(p, target, b.forward);
+    // A voice already past it (a run that ended a hair beyond the end, or
+    // a start beyond the sample) meets it now.
     if (b.distance < 0) {
         b.frames = 0;
         b.reached = true;
-    } else if (b.distance < (__int128(1) << 56)) {
-        uint64_t d24 = uint64_t(b.distance) >> 8;
-        // ceil(d24 / s24) <= left exactly when d24 <= left * s24: most
-        // runs end before the boundary and need no division.
-        if (d24 == 0 || (unsigned __int128)d24 <= (unsigned __int128)left * s24) {
-            // ceil(d24 / s24) = (d24 - 1) / s24 + 1, in 32 bits where both fit
-            // (a boundary less than 256 frames away: the usual case).
-            uint64_t n_end;
-            if (d24 == 0)
-                n_end = b.distance > 0 ? 1 : 0;
-            else if ((d24 | s24) >> 32 == 0)
-                n_end = uint32_t(d24 - 1) / uint32_t(s24) + 1;
-            else
-                n_end = (d24 - 1) / s24 + 1;
-            b.frames = uint32_t(n_end);
-            b.reached = true;
-        }
+    } else {
+        boundary_frames(&b, s24, left);
     }
     return b;
+}
+
+// A voice that stops: what an unlooped one does at its end.
+void stop_voice(Voice* voice) {
+    voice->sample = nullptr;
+    voice->position = 0;
+    voice->position_frac = 0;
 }
 
 // End handling at a boundary the segment reached: wrap, turn round or stop.
@@ -344,143 +376,185 @@ inline bool meet_boundary(Voice* voice, const Sample* sample, uint64_t& p, const
             p = uint64_t(int64_t((__int128(loop_start) << 32) + u));
         }
     } else if (near_boundary || b.distance < 0 || !looped) {
-        voice->sample = nullptr;
-        voice->position = 0;
-        voice->position_frac = 0;
+        stop_voice(voice);
         return false;
     }
     return true;
 }
 
+// Where a voice is in its run: what the segments share and move on.
+struct VoiceCursor {
+    const Sample* sample;
+    uint64_t step; // unsigned; negated per segment when moving backward
+    uint64_t s24;  // the step for the end estimate, never zero
+    uint64_t p;
+    float* out;
+    uint32_t left; // frames of the run still to do
+};
+
+VoiceCursor cursor_begin(const Voice* voice, float* out, int32_t frames) {
+    VoiceCursor c;
+    c.sample = voice->sample;
+    c.step = uint64_t(voice->step_int) << 32 | voice->step_frac;
+    c.s24 = (uint64_t(voice->step_int) << 24) + (voice->step_frac >> 8);
+    if (c.s24 == 0) c.s24 = END_FALLBACK_STEP >> 8;
+    c.p = uint64_t(uint32_t(voice->position)) << 32 | voice->position_frac;
+    c.out = out;
+    c.left = uint32_t(frames);
+    return c;
+}
+
+void cursor_store(Voice* voice, const VoiceCursor& c) {
+    voice->position = int32_t(uint32_t(c.p >> 32));
+    voice->position_frac = uint32_t(c.p);
+}
+
+// Moves past `frames` rendered or skipped frames.
+inline void cursor_advance(VoiceCursor* c, uint32_t frames) {
+    c->out += 2 * frames;
+    c->left -= frames;
+}
+
+bool gains_silent(const Voice* voice) {
+    return (voice->target_left | voice->target_right | voice->current_left |
+            voice->current_right) == 0;
+}
+
+// Settled at zero gain, the voice adds nothing: only its position moves,
+// segment by segment exactly as if it were rendered. (The ramp set-up
+// would find no difference on either side and leave just this state.)
+void skip_silent_run(Voice* voice, VoiceCursor c) {
+    voice->ramp_target_left = voice->ramp_target_right = 0;
+    voice->ramp_delta_left = voice->ramp_delta_right = 0;
+    while (c.left > 0) {
+        const Boundary b = find_boundary(voice, c.sample, c.p, c.s24, c.left);
+        c.p = skip_frames(c.p, b.forward ? c.step : 0 - c.step, b.frames);
+        c.left -= b.frames;
+        if (b.reached && !meet_boundary(voice, c.sample, c.p, b)) return;
+    }
+    cursor_store(voice, c);
+}
+
+// The ramp a segment starts in: the frames it has left, 0 when the gains
+// are settled. A new target (or none yet) starts a ramp of `ramp_frames`
+// from the current gains, or settles on the targets if they are equal.
+int32_t ramp_begin(Voice* voice) {
+    if (voice->ramp_frames_left != 0 && voice->target_left == voice->ramp_target_left &&
+        voice->target_right == voice->ramp_target_right)
+        return voice->ramp_frames_left;
+    voice->ramp_target_left = voice->target_left;
+    voice->ramp_target_right = voice->target_right;
+    const int64_t diff_l = int64_t(voice->target_left) - (uint32_t(voice->current_left) >> 8);
+    const int64_t diff_r = int64_t(voice->target_right) - (uint32_t(voice->current_right) >> 8);
+    voice->ramp_delta_left =
+        diff_l ? to_f32(double(diff_l) * K255 * double(inv_ramp_frames)) : 0.0f;
+    voice->ramp_delta_right =
+        diff_r ? to_f32(double(diff_r) * K255 * double(inv_ramp_frames)) : 0.0f;
+    if (diff_l || diff_r) return ramp_frames;
+    // Nothing to ramp: settle exactly on the targets.
+    voice->ramp_frames_left = 0;
+    voice->current_left = voice->target_left * 256;
+    voice->current_right = voice->target_right * 256;
+    return 0;
+}
+
+// A current gain (255ths << 8) as the float factor it is stored as.
+inline double current_gain(int32_t current) {
+    return to_f32(double(current) * (1.0 / 256) * K255);
+}
+
+// Steady gains gl, gr over `seg` frames. An odd last frame goes the ramp
+// way, from the current gains, which it then rounds back.
+uint64_t mix_steady_segment(Voice* voice, const VoiceCursor& c, uint64_t signed_step, uint32_t seg,
+                            double gl, double gr) {
+    const int16_t* data = c.sample->data;
+    uint64_t p =
+        mixer.steady(c.out, data, c.p, signed_step, seg & ~1u, gl * TWO_POW_M31, gr * TWO_POW_M31);
+    if (seg & 1) {
+        const double cl = current_gain(voice->current_left);
+        const double cr = current_gain(voice->current_right);
+        p = mix_frame(c.out + 2 * (seg - 1), data, p, signed_step, cl * TWO_POW_M31,
+                      cr * TWO_POW_M31);
+        voice->current_left = round_even(cl * 255 * 256);
+        voice->current_right = round_even(cr * 255 * 256);
+    }
+    return p;
+}
+
+// `seg` frames of a ramp with `ramp` frames left: in closed form where the
+// path has it and both sides' sums are exact, else one delta per frame.
+// Stores the gains reached and the frames left (snapping to the targets at
+// the ramp's end).
+uint64_t mix_ramp_segment(Voice* voice, const VoiceCursor& c, uint64_t signed_step, uint32_t seg,
+                          int32_t ramp) {
+    const int16_t* data = c.sample->data;
+    const double cl = current_gain(voice->current_left);
+    const double cr = current_gain(voice->current_right);
+    const double dl = voice->ramp_delta_left, dr = voice->ramp_delta_right;
+    uint64_t p;
+    double l, r;
+    if (mixer.ramp_exact && ramp_sums_exact(cl, dl, seg) && ramp_sums_exact(cr, dr, seg)) {
+        p = mixer.ramp_exact(c.out, data, c.p, signed_step, seg, cl * TWO_POW_M31, cr * TWO_POW_M31,
+                             dl * TWO_POW_M31, dr * TWO_POW_M31);
+        l = (cl + double(seg) * dl) * TWO_POW_M31;
+        r = (cr + double(seg) * dr) * TWO_POW_M31;
+    } else {
+        l = cl * TWO_POW_M31;
+        r = cr * TWO_POW_M31;
+        p = mixer.ramp_step(c.out, data, c.p, signed_step, seg, l, r, dl * TWO_POW_M31,
+                            dr * TWO_POW_M31);
+    }
+    if (seg > 0) {
+        voice->current_left = round_even(l * TWO_POW_31 * 255 * 256);
+        voice->current_right = round_even(r * TWO_POW_31 * 255 * 256);
+    }
+    voice->ramp_frames_left = ramp - int32_t(seg);
+    if (voice->ramp_frames_left == 0) { // ramp over: snap to the targets
+        voice->ramp_delta_left = 0;
+        voice->ramp_delta_right = 0;
+        voice->current_left = voice->target_left * 256;
+        voice->current_right = voice->target_right * 256;
+    }
+    return p;
+}
+
 void mix_voice(Voice* voice, float* out, int32_t frames) {
-    const Sample* sample = voice->sample;
-    const int16_t* data = sample->data;
-    if (!data) { // nothing to play: the voice ends as an unlooped one would
-        voice->sample = nullptr;
-        voice->position = 0;
-        voice->position_frac = 0;
+    if (!voice->sample->data) { // nothing to play
+        stop_voice(voice);
         return;
     }
-    const uint64_t step = uint64_t(voice->step_int) << 32 | voice->step_frac;
-    uint64_t s24 = (uint64_t(voice->step_int) << 24) + (voice->step_frac >> 8);
-    if (s24 == 0) s24 = END_FALLBACK_STEP >> 8;
-    uint64_t p = uint64_t(uint32_t(voice->position)) << 32 | voice->position_frac;
-    uint32_t left = uint32_t(frames);
-
-    // Settled at zero gain, the voice adds nothing: only its position moves,
-    // segment by segment exactly as if it were rendered. (The ramp set-up
-    // would find no difference on either side and leave just this state.)
-    if (voice->ramp_frames_left == 0 && (voice->target_left | voice->target_right |
-                                         voice->current_left | voice->current_right) == 0) {
-        voice->ramp_target_left = voice->ramp_target_right = 0;
-        voice->ramp_delta_left = voice->ramp_delta_right = 0;
-        while (left > 0) {
-            const Boundary b = find_boundary(voice, sample, p, s24, left);
-            p = skip_frames(p, b.forward ? step : 0 - step, b.frames);
-            left -= b.frames;
-            if (b.reached && !meet_boundary(voice, sample, p, b)) return;
-        }
-        voice->position = int32_t(uint32_t(p >> 32));
-        voice->position_frac = uint32_t(p);
+    VoiceCursor c = cursor_begin(voice, out, frames);
+    if (voice->ramp_frames_left == 0 && gains_silent(voice)) {
+        skip_silent_run(voice, c);
         return;
     }
-
     // Steady gains: the targets do not change within a run.
     const double gl = to_f32(double(voice->target_left) * K255);
     const double gr = to_f32(double(voice->target_right) * K255);
-    while (left > 0) {
-        const Boundary b = find_boundary(voice, sample, p, s24, left);
-        const bool forward = b.forward;
-        const uint64_t signed_step = forward ? step : 0 - step;
+    while (c.left > 0) {
+        const Boundary b = find_boundary(voice, c.sample, c.p, c.s24, c.left);
+        const uint64_t signed_step = b.forward ? c.step : 0 - c.step;
+        const int32_t ramp = ramp_begin(voice);
         uint32_t seg = b.frames;
-
-        // Ramp set-up.
-        const uint32_t seg_before_ramp = seg;
-        int32_t ramp = 0;
-        if (voice->ramp_frames_left != 0 && voice->target_left == voice->ramp_target_left &&
-            voice->target_right == voice->ramp_target_right) {
-            ramp = voice->ramp_frames_left;
-        } else {
-            voice->ramp_target_left = voice->target_left;
-            voice->ramp_target_right = voice->target_right;
-            int64_t diff_l = int64_t(voice->target_left) - (uint32_t(voice->current_left) >> 8);
-            int64_t diff_r = int64_t(voice->target_right) - (uint32_t(voice->current_right) >> 8);
-            voice->ramp_delta_left =
-                diff_l ? to_f32(double(diff_l) * K255 * double(inv_ramp_frames)) : 0.0f;
-            voice->ramp_delta_right =
-                diff_r ? to_f32(double(diff_r) * K255 * double(inv_ramp_frames)) : 0.0f;
-            if (diff_l || diff_r) {
-                ramp = ramp_frames;
-            } else { // nothing to ramp: settle exactly on the targets
-                voice->ramp_frames_left = 0;
-                voice->current_left = voice->target_left * 256;
-                voice->current_right = voice->target_right * 256;
-            }
-        }
         if (ramp > 0) {
             voice->ramp_frames_left = ramp;
-            if (seg > uint32_t(ramp)) seg = uint32_t(ramp);
+            seg = std::min(seg, uint32_t(ramp));
         }
-
-        // Render. Gains are rounded to float as stored; the current ones
-        // are worked out only where a frame goes the ramp way.
-        auto current_gain = [](int32_t current) {
-            return to_f32(double(current) * (1.0 / 256) * K255);
-        };
-        if (ramp <= 0 && (voice->target_left | voice->target_right | voice->current_left |
-                          voice->current_right) == 0) {
-            // Silent and settled: it would add only zeros, so just move on.
-            p = skip_frames(p, signed_step, seg);
+        if (ramp <= 0 && gains_silent(voice)) {
+            c.p = skip_frames(c.p, signed_step, seg); // it would add only zeros
         } else if (ramp <= 0) {
-            p = mixer.steady(out, data, p, signed_step, seg & ~1u, gl * TWO_POW_M31,
-                             gr * TWO_POW_M31);
-            if (seg & 1) { // the odd last frame goes the ramp way, from the current gains
-                const double cl = current_gain(voice->current_left);
-                const double cr = current_gain(voice->current_right);
-                p = mix_frame(out + 2 * (seg - 1), data, p, signed_step, cl * TWO_POW_M31,
-                              cr * TWO_POW_M31);
-                voice->current_left = round_even(cl * 255 * 256);
-                voice->current_right = round_even(cr * 255 * 256);
-            }
+            c.p = mix_steady_segment(voice, c, signed_step, seg, gl, gr);
         } else {
-            const double cl = current_gain(voice->current_left);
-            const double cr = current_gain(voice->current_right);
-            const double dl = voice->ramp_delta_left, dr = voice->ramp_delta_right;
-            double l, r;
-            if (mixer.ramp_exact && ramp_sums_exact(cl, dl, seg) && ramp_sums_exact(cr, dr, seg)) {
-                p = mixer.ramp_exact(out, data, p, signed_step, seg, cl * TWO_POW_M31,
-                                     cr * TWO_POW_M31, dl * TWO_POW_M31, dr * TWO_POW_M31);
-                l = (cl + double(seg) * dl) * TWO_POW_M31;
-                r = (cr + double(seg) * dr) * TWO_POW_M31;
-            } else {
-                l = cl * TWO_POW_M31;
-                r = cr * TWO_POW_M31;
-                p = mixer.ramp_step(out, data, p, signed_step, seg, l, r, dl * TWO_POW_M31,
-                                    dr * TWO_POW_M31);
-            }
-            if (seg > 0) {
-                voice->current_left = round_even(l * TWO_POW_31 * 255 * 256);
-                voice->current_right = round_even(r * TWO_POW_31 * 255 * 256);
-            }
-            voice->ramp_frames_left = ramp - int32_t(seg);
-            if (voice->ramp_frames_left == 0) { // ramp over: snap to the targets
-                voice->ramp_delta_left = 0;
-                voice->ramp_delta_right = 0;
-                voice->current_left = voice->target_left * 256;
-                voice->current_right = voice->target_right * 256;
-                if (seg < seg_before_ramp) { // the boundary still lies ahead
-                    out += 2 * seg;
-                    left -= seg;
-                    continue;
-                }
+            c.p = mix_ramp_segment(voice, c, signed_step, seg, ramp);
+            if (seg < b.frames) { // the ramp ended before the boundary
+                cursor_advance(&c, seg);
+                continue;
             }
         }
-        out += 2 * seg;
-        left -= seg;
-        if (b.reached && !meet_boundary(voice, sample, p, b)) return;
+        cursor_advance(&c, seg);
+        if (b.reached && !meet_boundary(voice, c.sample, c.p, b)) return;
     }
-    voice->position = int32_t(uint32_t(p >> 32));
-    voice->position_frac = uint32_t(p);
+    cursor_store(voice, c);
 }
 
 } // namespace

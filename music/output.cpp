@@ -180,7 +180,9 @@ static size_t block_offset(int32_t k) {
     return out.ring ? size_t(k) * BLOCK_FRAMES * 2 : 0;
 }
 
-void output_mix_block() {
+// Mixes block `mix_block_index` and converts it into `pcm`: its ring slice,
+// or an offline caller's own buffer.
+static void output_mix_block_to(int16_t* pcm) {
     Song* song = out.playing_song;
     const int32_t k = mix_block_index.load(std::memory_order_relaxed);
     float* slice = out.mix_buffer + block_offset(k);
@@ -217,9 +219,14 @@ void output_mix_block() {
                                                      std::memory_order_release);
     out.mixed_blocks++;
 
-    mixer_convert_to_pcm16(out.wave_buffer + block_offset(k), slice, BLOCK_FRAMES);
+    mixer_convert_to_pcm16(pcm, slice, BLOCK_FRAMES);
     output_ring_published.fetch_add(1, std::memory_order_release);
     mix_block_index.store(k + 1 == BLOCK_COUNT ? 0 : k + 1, std::memory_order_release);
+}
+
+void output_mix_block() {
+    const int32_t k = mix_block_index.load(std::memory_order_relaxed);
+    output_mix_block_to(out.wave_buffer + block_offset(k));
 }
 
 bool player_play(Song* song) {
@@ -310,13 +317,23 @@ bool output_offline_start(Song* song, OfflineBuffers buffers) {
     return true;
 }
 
-const int16_t* output_offline_mix_block(TimeInfo* info) {
+// Both offline calls: the block goes into `pcm`, or (null) into the buffers.
+static const int16_t* offline_mix_block(int16_t* pcm, TimeInfo* info) {
     if (!out.offline || !out.playing_song) return nullptr;
     const int32_t k = mix_block_index.load(std::memory_order_relaxed);
-    output_mix_block();
+    if (!pcm) pcm = out.wave_buffer + block_offset(k);
+    output_mix_block_to(pcm);
     audible_block_index.store(k, std::memory_order_release); // handed out = heard
     if (info) *info = out.time_info[k];
-    return out.wave_buffer + block_offset(k);
+    return pcm;
+}
+
+const int16_t* output_offline_mix_block(TimeInfo* info) {
+    return offline_mix_block(nullptr, info);
+}
+
+bool output_offline_mix_block_into(int16_t* pcm, TimeInfo* info) {
+    return pcm && offline_mix_block(pcm, info);
 }
 
 void output_set_device(const OutputDevice* device) {

@@ -29,6 +29,10 @@ bool output_offline_start(Song* song, OfflineBuffers buffers = OFFLINE_SCRATCH);
 // 16-bit PCM (valid until the next call) and fills *info with its TimeInfo
 // entry. Null when offline playback is not running.
 const int16_t* output_offline_mix_block(TimeInfo* info);
+// The same block converted straight into `pcm` (BLOCK_FRAMES interleaved
+// frames, the caller's): no copy on the way to a file. False when offline
+// playback is not running or `pcm` is null.
+bool output_offline_mix_block_into(int16_t* pcm, TimeInfo* info);
 
 // Frames from the song's start to the tick where it first repeats, at most
 // `max_frames` (*repeats says whether it got there). Runs the ticks without

@@ -367,6 +367,49 @@ TEST_F(Mixer, PingPongWithAStepLongerThanTheLoopFoldsBackInside) {
     EXPECT_LE(v.position, 13);
 }
 
+TEST_F(Mixer, HugeStepsMeetTheEndAfterOneFrame) {
+    // Runs times steps past 64 bits: the boundary is still one frame away,
+    // not out of reach (which would read far beyond the sample).
+    TestSample s(ramp_pcm(1000));
+    Voice& v = start(0, s.s, 3.0, 0);
+    v.step_int = 1u << 30; // 2^30 frames per frame: S24 is 2^54
+    std::vector<float> buf(2 * 1024, 0);
+    mixer_mix_run(buf.data(), 1024); // 1024 * 2^54 = 2^64
+    EXPECT_EQ(buf[0], 30);
+    EXPECT_EQ(v.sample, nullptr);
+    for (size_t i = 2; i < buf.size(); i++) ASSERT_EQ(buf[i], 0) << i;
+    // The same within 64 bits: the product only just fits.
+    start(1, s.s, 3.0, 0).step_int = 1u << 20;
+    std::fill(buf.begin(), buf.end(), 0.0f);
+    mixer_mix_run(buf.data(), 1024);
+    EXPECT_EQ(buf[0], 30);
+    EXPECT_EQ(voices[1].sample, nullptr);
+    for (size_t i = 2; i < buf.size(); i++) ASSERT_EQ(buf[i], 0) << i;
+}
+
+TEST_F(Mixer, PositionsFarOutsideTheSampleMeetTheirBoundaryAtOnce) {
+    // A frame index at the bottom of its range: the distance to the loop
+    // start needs more than 64 bits. Backward, the voice is past the start
+    // and reflects into the loop before its first frame.
+    TestSample s(ramp_pcm(64), LOOP_PINGPONG, 8, 16);
+    Voice& v = start(0, s.s, 0, 1.0);
+    v.position = INT32_MIN;
+    v.direction = DIR_BACKWARD;
+    float buf[8] = {};
+    mixer_mix_run(buf, 4);
+    EXPECT_GE(v.position, 8);
+    EXPECT_LT(v.position, 24);
+    // Forward beyond an unlooped sample: it ends without a sound.
+    TestSample plain(ramp_pcm(50));
+    v.sample = nullptr;
+    Voice& w = start(1, plain.s, 0, 1.0);
+    w.position = INT32_MAX;
+    float quiet[8] = {};
+    mixer_mix_run(quiet, 4);
+    EXPECT_EQ(w.sample, nullptr);
+    for (float x : quiet) EXPECT_EQ(x, 0.0f);
+}
+
 // ---- ramps ---------------------------------------------------------------
 
 TEST_F(Mixer, RampRisesOver128FramesAndCarriesAcrossRuns) {

@@ -1,12 +1,13 @@
 // Real modules through every path of the mixer's inner loops: each corpus
 // song, rendered once through to where it repeats on the widest path this
 // processor runs, gives exactly the PCM of the plain path; and offline
-// rendering into one scratch block gives exactly the PCM of the ring the
-// device plays from.
+// rendering into one scratch block, or into the caller's buffer, gives
+// exactly the PCM of the ring the device plays from.
 #include "music/mixer.h"
 #include "music/output.h"
 #include "tests/test_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -23,17 +24,24 @@ int64_t song_blocks(const std::vector<uint8_t>& bytes) {
     return (frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
 }
 
-// The song's PCM over `blocks` blocks on `path`.
+// The song's PCM over `blocks` blocks on `path`. With the scratch block,
+// every other block is mixed straight into the caller's buffer instead.
 std::vector<int16_t> render(const std::vector<uint8_t>& bytes, int64_t blocks, MixerPath path,
                             OfflineBuffers buffers = OFFLINE_SCRATCH) {
     std::vector<int16_t> pcm;
     if (!mixer_set_path(path)) return pcm;
     Song* song = test_load_bytes(bytes);
     if (!song || !output_offline_start(song, buffers)) return pcm;
-    pcm.reserve(size_t(blocks) * BLOCK_FRAMES * 2);
+    pcm.resize(size_t(blocks) * BLOCK_FRAMES * 2);
     for (int64_t b = 0; b < blocks; b++) {
-        const int16_t* block = output_offline_mix_block(nullptr);
-        pcm.insert(pcm.end(), block, block + 2 * BLOCK_FRAMES);
+        int16_t* into = pcm.data() + size_t(b) * BLOCK_FRAMES * 2;
+        if (buffers == OFFLINE_SCRATCH && b % 2) {
+            if (!output_offline_mix_block_into(into, nullptr)) pcm.clear();
+        } else {
+            const int16_t* block = output_offline_mix_block(nullptr);
+            std::copy(block, block + 2 * BLOCK_FRAMES, into);
+        }
+        if (pcm.empty()) break;
     }
     player_stop(song);
     song_free(song);

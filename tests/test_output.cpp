@@ -10,6 +10,7 @@
 #include "show/show.h"
 #include "tests/test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -227,8 +228,22 @@ TEST_F(Output, OfflineStartResetsThePlaybackState) {
     EXPECT_EQ(voices[3].index, 3);
     EXPECT_EQ(voices[3].step_int, 1u);
     EXPECT_EQ(channels[2].voice, &voices[2]);
+    // A block for no buffer is refused and mixes nothing; one for a buffer
+    // fills it and its TimeInfo like the engine's own block.
+    int16_t pcm[2 * BLOCK_FRAMES];
+    TimeInfo info{};
+    EXPECT_FALSE(output_offline_mix_block_into(nullptr, &info));
+    EXPECT_EQ(output_mix_block_index(), 0);
+    std::fill(std::begin(pcm), std::end(pcm), int16_t(0x5555));
+    EXPECT_TRUE(output_offline_mix_block_into(pcm, &info));
+    EXPECT_EQ(output_mix_block_index(), 1);
+    EXPECT_EQ(info.row, 1); // the block's second tick (875 + 9 frames)
+    EXPECT_EQ(info.elapsed_ms, 19);
+    EXPECT_EQ(pcm[0], 0); // no voice plays
+    EXPECT_EQ(pcm[2 * BLOCK_FRAMES - 1], 0);
     player_stop(song);
     EXPECT_EQ(output_offline_mix_block(nullptr), nullptr);
+    EXPECT_FALSE(output_offline_mix_block_into(pcm, &info));
 }
 
 // ---- playback control and queries ----------------------------------------

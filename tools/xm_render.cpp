@@ -388,6 +388,20 @@ bool encoded_finish(EncodedOutput* e, OutFile* out, bool ok, std::string* error)
     return ok;
 }
 
+// Sound for a file goes out in batches of blocks mixed straight into one
+// buffer, so a block is written without being copied (it is only 3.5 KB).
+constexpr int32_t BATCH_BLOCKS = 16;
+
+// Writes the first `blocks` blocks of the batch, little-endian.
+bool write_batch(int16_t* batch, int32_t blocks, FILE* file) {
+    const size_t samples = size_t(blocks) * BLOCK_FRAMES * 2;
+    if constexpr (std::endian::native != std::endian::little) {
+        for (size_t i = 0; i < samples; i++)
+            put_le(reinterpret_cast<uint8_t*>(batch + i), uint16_t(batch[i]), 2);
+    }
+    return blocks == 0 || fwrite(batch, sizeof(int16_t) * samples, 1, file) == 1;
+}
+
 // Mixes the blocks into the open outputs; false with the reason (or
 // *pipe_closed) on a write error. *repeated: the render ended where the
 // song repeats.
@@ -396,11 +410,12 @@ bool render_blocks(const RenderJob& job, const RenderOptions& o, vlorp_xm_module
                    bool* repeated, std::string* error) {
     const bool progress = !o.quiet && os_is_terminal(2);
     bool ok = true;
-    uint8_t bytes[BLOCK_FRAMES * 4];
-    int16_t block[BLOCK_FRAMES * 2];
+    static int16_t batch[BATCH_BLOCKS * BLOCK_FRAMES * 2];
+    int32_t batched = 0;
     vlorp_xm_block_info info{};
     errno = 0;
     while (ok && !interrupted && (job.blocks == 0 || *done < job.blocks)) {
+        int16_t* block = batch + size_t(batched) * BLOCK_FRAMES * 2;
         if (vlorp_xm_render(module, block, 1, &info) != 1) break;
         if (!render_keeps_block(job, *done, info)) {
             *repeated = info.past_end;
@@ -409,14 +424,9 @@ bool render_blocks(const RenderJob& job, const RenderOptions& o, vlorp_xm_module
         if (encoded->encoder) {
             ok = encoder_write(encoded->encoder, block, BLOCK_FRAMES, error);
             if (!ok) *error = job.output + ": " + *error;
-        } else {
-            const void* le = block;
-            if constexpr (std::endian::native != std::endian::little) {
-                for (int32_t i = 0; i < 2 * BLOCK_FRAMES; i++)
-                    put_le(bytes + 2 * i, uint16_t(block[i]), 2);
-                le = bytes;
-            }
-            ok = fwrite(le, 1, sizeof bytes, pcm->file) == sizeof bytes;
+        } else if (++batched == BATCH_BLOCKS) {
+            ok = write_batch(batch, batched, pcm->file);
+            batched = 0;
             if (!ok) *error = job.output + ": " + strerror(errno ? errno : EIO);
         }
         if (ok && timeline->file) {
@@ -426,6 +436,10 @@ bool render_blocks(const RenderJob& job, const RenderOptions& o, vlorp_xm_module
         }
         (*done)++;
         if (progress && (*done % 256 == 0)) show_progress(*done, job.blocks, false);
+    }
+    if (ok && !write_batch(batch, batched, pcm->file)) {
+        ok = false;
+        *error = job.output + ": " + strerror(errno ? errno : EIO);
     }
     if (progress) show_progress(*done, job.blocks, true);
     return ok;
@@ -568,9 +582,8 @@ int render_one(RenderJob& job, const RenderOptions& o) {
         render_abandon(module);
         return 1;
     }
-    // Large writes: a block is only 3.5 KB.
-    static char pcm_buffer[1 << 18];
-    if (!encoded.encoder) setvbuf(pcm.file, pcm_buffer, _IOFBF, sizeof pcm_buffer);
+    // The sound goes out in large batches of its own (render_blocks).
+    if (!encoded.encoder) setvbuf(pcm.file, nullptr, _IONBF, 0);
 
     // The length is known before the first block, so the header is final at
     // once and a pipe or device gets a complete WAV without seeking back.
