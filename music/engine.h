@@ -205,6 +205,7 @@ struct Voice {
     int32_t ramp_frames_left;
 };
 
+// The mixer's (mixer.cpp): the replayer sets them up, the mixer plays them.
 extern Voice voices[VOICE_COUNT];
 
 // ---- Replayer channels --------------------------------------------------
@@ -274,6 +275,7 @@ struct Channel {
     uint8_t fine_porta_down_memory;
 };
 
+// The replayer's (replayer.cpp), each wired to the voice of its number.
 extern Channel channels[MAX_CHANNELS];
 
 // ---- Output settings ----------------------------------------------------
@@ -294,6 +296,8 @@ void output_wait_idle();
 // Tempo for modules whose header gives none (0 or below).
 constexpr int32_t DEFAULT_BPM = 125;
 
-// The replayer's tick entry and tempo rule (replayer.cpp).
+// The replayer's tick entry and tempo rule (replayer.cpp), and play's start:
+// the playback state from the song's start order, channels cleared and wired.
 void replayer_tick(Song* song);
+void replayer_reset(Song* song);
 int32_t replayer_set_bpm(Song* song, int32_t bpm);

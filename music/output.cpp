@@ -30,8 +30,6 @@
 #include <system_error>
 #include <thread>
 
-Voice voices[VOICE_COUNT];
-Channel channels[MAX_CHANNELS];
 std::atomic<uint32_t> output_ring_published{0};
 
 namespace {
@@ -80,32 +78,8 @@ constexpr auto STOP_POLL_INTERVAL = std::chrono::milliseconds(10);
 bool output_setup(Song* song) {
     if (!stream_callbacks_complete()) return false;
     out.inv_mix_rate = float(1.0 / MIX_RATE);
-    ramp_frames = MIX_RATE * 128 / 44100;
-    inv_ramp_frames = float(1.0 / double(uint32_t(ramp_frames)));
-
-    memset(voices, 0, sizeof voices);
-    for (int32_t i = 0; i < VOICE_COUNT; i++) {
-        voices[i].index = i;
-        voices[i].step_int = 1;
-    }
-
-    song->global_volume = song->initial_global_volume;
-    song->next_order = -1;
-    song->next_row = -1;
-    song->speed = song->default_speed;
-    song->row = 0;
-    song->order = song->start_order;
-    song->tick_samples_left = 0;
-    song->tick = 0;
-    song->pattern_delay = 0;
-    song->elapsed_ms = 0;
-    // A module without a tempo plays at 125 bpm.
-    replayer_set_bpm(song, song->default_bpm > 0 ? song->default_bpm : DEFAULT_BPM);
-
-    int32_t used = song->channel_count < 0 ? 0 : song->channel_count;
-    if (used > MAX_CHANNELS) used = MAX_CHANNELS;
-    memset(channels, 0, sizeof(Channel) * size_t(used));
-    for (int32_t i = 0; i < used; i++) channels[i].voice = &voices[i];
+    mixer_reset();
+    replayer_reset(song);
 
     out.playing_song = song;
     out.time_info = static_cast<TimeInfo*>(calloc(BLOCK_COUNT, sizeof(TimeInfo)));

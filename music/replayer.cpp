@@ -7,7 +7,10 @@
 // (replayer_voice.cpp), the only path from a Channel to its Voice.
 #include "music/replayer.h"
 
+#include <cstring>
+
 const Instrument empty_instrument = {};
+Channel channels[MAX_CHANNELS];
 
 // ---- Tempo and scheduler ------------------------------------------------
 
@@ -94,6 +97,26 @@ void replayer_tick(Song* song) {
         song->pattern_delay = 0;
     }
     song->frames_ticked += song->samples_per_tick;
+}
+
+void replayer_reset(Song* song) {
+    song->global_volume = song->initial_global_volume;
+    song->next_order = -1;
+    song->next_row = -1;
+    song->speed = song->default_speed;
+    song->row = 0;
+    song->order = song->start_order;
+    song->tick_samples_left = 0;
+    song->tick = 0;
+    song->pattern_delay = 0;
+    song->elapsed_ms = 0;
+    // A module without a tempo plays at 125 bpm.
+    replayer_set_bpm(song, song->default_bpm > 0 ? song->default_bpm : DEFAULT_BPM);
+
+    int32_t used = song->channel_count < 0 ? 0 : song->channel_count;
+    if (used > MAX_CHANNELS) used = MAX_CHANNELS;
+    memset(channels, 0, sizeof(Channel) * size_t(used));
+    for (int32_t i = 0; i < used; i++) channels[i].voice = &voices[i];
 }
 
 // ---- Instrument and sample selection ------------------------------------
