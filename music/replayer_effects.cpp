@@ -179,22 +179,21 @@ static void volume_column_tick(Channel* channel, uint8_t v) {
     }
 }
 
-static void extended_tick(const Song* song, Channel* channel, Sample* sample,
-                          const NoteCell& cell) {
+static void extended_tick(Channel* channel, Sample* sample, const NoteCell& cell) {
     const uint8_t x = cell.param >> 4, y = cell.param & 15;
     switch (x) {
     case EXTENDED_RETRIGGER:
-        if (y != 0 && song->tick % y == 0)
+        if (y != 0 && playback.tick % y == 0)
             channel->update_flags |= UPDATE_TRIGGER | UPDATE_FREQUENCY | UPDATE_VOLUME;
         break;
     case EXTENDED_NOTE_CUT:
-        if (song->tick == y) {
+        if (playback.tick == y) {
             channel->volume = 0;
             channel->update_flags |= UPDATE_VOLUME;
         }
         break;
     case EXTENDED_NOTE_DELAY:
-        if (song->tick == y) {
+        if (playback.tick == y) {
             channel_reset_note(channel, sample);
             channel->period = channel->note_period;
             channel->update_flags |= UPDATE_FREQUENCY;
@@ -213,7 +212,7 @@ static void extended_tick(const Song* song, Channel* channel, Sample* sample,
 static void arpeggio(const Song* song, Channel* channel, const Sample* sample, uint8_t param) {
     if (param == 0) return;
     channel->update_flags |= UPDATE_FREQUENCY;
-    int32_t t = song->tick % 3;
+    int32_t t = playback.tick % 3;
     if (t == 0) return; // the base note: the offset stays as it is
     int32_t n = t == 1 ? param >> 4 : param & 15;
     if (song->flags & LINEAR_FREQUENCY) {
@@ -224,7 +223,7 @@ static void arpeggio(const Song* song, Channel* channel, const Sample* sample, u
     }
 }
 
-static void channel_tick_step(Song* song, Channel* channel, const NoteCell& cell) {
+static void channel_tick_step(const Song* song, Channel* channel, const NoteCell& cell) {
     const Instrument* ins = channel_instrument(song, channel);
     Sample* sample = channel_select_sample(song, channel, ins);
     channel->volume_delta = 0;
@@ -279,16 +278,16 @@ static void channel_tick_step(Song* song, Channel* channel, const NoteCell& cell
         volume_slide(channel);
         break;
     case EFFECT_EXTENDED:
-        extended_tick(song, channel, sample, cell);
+        extended_tick(channel, sample, cell);
         break;
     case EFFECT_GLOBAL_VOLUME_SLIDE: {
-        uint8_t m = song->global_volume_slide_memory;
+        uint8_t m = playback.global_volume_slide_memory;
         if (m >> 4) {
-            song->global_volume += m >> 4;
-            if (song->global_volume > 64) song->global_volume = 64;
+            playback.global_volume += m >> 4;
+            if (playback.global_volume > 64) playback.global_volume = 64;
         } else if (m & 15) {
-            song->global_volume -= m & 15;
-            if (song->global_volume < 0) song->global_volume = 0;
+            playback.global_volume -= m & 15;
+            if (playback.global_volume < 0) playback.global_volume = 0;
         }
         break;
     }
@@ -305,7 +304,7 @@ static void channel_tick_step(Song* song, Channel* channel, const NoteCell& cell
         break;
     }
     case EFFECT_MULTI_RETRIG:
-        if (channel->retrig_interval == 0 || song->tick % channel->retrig_interval != 0) break;
+        if (channel->retrig_interval == 0 || playback.tick % channel->retrig_interval != 0) break;
         if (channel->retrig_volume_op == 0) {
             channel->update_flags |= UPDATE_TRIGGER;
         } else {
@@ -324,7 +323,7 @@ static void channel_tick_step(Song* song, Channel* channel, const NoteCell& cell
     channel_update_voice(channel, sample, song);
 }
 
-void replayer_process_tick(Song* song) {
+void replayer_process_tick(const Song* song) {
     const NoteCell* row = replayer_current_row(song);
     if (!row) return;
     for (int32_t c = 0; c < song->channel_count; c++) channel_tick_step(song, &channels[c], row[c]);

@@ -116,7 +116,7 @@ static int32_t side_gain(int32_t volume, int32_t side) {
     return wrap_mul(volume, side) / 255;
 }
 
-void channel_update_voice(Channel* channel, Sample* sample, Song* song) {
+void channel_update_voice(Channel* channel, Sample* sample, const Song* song) {
     Voice* v = channel->voice;
     // A zero period has no frequency: the voice keeps the one it had.
     int32_t period = wrap_add(channel->period, channel->period_delta);
@@ -155,7 +155,8 @@ void channel_update_voice(Channel* channel, Sample* sample, Song* song) {
         // 255 / 2^35 folds the four 0..64-ish factors (fadeout 0..65536)
         // into 255ths; the product needs 38 bits.
         int64_t product = int64_t(channel->volume + channel->volume_delta) *
-                          channel->volume_env.value * channel->fadeout_volume * song->global_volume;
+                          channel->volume_env.value * channel->fadeout_volume *
+                          playback.global_volume;
         int32_t vol = float_to_i32(double(product) * double(7.4214768e-9f));
         v->volume = vol;
         v->volume_copy = vol;

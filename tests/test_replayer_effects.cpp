@@ -261,7 +261,7 @@ TEST(ReplayerEffects, SlidesAndGlobalVolume) {
     Ints global;
     for (int t = 0; t < 6; t++) {
         replayer_tick(song);
-        global.push_back(song->global_volume);
+        global.push_back(playback.global_volume);
     }
     EXPECT_EQ(global, (Ints{16, 18, 20, 22, 24, 26}));
     EXPECT_EQ(channels[0].volume, 0) << "A00 reuses 0x0F";
@@ -392,7 +392,7 @@ TEST(ReplayerEffects, ZeroParametersRepeatTheLastAndSlidesStopAtTheirLimits) {
     auto period = [] { return channels[0].period; };
     auto volume = [] { return channels[0].volume; };
     auto panning = [] { return channels[0].panning; };
-    auto global = [] { return harness_song->global_volume; };
+    auto global = [] { return playback.global_volume; };
     const MemoryCase cases[] = {
         {"1xx then 100",
          {{NOTE_C4, 1, 0, EFFECT_PORTA_UP, 2}, {0, 0, 0, EFFECT_PORTA_UP, 0}, {}},

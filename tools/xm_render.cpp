@@ -88,18 +88,19 @@ struct RenderJob {
 // known once the repeating tick has run, which may be at the first frame of
 // the block just mixed, and such a block is not kept. (A WAV states its
 // length in the header, so there blocks was measured beforehand.)
-bool render_keeps_block(const RenderJob& job, const Song* song, int64_t block) {
+bool render_keeps_block(const RenderJob& job, int64_t block) {
     if (job.blocks > 0) return block < job.blocks;
     int64_t frames = VLORP_XM_MAX_FRAMES;
-    if (song->repeated && song->repeat_frame < VLORP_XM_MAX_FRAMES) frames = song->repeat_frame;
+    const int64_t repeat = player_repeat_frame();
+    if (repeat >= 0 && repeat < VLORP_XM_MAX_FRAMES) frames = repeat;
     int64_t blocks = (frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
     return block < (blocks < 1 ? 1 : blocks);
 }
 
 // The one place that decides how long a render runs: asked before a block
 // is mixed and again before it is written.
-bool render_wants_block(const RenderJob& job, const Song* song, int64_t blocks_done) {
-    return render_keeps_block(job, song, blocks_done);
+bool render_wants_block(const RenderJob& job, int64_t blocks_done) {
+    return render_keeps_block(job, blocks_done);
 }
 
 // Only big-endian machines need it since the WAV header moved to os/wav.
@@ -398,16 +399,16 @@ bool encoded_finish(EncodedOutput* e, OutFile* out, bool ok, std::string* error)
 
 // Mixes the blocks into the open outputs; false with the reason (or
 // *pipe_closed) on a write error.
-bool render_blocks(const RenderJob& job, const RenderOptions& o, Song* song, OutFile* pcm,
-                   OutFile* timeline, EncodedOutput* encoded, int64_t* done, std::string* error) {
+bool render_blocks(const RenderJob& job, const RenderOptions& o, OutFile* pcm, OutFile* timeline,
+                   EncodedOutput* encoded, int64_t* done, std::string* error) {
     const bool progress = !o.quiet && os_is_terminal(2);
     bool ok = true;
     uint8_t bytes[BLOCK_FRAMES * 4];
     TimeInfo info{};
     errno = 0;
-    while (ok && !interrupted && render_wants_block(job, song, *done)) {
+    while (ok && !interrupted && render_wants_block(job, *done)) {
         const int16_t* block = output_offline_mix_block(&info);
-        if (!render_wants_block(job, song, *done)) break; // the song repeated at its first frame
+        if (!render_wants_block(job, *done)) break; // the song repeated at its first frame
         if (encoded->encoder) {
             ok = encoder_write(encoded->encoder, block, BLOCK_FRAMES, error);
             if (!ok) *error = job.output + ": " + *error;
@@ -558,10 +559,10 @@ int render_one(RenderJob& job, const RenderOptions& o) {
     }
     output_offline_start(song);
     int64_t done = 0;
-    if (ok) ok = render_blocks(job, o, song, &pcm, &timeline, &encoded, &done, &error);
+    if (ok) ok = render_blocks(job, o, &pcm, &timeline, &encoded, &done, &error);
     int failed_errno = ok ? 0 : errno;
     if (job.until_repeat && job.format != FORMAT_WAV)
-        repeats = song->repeated && song->repeat_frame < VLORP_XM_MAX_FRAMES;
+        repeats = player_repeat_frame() >= 0 && player_repeat_frame() < VLORP_XM_MAX_FRAMES;
     player_stop(song);
     song_free(song);
     if (!encoded_finish(&encoded, &pcm, ok && !interrupted, &error) && ok) {
