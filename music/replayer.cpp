@@ -341,38 +341,107 @@ static void row_start_note(const Song* song, Channel* channel, const NoteCell& c
     }
 }
 
-// The row tick's half of the cell's effect: memories, settings and jumps.
-static void row_effect(const Song* song, Channel* channel, const NoteCell& cell,
-                       const Instrument* ins, Sample* sample, int32_t saved_volume,
-                       int32_t saved_period, int32_t saved_panning, bool& position_jump) {
-    const uint8_t effect = cell.effect, param = cell.param;
-    const uint8_t x = param >> 4, y = param & 15;
-    switch (effect) {
+// 9xx: where the next trigger starts in the sample.
+static void row_sample_offset(Channel* channel, const Sample* sample, uint8_t param) {
+    if (param) channel->sample_offset_memory = param;
+    if (!channel->voice) return;
+    uint32_t offset = uint32_t(channel->sample_offset_memory) * 256;
+    if (offset >= sample->loop_start + sample->loop_length) {
+        // Beyond the loop end: the playing sample restarts instead.
+        channel->update_flags &= uint8_t(~UPDATE_TRIGGER);
+        channel->update_flags |= UPDATE_RESTART;
+    } else {
+        channel->voice->start_offset = offset;
+    }
+}
+
+// The effects on the whole song: jumps, speed and tempo, global volume.
+// False for any other effect.
+static bool row_song_effect(const Song* song, Channel* channel, const NoteCell& cell,
+                            bool& position_jump) {
+    const uint8_t param = cell.param, x = param >> 4, y = param & 15;
+    switch (cell.effect) {
+    case EFFECT_POSITION_JUMP:
+        playback.next_row = 0;
+        playback.next_order = param >= song->song_length ? 0 : param;
+        position_jump = true;
+        return true;
+    case EFFECT_PATTERN_BREAK:
+        playback.next_row = 10 * x + y;
+        if (playback.next_row > 63) playback.next_row = 0;
+        if (!position_jump) playback.next_order = playback.order + 1;
+        if (playback.next_order >= song->song_length) playback.next_order = 0;
+        return true;
+    case EFFECT_SPEED:
+        if (param < 32)
+            playback.speed = param;
+        else
+            replayer_set_bpm(param);
+        return true;
+    case EFFECT_GLOBAL_VOLUME:
+        playback.global_volume = param > 64 ? 64 : param;
+        channel->update_flags |= UPDATE_VOLUME;
+        return true;
+    case EFFECT_GLOBAL_VOLUME_SLIDE:
+        if (param) playback.global_volume_slide_memory = param;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The pitch effects' row tick: their memories, and the fine slides.
+// False for any other effect.
+static bool row_pitch_effect(Channel* channel, const NoteCell& cell) {
+    const uint8_t param = cell.param, x = param >> 4, y = param & 15;
+    switch (cell.effect) {
     case EFFECT_PORTA_UP:
         if (param) channel->porta_up_memory = param;
-        break;
+        return true;
     case EFFECT_PORTA_DOWN:
         if (param) channel->porta_down_memory = param;
-        break;
+        return true;
     case EFFECT_TONE_PORTA:
         if (param) channel->porta_speed = param;
         channel->porta_target = channel->note_period;
         channel->update_flags &= uint8_t(~(UPDATE_FREQUENCY | UPDATE_TRIGGER));
-        break;
+        return true;
     case EFFECT_VIBRATO:
         if (x) channel->vibrato_speed = x;
         if (y) channel->vibrato_depth = y;
         channel_vibrato(channel);
-        break;
+        return true;
     case EFFECT_TONE_PORTA_SLIDE:
         channel->porta_target = channel->note_period;
         if (param) channel->volume_slide_memory = param;
         channel->update_flags &= uint8_t(~(UPDATE_FREQUENCY | UPDATE_TRIGGER));
-        break;
+        return true;
     case EFFECT_VIBRATO_SLIDE:
         if (param) channel->volume_slide_memory = param;
         channel_vibrato(channel);
-        break;
+        return true;
+    case EFFECT_EXTRA_FINE_PORTA:
+        if (x == 1) {
+            if (y) channel->xfine_porta_up_memory = y;
+            channel->period = wrap_sub(channel->period, channel->xfine_porta_up_memory);
+        } else if (x == 2) {
+            if (y) channel->xfine_porta_down_memory = y;
+            channel->period = wrap_add(channel->period, channel->xfine_porta_down_memory);
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The row tick's half of the cell's effect: memories, settings and jumps.
+static void row_effect(const Song* song, Channel* channel, const NoteCell& cell,
+                       const Instrument* ins, Sample* sample, int32_t saved_volume,
+                       int32_t saved_period, int32_t saved_panning, bool& position_jump) {
+    if (row_song_effect(song, channel, cell, position_jump) || row_pitch_effect(channel, cell))
+        return;
+    const uint8_t param = cell.param, x = param >> 4, y = param & 15;
+    switch (cell.effect) {
     case EFFECT_TREMOLO:
         if (x) channel->tremolo_speed = x;
         if (y) channel->tremolo_depth = y;
@@ -382,51 +451,17 @@ static void row_effect(const Song* song, Channel* channel, const NoteCell& cell,
         channel->update_flags |= UPDATE_PANNING;
         break;
     case EFFECT_SAMPLE_OFFSET:
-        if (param) channel->sample_offset_memory = param;
-        if (channel->voice) {
-            uint32_t offset = uint32_t(channel->sample_offset_memory) * 256;
-            if (offset >= sample->loop_start + sample->loop_length) {
-                // Beyond the loop end: the playing sample restarts instead.
-                channel->update_flags &= uint8_t(~UPDATE_TRIGGER);
-                channel->update_flags |= UPDATE_RESTART;
-            } else {
-                channel->voice->start_offset = offset;
-            }
-        }
+        row_sample_offset(channel, sample, param);
         break;
     case EFFECT_VOLUME_SLIDE:
         if (param) channel->volume_slide_memory = param;
-        break;
-    case EFFECT_POSITION_JUMP:
-        playback.next_row = 0;
-        playback.next_order = param >= song->song_length ? 0 : param;
-        position_jump = true;
         break;
     case EFFECT_SET_VOLUME:
         channel->volume = param;
         channel->update_flags |= UPDATE_VOLUME;
         break;
-    case EFFECT_PATTERN_BREAK:
-        playback.next_row = 10 * x + y;
-        if (playback.next_row > 63) playback.next_row = 0;
-        if (!position_jump) playback.next_order = playback.order + 1;
-        if (playback.next_order >= song->song_length) playback.next_order = 0;
-        break;
     case EFFECT_EXTENDED:
         extended_row_tick(channel, sample, x, y, saved_volume, saved_period, saved_panning);
-        break;
-    case EFFECT_SPEED:
-        if (param < 32)
-            playback.speed = param;
-        else
-            replayer_set_bpm(param);
-        break;
-    case EFFECT_GLOBAL_VOLUME:
-        playback.global_volume = param > 64 ? 64 : param;
-        channel->update_flags |= UPDATE_VOLUME;
-        break;
-    case EFFECT_GLOBAL_VOLUME_SLIDE:
-        if (param) playback.global_volume_slide_memory = param;
         break;
     case EFFECT_ENVELOPE_POSITION:
         if (ins->volume_envelope.type & 1) envelope_set_position(channel, ins, param);
@@ -449,15 +484,6 @@ static void row_effect(const Song* song, Channel* channel, const NoteCell& cell,
             channel->tremor_off = uint8_t(y + 1);
         }
         channel_tremor(channel);
-        break;
-    case EFFECT_EXTRA_FINE_PORTA:
-        if (x == 1) {
-            if (y) channel->xfine_porta_up_memory = y;
-            channel->period = wrap_sub(channel->period, channel->xfine_porta_up_memory);
-        } else if (x == 2) {
-            if (y) channel->xfine_porta_down_memory = y;
-            channel->period = wrap_add(channel->period, channel->xfine_porta_down_memory);
-        }
         break;
     default:
         break;

@@ -223,13 +223,44 @@ static void arpeggio(const Song* song, Channel* channel, const Sample* sample, u
     }
 }
 
-static void channel_tick_step(const Song* song, Channel* channel, const NoteCell& cell) {
-    const Instrument* ins = channel_instrument(song, channel);
-    Sample* sample = channel_select_sample(song, channel, ins);
-    channel->volume_delta = 0;
-    channel->period_delta = 0;
-    channel->update_flags = 0;
+// Hxy on later ticks: up by x, else down by y, within 0..64.
+static void global_volume_slide() {
+    uint8_t m = playback.global_volume_slide_memory;
+    if (m >> 4) {
+        playback.global_volume += m >> 4;
+        if (playback.global_volume > 64) playback.global_volume = 64;
+    } else if (m & 15) {
+        playback.global_volume -= m & 15;
+        if (playback.global_volume < 0) playback.global_volume = 0;
+    }
+}
 
+// Pxy on later ticks: right by x, else left by y, within 0..255.
+static void panning_slide(Channel* channel) {
+    uint8_t m = channel->panning_slide_memory;
+    if (m >> 4) {
+        channel->panning = wrap_add(channel->panning, m >> 4);
+        if (channel->panning > 255) channel->panning = 255;
+    } else if (m & 15) {
+        channel->panning = wrap_sub(channel->panning, m & 15);
+        if (channel->panning < 0) channel->panning = 0;
+    }
+    channel->update_flags |= UPDATE_PANNING;
+}
+
+// Rxy: every y ticks the note starts again, its volume changed by x.
+static void multi_retrig(Channel* channel) {
+    if (channel->retrig_interval == 0 || playback.tick % channel->retrig_interval != 0) return;
+    if (channel->retrig_volume_op == 0) {
+        channel->update_flags |= UPDATE_TRIGGER;
+    } else {
+        channel->volume = retrig_volume(channel->retrig_volume_op, channel->volume);
+        channel->update_flags |= UPDATE_VOLUME | UPDATE_TRIGGER;
+    }
+}
+
+// The envelopes move on, and a released note fades.
+static void tick_envelopes(Channel* channel, const Instrument* ins) {
     if ((ins->volume_envelope.type & 1) && !channel->volume_env.done)
         channel_envelope_step(channel, ENVELOPE_VOLUME, ins);
     if ((ins->panning_envelope.type & 1) && !channel->panning_env.done)
@@ -239,9 +270,10 @@ static void channel_tick_step(const Song* song, Channel* channel, const NoteCell
         if (channel->fadeout_volume < 0) channel->fadeout_volume = 0;
         channel->update_flags |= UPDATE_VOLUME;
     }
+}
 
-    volume_column_tick(channel, cell.volume);
-
+// A later tick's half of the cell's effect: the slides and oscillators.
+static void tick_effect(const Song* song, Channel* channel, Sample* sample, const NoteCell& cell) {
     switch (cell.effect) {
     case EFFECT_ARPEGGIO:
         arpeggio(song, channel, sample, cell.param);
@@ -280,37 +312,14 @@ static void channel_tick_step(const Song* song, Channel* channel, const NoteCell
     case EFFECT_EXTENDED:
         extended_tick(channel, sample, cell);
         break;
-    case EFFECT_GLOBAL_VOLUME_SLIDE: {
-        uint8_t m = playback.global_volume_slide_memory;
-        if (m >> 4) {
-            playback.global_volume += m >> 4;
-            if (playback.global_volume > 64) playback.global_volume = 64;
-        } else if (m & 15) {
-            playback.global_volume -= m & 15;
-            if (playback.global_volume < 0) playback.global_volume = 0;
-        }
+    case EFFECT_GLOBAL_VOLUME_SLIDE:
+        global_volume_slide();
         break;
-    }
-    case EFFECT_PANNING_SLIDE: {
-        uint8_t m = channel->panning_slide_memory;
-        if (m >> 4) {
-            channel->panning = wrap_add(channel->panning, m >> 4);
-            if (channel->panning > 255) channel->panning = 255;
-        } else if (m & 15) {
-            channel->panning = wrap_sub(channel->panning, m & 15);
-            if (channel->panning < 0) channel->panning = 0;
-        }
-        channel->update_flags |= UPDATE_PANNING;
+    case EFFECT_PANNING_SLIDE:
+        panning_slide(channel);
         break;
-    }
     case EFFECT_MULTI_RETRIG:
-        if (channel->retrig_interval == 0 || playback.tick % channel->retrig_interval != 0) break;
-        if (channel->retrig_volume_op == 0) {
-            channel->update_flags |= UPDATE_TRIGGER;
-        } else {
-            channel->volume = retrig_volume(channel->retrig_volume_op, channel->volume);
-            channel->update_flags |= UPDATE_VOLUME | UPDATE_TRIGGER;
-        }
+        multi_retrig(channel);
         break;
     case EFFECT_TREMOR:
         channel_tremor(channel);
@@ -318,6 +327,18 @@ static void channel_tick_step(const Song* song, Channel* channel, const NoteCell
     default:
         break;
     }
+}
+
+static void channel_tick_step(const Song* song, Channel* channel, const NoteCell& cell) {
+    const Instrument* ins = channel_instrument(song, channel);
+    Sample* sample = channel_select_sample(song, channel, ins);
+    channel->volume_delta = 0;
+    channel->period_delta = 0;
+    channel->update_flags = 0;
+
+    tick_envelopes(channel, ins);
+    volume_column_tick(channel, cell.volume);
+    tick_effect(song, channel, sample, cell);
 
     channel_autovibrato(channel, ins);
     channel_update_voice(channel, sample, song);
