@@ -473,3 +473,20 @@ TEST(ReplayerEffects, ZeroParametersRepeatTheLastAndSlidesStopAtTheirLimits) {
         song_free(harness_song);
     }
 }
+
+TEST(ReplayerEffects, ASecondPlayRemembersNothingOfTheFirst) {
+    // H02 on row 2 leaves a memory; the H00 on row 1 of the next play must
+    // not find it (one Playback serves every play).
+    XmModuleDef m = harness_module(1, 3);
+    m.speed = 3;
+    harness_cell(m, 0, 0) = {NOTE_C4, 1, 0, 0, 0};
+    harness_cell(m, 1, 0) = {0, 0, 0, EFFECT_GLOBAL_VOLUME_SLIDE, 0};
+    harness_cell(m, 2, 0) = {0, 0, 0, EFFECT_GLOBAL_VOLUME_SLIDE, 0x02};
+    harness_song = harness_play(m);
+    auto global = [] { return playback.global_volume; };
+    const Ints want = {64, 64, 64, 64, 64, 64, 64, 62, 60};
+    EXPECT_EQ(per_tick(harness_song, 9, global), want) << "first play";
+    harness_start(harness_song);
+    EXPECT_EQ(per_tick(harness_song, 9, global), want) << "second play";
+    song_free(harness_song);
+}
