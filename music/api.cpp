@@ -475,7 +475,6 @@ int32_t vlorp_xm_render(vlorp_xm_module* module, int16_t* pcm, int32_t block_cou
     if (block_count < 0) return VLORP_XM_E_ARGUMENT;
     if (!pcm && block_count > 0) return VLORP_XM_E_NULL;
     if (api.active != module || !api.rendering) return VLORP_XM_E_NOT_STARTED;
-    const Song* song = module->song;
     for (int32_t k = 0; k < block_count; k++) {
         TimeInfo entry{};
         // Mixed straight into the caller's buffer: no copy on the way out.
@@ -488,7 +487,8 @@ int32_t vlorp_xm_render(vlorp_xm_module* module, int16_t* pcm, int32_t block_cou
         b.order = entry.order;
         b.row = entry.row;
         b.elapsed_ms = entry.elapsed_ms;
-        b.past_end = song->repeated && song->repeat_frame <= first_frame;
+        const int64_t repeat = player_repeat_frame();
+        b.past_end = repeat >= 0 && repeat <= first_frame;
     }
     return block_count;
 }

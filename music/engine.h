@@ -96,11 +96,12 @@ enum LoadPart : uint8_t {
     LOAD_SAMPLE,     // missing_index: the instrument whose sample data is short
 };
 
+// The loaded module. The loader writes it; play only reads it, apart from
+// the set-finetune effect, which writes into its samples as it plays. Where
+// play stands is the replayer's Playback, below.
 struct Song {
     Pattern* patterns;
     Instrument* instruments;
-    int32_t tick_samples_left;
-    int32_t samples_per_tick;
     int16_t song_length;
     int16_t restart_position;
     int16_t channel_count;
@@ -112,28 +113,8 @@ struct Song {
     int16_t default_bpm;
     uint8_t orders[ORDER_TABLE_SIZE];
     uint8_t initial_global_volume;
-    // playback state
-    int32_t global_volume;
-    uint8_t global_volume_slide_memory;
-    int32_t tick;
-    int32_t speed;
-    int32_t bpm;
-    int32_t row;
-    int32_t order;
-    int32_t pattern_delay;
-    int32_t next_row;
-    int32_t next_order;
-    int32_t elapsed_ms;
     TickHandler tick_handler;
     SampleLoader sample_loader;
-    // Where the song first repeats (re-enters an order entry it has played,
-    // or wraps past the last one), for tools that play a song once. Kept by
-    // replayer_tick from the first tick after play; never changes what plays.
-    int64_t frames_ticked; // frames of every tick begun since play
-    int64_t repeat_frame;  // frame at which the repeating row tick began
-    uint8_t repeated;      // 1 once repeat_frame is known
-    uint8_t wrap_pending;  // the coming row tick wraps past the last entry
-    uint8_t orders_played[ORDER_TABLE_SIZE];
     // Where the file first fell short of what its own headers describe (a
     // module cut off): that part and everything after it were missing and
     // play as silence. Written by the loader only, for tools that warn.
@@ -143,7 +124,8 @@ struct Song {
     // bytes each, NUL-terminated here).
     char title[21];
     char tracker[21];
-    // The order entry play starts from (song_set_start_order; 0 by default).
+    // The order entry play starts from: the caller's choice
+    // (song_set_start_order; 0 by default).
     int16_t start_order;
 };
 
@@ -205,6 +187,7 @@ struct Voice {
     int32_t ramp_frames_left;
 };
 
+// The mixer's (mixer.cpp): the replayer sets them up, the mixer plays them.
 extern Voice voices[VOICE_COUNT];
 
 // ---- Replayer channels --------------------------------------------------
@@ -274,7 +257,37 @@ struct Channel {
     uint8_t fine_porta_down_memory;
 };
 
+// The replayer's (replayer.cpp), each wired to the voice of its number.
 extern Channel channels[MAX_CHANNELS];
+
+// ---- Playback state -----------------------------------------------------
+
+// Where play stands in the song that plays (one at a time). The replayer's:
+// replayer_reset starts it from the song's start, replayer_tick moves it on;
+// the output driver reads the tick's length and the order and row reached.
+struct Playback {
+    int32_t samples_per_tick;
+    int32_t global_volume;
+    uint8_t global_volume_slide_memory;
+    int32_t tick;
+    int32_t speed;
+    int32_t bpm;
+    int32_t row;
+    int32_t order;
+    int32_t pattern_delay;
+    int32_t next_row;
+    int32_t next_order;
+    // Where the song first repeats (re-enters an order entry it has played,
+    // or wraps past the last one), for tools that play a song once. Kept by
+    // replayer_tick from the first tick after play; never changes what plays.
+    int64_t frames_ticked; // frames of every tick begun since play
+    int64_t repeat_frame;  // frame at which the repeating row tick began
+    uint8_t repeated;      // 1 once repeat_frame is known
+    uint8_t wrap_pending;  // the coming row tick wraps past the last entry
+    uint8_t orders_played[ORDER_TABLE_SIZE];
+};
+
+extern Playback playback;
 
 // ---- Output settings ----------------------------------------------------
 
@@ -294,6 +307,11 @@ void output_wait_idle();
 // Tempo for modules whose header gives none (0 or below).
 constexpr int32_t DEFAULT_BPM = 125;
 
-// The replayer's tick entry and tempo rule (replayer.cpp).
+// The replayer's tick entry and play's start (replayer.cpp): the playback
+// state from the song's start order, channels cleared and wired.
 void replayer_tick(Song* song);
-int32_t replayer_set_bpm(Song* song, int32_t bpm);
+void replayer_reset(const Song* song);
+// The tempo rule: frames per tick at `bpm` (above 0), and the tempo set for
+// what plays (0 or below keeps the one it has). Both give the tick's frames.
+int32_t replayer_tick_frames(int32_t bpm);
+int32_t replayer_set_bpm(int32_t bpm);

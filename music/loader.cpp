@@ -186,6 +186,40 @@ void read_patterns(Reader& r, Song* song, uint32_t file_pattern_count) {
     }
 }
 
+// Never allocate for more data than the file can still supply.
+void limit_to_supply(Reader& r, Sample* s) {
+    int64_t unit = s->bits / 8;
+    int64_t supply = bytes_left(r) < r.sample_budget ? bytes_left(r) : r.sample_budget;
+    if (int64_t(s->length) * unit > supply) {
+        s->length = uint32_t(supply / unit);
+        const LoadPart header = r.part;
+        r.part = LOAD_SAMPLE; // the data is what is short, not the header
+        note_missing(r);
+        r.part = header;
+    }
+    r.sample_budget -= int64_t(s->length) * unit;
+}
+
+// Loops reaching beyond the sample are cut back to it; a sample without
+// data has nothing to loop over. Allocates the data of the rest.
+void fit_loop_and_allocate(Sample* s) {
+    if (s->length != 0) {
+        if (s->loop_type != LOOP_NONE && s->loop_start >= s->length) {
+            s->loop_type = LOOP_NONE;
+            s->loop_start = 0;
+            s->loop_length = s->length;
+        } else if (uint64_t(s->loop_start) + s->loop_length > s->length) {
+            s->loop_length = s->length - s->loop_start;
+        }
+        s->data = sample_data_alloc(s->length);
+    } else {
+        // No data (or none left in a cut-off file).
+        s->loop_type = LOOP_NONE;
+        s->loop_start = 0;
+        s->loop_length = 0;
+    }
+}
+
 void read_sample_header(Reader& r, Sample* s) {
     uint8_t h[14];
     read_bytes(r, h, 14);
@@ -218,34 +252,8 @@ void read_sample_header(Reader& r, Sample* s) {
     s->relative_note = int8_t(read_u8(r));
     skip(r, 23);
 
-    // Never allocate for more data than the file can still supply.
-    int64_t unit = s->bits / 8;
-    int64_t supply = bytes_left(r) < r.sample_budget ? bytes_left(r) : r.sample_budget;
-    if (int64_t(s->length) * unit > supply) {
-        s->length = uint32_t(supply / unit);
-        const LoadPart header = r.part;
-        r.part = LOAD_SAMPLE; // the data is what is short, not the header
-        note_missing(r);
-        r.part = header;
-    }
-    r.sample_budget -= int64_t(s->length) * unit;
-
-    if (s->length != 0) {
-        // Loops reaching beyond the sample are cut back to it.
-        if (s->loop_type != LOOP_NONE && s->loop_start >= s->length) {
-            s->loop_type = LOOP_NONE;
-            s->loop_start = 0;
-            s->loop_length = s->length;
-        } else if (uint64_t(s->loop_start) + s->loop_length > s->length) {
-            s->loop_length = s->length - s->loop_start;
-        }
-        s->data = sample_data_alloc(s->length);
-    } else {
-        // No data (or none left in a cut-off file): nothing to loop over either.
-        s->loop_type = LOOP_NONE;
-        s->loop_start = 0;
-        s->loop_length = 0;
-    }
+    limit_to_supply(r, s);
+    fit_loop_and_allocate(s);
 }
 
 void read_sample_data(Reader& r, Song* song, Sample* s, int32_t instrument, int32_t index) {
@@ -342,28 +350,23 @@ bool read_instrument(Reader& r, Song* song, int32_t index) {
     return true;
 }
 
-} // namespace
-
-bool xm_load(Song* song, Stream* stream) {
-    Reader r{stream, 0, 0, LOAD_HEADER, 0, LOAD_COMPLETE, 0};
-    stream_seek(stream, 0, STREAM_SEEK_SET);
+// The 17-byte signature; false (said why) for anything else.
+bool read_signature(Reader& r) {
+    stream_seek(r.stream, 0, STREAM_SEEK_SET);
     char signature[17];
     const int32_t got = read_bytes(r, signature, 17);
-    if (memcmp(signature, "Extended Module: ", 17) != 0) {
-        // The start of the signature and nothing after it: a module cut off.
-        if (got > 0 && got < 17 && memcmp(signature, "Extended Module: ", size_t(got)) == 0)
-            return load_failed(LOAD_FAILED_SHORT,
-                               "header cut short at byte %d (the first %d are needed)", got,
-                               HEADER_NEEDED_BYTES);
-        return load_failed(LOAD_FAILED_NOT_XM, "not an XM module");
-    }
-    song->tick_handler = replayer_tick;
-    song->initial_global_volume = INITIAL_GLOBAL_VOLUME;
+    if (memcmp(signature, "Extended Module: ", 17) == 0) return true;
+    // The start of the signature and nothing after it: a module cut off.
+    if (got > 0 && got < 17 && memcmp(signature, "Extended Module: ", size_t(got)) == 0)
+        return load_failed(LOAD_FAILED_SHORT,
+                           "header cut short at byte %d (the first %d are needed)", got,
+                           HEADER_NEEDED_BYTES);
+    return load_failed(LOAD_FAILED_NOT_XM, "not an XM module");
+}
 
-    stream_seek(stream, 0, STREAM_SEEK_END);
-    r.size = stream_tell(stream);
-    r.sample_budget = r.size;
-
+// The header up to the order table, leaving the reader at the first
+// pattern; false (said why) without a usable channel count.
+bool read_header(Reader& r, Song* song, uint16_t* file_pattern_count) {
     seek_to(r, 17);
     read_bytes(r, song->title, 20);
     seek_to(r, 38);
@@ -381,7 +384,7 @@ bool xm_load(Song* song, Stream* stream) {
         return load_failed(LOAD_FAILED_SHORT,
                            "header cut short at byte %d (the first %d are needed)",
                            int32_t(r.size < 0 ? 0 : r.size), HEADER_NEEDED_BYTES);
-    uint16_t file_pattern_count = read_u16(r);
+    *file_pattern_count = read_u16(r);
     uint8_t rest[264];
     read_bytes(r, rest, 264);
     song->instrument_count = int16_t(get_u16(rest));
@@ -396,7 +399,12 @@ bool xm_load(Song* song, Stream* stream) {
                            song->channel_count, MAX_CHANNELS);
     if (song->song_length > ORDER_TABLE_SIZE) song->song_length = ORDER_TABLE_SIZE;
     seek_to(r, 60 + int64_t(header_size));
+    return true;
+}
 
+// Every pattern the file has or the order table names (those it lacks are
+// empty).
+void read_all_patterns(Reader& r, Song* song, uint16_t file_pattern_count) {
     int32_t referenced = 0;
     for (int32_t i = 0; i < song->song_length; i++)
         if (song->orders[i] >= referenced) referenced = song->orders[i] + 1;
@@ -405,7 +413,9 @@ bool xm_load(Song* song, Stream* stream) {
     song->patterns =
         static_cast<Pattern*>(calloc(size_t(song->pattern_count) + 1, sizeof(Pattern)));
     read_patterns(r, song, file_pattern_count);
+}
 
+bool read_instruments(Reader& r, Song* song) {
     int32_t instrument_count = song->instrument_count > 0 ? song->instrument_count : 0;
     song->instruments =
         static_cast<Instrument*>(calloc(size_t(instrument_count) + 1, sizeof(Instrument)));
@@ -421,6 +431,25 @@ bool xm_load(Song* song, Stream* stream) {
         }
         if (!read_instrument(r, song, i)) return false;
     }
+    return true;
+}
+
+} // namespace
+
+bool xm_load(Song* song, Stream* stream) {
+    Reader r{stream, 0, 0, LOAD_HEADER, 0, LOAD_COMPLETE, 0};
+    if (!read_signature(r)) return false;
+    song->tick_handler = replayer_tick;
+    song->initial_global_volume = INITIAL_GLOBAL_VOLUME;
+
+    stream_seek(stream, 0, STREAM_SEEK_END);
+    r.size = stream_tell(stream);
+    r.sample_budget = r.size;
+
+    uint16_t file_pattern_count = 0;
+    if (!read_header(r, song, &file_pattern_count)) return false;
+    read_all_patterns(r, song, file_pattern_count);
+    if (!read_instruments(r, song)) return false;
     song->missing_part = r.missing_part;
     song->missing_index = r.missing_index;
     return true;

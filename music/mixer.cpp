@@ -33,6 +33,7 @@
 #include <emmintrin.h>
 #endif
 
+Voice voices[VOICE_COUNT];
 int32_t ramp_frames = 128;
 float inv_ramp_frames = 1.0f / 128;
 
@@ -633,4 +634,14 @@ bool mixer_set_path(MixerPath path) {
 MixerPath mixer_path() {
     if (!mixer.chosen) mixer_choose();
     return mixer.path;
+}
+
+void mixer_reset() {
+    ramp_frames = MIX_RATE * 128 / 44100;
+    inv_ramp_frames = float(1.0 / double(uint32_t(ramp_frames)));
+    memset(voices, 0, sizeof voices);
+    for (int32_t i = 0; i < VOICE_COUNT; i++) {
+        voices[i].index = i;
+        voices[i].step_int = 1;
+    }
 }

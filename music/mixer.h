@@ -3,10 +3,14 @@
 #pragma once
 #include "music/engine.h"
 
-// Ramp length in frames and its inverse; the output driver sets them up when
+// Ramp length in frames and its inverse; mixer_reset sets them up when
 // playback starts (128 frames and 1/128 at 44 100 Hz, also the defaults).
 extern int32_t ramp_frames;
 extern float inv_ramp_frames;
+
+// Play's start: the ramp set up for MIX_RATE, every voice silent, numbered,
+// stepping one frame.
+void mixer_reset();
 
 // The single-precision 1/255 that turns gains in 255ths into factors.
 constexpr float GAIN_SCALE = 0.003921569f;

@@ -30,8 +30,6 @@
 #include <system_error>
 #include <thread>
 
-Voice voices[VOICE_COUNT];
-Channel channels[MAX_CHANNELS];
 std::atomic<uint32_t> output_ring_published{0};
 
 namespace {
@@ -49,9 +47,11 @@ struct OutputState {
     bool ring;                 // the buffers hold the whole ring; else one block (offline scratch)
     std::thread* mixer_thread; // null when none runs; never destroyed at exit
     char device_error[256];
-    int64_t mixed_blocks; // since the start: the mixing side's count
-    PlayClock clock;      // the position queries' own
-    double extra_delay;   // seconds the sound takes beyond what the device says
+    int64_t mixed_blocks;     // since the start: the mixing side's count
+    PlayClock clock;          // the position queries' own
+    double extra_delay;       // seconds the sound takes beyond what the device says
+    int32_t tick_frames_left; // of the tick the last block ended in
+    int32_t elapsed_ms;       // since play, as the blocks record it
 };
 
 OutputState out;
@@ -80,32 +80,10 @@ constexpr auto STOP_POLL_INTERVAL = std::chrono::milliseconds(10);
 bool output_setup(Song* song) {
     if (!stream_callbacks_complete()) return false;
     out.inv_mix_rate = float(1.0 / MIX_RATE);
-    ramp_frames = MIX_RATE * 128 / 44100;
-    inv_ramp_frames = float(1.0 / double(uint32_t(ramp_frames)));
-
-    memset(voices, 0, sizeof voices);
-    for (int32_t i = 0; i < VOICE_COUNT; i++) {
-        voices[i].index = i;
-        voices[i].step_int = 1;
-    }
-
-    song->global_volume = song->initial_global_volume;
-    song->next_order = -1;
-    song->next_row = -1;
-    song->speed = song->default_speed;
-    song->row = 0;
-    song->order = song->start_order;
-    song->tick_samples_left = 0;
-    song->tick = 0;
-    song->pattern_delay = 0;
-    song->elapsed_ms = 0;
-    // A module without a tempo plays at 125 bpm.
-    replayer_set_bpm(song, song->default_bpm > 0 ? song->default_bpm : DEFAULT_BPM);
-
-    int32_t used = song->channel_count < 0 ? 0 : song->channel_count;
-    if (used > MAX_CHANNELS) used = MAX_CHANNELS;
-    memset(channels, 0, sizeof(Channel) * size_t(used));
-    for (int32_t i = 0; i < used; i++) channels[i].voice = &voices[i];
+    mixer_reset();
+    replayer_reset(song);
+    out.tick_frames_left = 0;
+    out.elapsed_ms = 0;
 
     out.playing_song = song;
     out.time_info = static_cast<TimeInfo*>(calloc(BLOCK_COUNT, sizeof(TimeInfo)));
@@ -188,14 +166,14 @@ static void output_mix_block_to(int16_t* pcm) {
     float* slice = out.mix_buffer + block_offset(k);
     memset(slice, 0, sizeof(float) * BLOCK_FRAMES * 2);
 
-    int32_t left_in_tick = song->tick_samples_left;
+    int32_t left_in_tick = out.tick_frames_left;
     int32_t done = 0;
     float* cursor = slice;
     while (done < BLOCK_FRAMES) {
         if (left_in_tick <= 0) {
             if (song->tick_handler) song->tick_handler(song);
             // Read after the call: a tempo change on this tick sets its length.
-            left_in_tick = song->samples_per_tick;
+            left_in_tick = playback.samples_per_tick;
             if (left_in_tick <= 0) left_in_tick = BLOCK_FRAMES - done; // never stall
         }
         int32_t n = left_in_tick < BLOCK_FRAMES - done ? left_in_tick : BLOCK_FRAMES - done;
@@ -203,17 +181,17 @@ static void output_mix_block_to(int16_t* pcm) {
         // Each run is truncated on its own: a plain block adds 20, not 20.045.
         // The sum wraps after 24.8 days of play rather than overflowing.
         const int32_t run_ms = int32_t(double(n) * double(out.inv_mix_rate) * 1000.0);
-        song->elapsed_ms = int32_t(uint32_t(song->elapsed_ms) + uint32_t(run_ms));
+        out.elapsed_ms = int32_t(uint32_t(out.elapsed_ms) + uint32_t(run_ms));
         done += n;
         cursor += 2 * n;
         left_in_tick -= n;
     }
 
     TimeInfo& entry = out.time_info[k];
-    std::atomic_ref<uint8_t>(entry.order).store(uint8_t(song->order), std::memory_order_relaxed);
-    std::atomic_ref<uint8_t>(entry.row).store(uint8_t(song->row), std::memory_order_relaxed);
-    entry.elapsed_ms = song->elapsed_ms;
-    song->tick_samples_left = left_in_tick;
+    std::atomic_ref<uint8_t>(entry.order).store(uint8_t(playback.order), std::memory_order_relaxed);
+    std::atomic_ref<uint8_t>(entry.row).store(uint8_t(playback.row), std::memory_order_relaxed);
+    entry.elapsed_ms = out.elapsed_ms;
+    out.tick_frames_left = left_in_tick;
     history[out.mixed_blocks % HISTORY_BLOCKS].store(uint64_t(out.mixed_blocks + 1) << 16 |
                                                          uint64_t(entry.order) << 8 | entry.row,
                                                      std::memory_order_release);
@@ -350,6 +328,18 @@ int32_t output_mix_block_index() {
 
 int32_t output_audible_block_index() {
     return audible_block_index.load(std::memory_order_acquire);
+}
+
+int32_t output_tick_frames_left() {
+    return out.tick_frames_left;
+}
+
+int32_t output_elapsed_ms() {
+    return out.elapsed_ms;
+}
+
+void output_set_elapsed_ms(int32_t ms) {
+    out.elapsed_ms = ms;
 }
 
 double output_clock_seconds() {

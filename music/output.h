@@ -39,6 +39,9 @@ bool output_offline_mix_block_into(int16_t* pcm, TimeInfo* info);
 // mixing; effects may change the Song's samples on the way, so measure a
 // copy that is not played afterwards.
 int64_t song_length_frames(Song* song, int64_t max_frames, bool* repeats);
+// Where the song that plays or renders first repeated, as song_length_frames
+// measures it: the frame at which the repeating tick began; -1 until then.
+int64_t player_repeat_frame();
 
 // Chooses the device player_play opens (null: the platform's device).
 void output_set_device(const OutputDevice* device);
@@ -60,6 +63,11 @@ struct OutputPosition {
 // ahead). False, with zeros, when no device plays. Ask from one thread.
 bool output_position(double when, OutputPosition* position);
 
-// Driver state, for tests and status displays.
+// Driver state, for tests and status displays: the blocks, the frames left
+// of the tick the last block ended in, the milliseconds mixed since play
+// (settable, to try the count's wrap without 24.8 days of blocks).
 int32_t output_mix_block_index();
 int32_t output_audible_block_index();
+int32_t output_tick_frames_left();
+int32_t output_elapsed_ms();
+void output_set_elapsed_ms(int32_t ms);

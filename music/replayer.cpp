@@ -7,20 +7,28 @@
 // (replayer_voice.cpp), the only path from a Channel to its Voice.
 #include "music/replayer.h"
 
+#include <cstring>
+
 const Instrument empty_instrument = {};
+Channel channels[MAX_CHANNELS];
+Playback playback;
 
 // ---- Tempo and scheduler ------------------------------------------------
 
-int32_t replayer_set_bpm(Song* song, int32_t bpm) {
+int32_t replayer_tick_frames(int32_t bpm) {
+    double frames = 1000.0 / (double(bpm) * double(0.4f)) * MIX_RATE * double(0.001f);
+    return float_to_i32(frames);
+}
+
+int32_t replayer_set_bpm(int32_t bpm) {
     // A tempo of 0 or below keeps the old one; a song that never had one
     // plays at the default, so a tick always lasts a positive number of frames.
     if (bpm > 0)
-        song->bpm = bpm;
-    else if (song->bpm <= 0)
-        song->bpm = DEFAULT_BPM;
-    double frames = 1000.0 / (double(song->bpm) * double(0.4f)) * MIX_RATE * double(0.001f);
-    song->samples_per_tick = float_to_i32(frames);
-    return song->samples_per_tick;
+        playback.bpm = bpm;
+    else if (playback.bpm <= 0)
+        playback.bpm = DEFAULT_BPM;
+    playback.samples_per_tick = replayer_tick_frames(playback.bpm);
+    return playback.samples_per_tick;
 }
 
 int32_t replayer_pattern_rows(const Song* song, int32_t order) {
@@ -31,69 +39,86 @@ int32_t replayer_pattern_rows(const Song* song, int32_t order) {
 }
 
 const NoteCell* replayer_current_row(const Song* song) {
-    int32_t pattern = song->orders[song->order & (ORDER_TABLE_SIZE - 1)];
+    int32_t pattern = song->orders[playback.order & (ORDER_TABLE_SIZE - 1)];
     if (pattern >= song->pattern_count || song->channel_count <= 0) return nullptr;
     const Pattern& p = song->patterns[pattern];
-    if (!p.cells || song->row < 0 || song->row >= p.row_count) return nullptr;
-    return p.cells + int64_t(song->row) * song->channel_count;
+    if (!p.cells || playback.row < 0 || playback.row >= p.row_count) return nullptr;
+    return p.cells + int64_t(playback.row) * song->channel_count;
 }
 
 // Where the song first repeats: tools render a song once by watching for the
 // first row tick that re-enters an order entry already played, or that wraps
 // past the last entry. Bookkeeping only; nothing here changes what plays.
-static void track_start(Song* song) {
-    for (uint8_t& played : song->orders_played) played = 0;
-    song->frames_ticked = 0;
-    song->repeat_frame = 0;
-    song->repeated = 0;
-    song->wrap_pending = 0;
+static void track_start() {
+    for (uint8_t& played : playback.orders_played) played = 0;
+    playback.frames_ticked = 0;
+    playback.repeat_frame = 0;
+    playback.repeated = 0;
+    playback.wrap_pending = 0;
 }
 
-static void track_row(Song* song, bool entered_order) {
-    uint8_t& played = song->orders_played[song->order & (ORDER_TABLE_SIZE - 1)];
-    if (!song->repeated && (song->wrap_pending || (entered_order && played))) {
-        song->repeated = 1;
-        song->repeat_frame = song->frames_ticked;
+static void track_row(bool entered_order) {
+    uint8_t& played = playback.orders_played[playback.order & (ORDER_TABLE_SIZE - 1)];
+    if (!playback.repeated && (playback.wrap_pending || (entered_order && played))) {
+        playback.repeated = 1;
+        playback.repeat_frame = playback.frames_ticked;
     }
-    song->wrap_pending = 0;
+    playback.wrap_pending = 0;
     played = 1;
 }
 
 void replayer_tick(Song* song) {
     // Play leaves next_row at -1, and every row tick sets it again: this is
     // the first tick since play.
-    if (song->tick == 0 && song->next_row < 0 && song->next_order < 0) track_start(song);
+    if (playback.tick == 0 && playback.next_row < 0 && playback.next_order < 0) track_start();
 
-    if (song->tick != 0) {
+    if (playback.tick != 0) {
         replayer_process_tick(song);
     } else {
-        bool entered_order = song->next_order >= 0;
+        bool entered_order = playback.next_order >= 0;
         if (entered_order)
-            song->order = song->next_order < song->song_length ? song->next_order : 0;
-        if (song->next_row >= 0) song->row = song->next_row;
-        if (song->row >= replayer_pattern_rows(song, song->order)) song->row = 0;
-        track_row(song, entered_order);
+            playback.order = playback.next_order < song->song_length ? playback.next_order : 0;
+        if (playback.next_row >= 0) playback.row = playback.next_row;
+        if (playback.row >= replayer_pattern_rows(song, playback.order)) playback.row = 0;
+        track_row(entered_order);
 
         replayer_process_row(song);
 
-        if (song->next_row == -1) {
-            song->next_row = song->row + 1;
-            if (song->next_row >= replayer_pattern_rows(song, song->order)) {
-                song->next_order = song->order + 1;
-                if (song->next_order >= song->song_length) {
-                    song->next_order = song->restart_position;
-                    song->wrap_pending = 1;
+        if (playback.next_row == -1) {
+            playback.next_row = playback.row + 1;
+            if (playback.next_row >= replayer_pattern_rows(song, playback.order)) {
+                playback.next_order = playback.order + 1;
+                if (playback.next_order >= song->song_length) {
+                    playback.next_order = song->restart_position;
+                    playback.wrap_pending = 1;
                 }
-                song->next_row = 0;
+                playback.next_row = 0;
             }
         }
     }
-    song->tick++;
-    if (song->tick >= song->speed + song->pattern_delay) {
-        song->tick = 0;
-        song->pattern_delay = 0;
+    playback.tick++;
+    if (playback.tick >= playback.speed + playback.pattern_delay) {
+        playback.tick = 0;
+        playback.pattern_delay = 0;
     }
-    song->frames_ticked += song->samples_per_tick;
+    playback.frames_ticked += playback.samples_per_tick;
+}
+
+void replayer_reset(const Song* song) {
+    // Every play starts from the module as loaded: no memory of an earlier one.
+    playback = {};
+    playback.global_volume = song->initial_global_volume;
+    playback.next_order = -1;
+    playback.next_row = -1;
+    playback.speed = song->default_speed;
+    playback.order = song->start_order;
+    // A module without a tempo plays at 125 bpm.
+    replayer_set_bpm(song->default_bpm > 0 ? song->default_bpm : DEFAULT_BPM);
+
+    int32_t used = song->channel_count < 0 ? 0 : song->channel_count;
+    if (used > MAX_CHANNELS) used = MAX_CHANNELS;
+    memset(channels, 0, sizeof(Channel) * size_t(used));
+    for (int32_t i = 0; i < used; i++) channels[i].voice = &voices[i];
 }
 
 // ---- Instrument and sample selection ------------------------------------
@@ -213,7 +238,7 @@ static void envelope_set_position(Channel* channel, const Instrument* ins, int32
     channel->volume_env.value = channel->volume_env.fixed >> 16;
 }
 
-static void extended_row_tick(Song* song, Channel* channel, Sample* sample, uint8_t x, uint8_t y,
+static void extended_row_tick(Channel* channel, Sample* sample, uint8_t x, uint8_t y,
                               int32_t saved_volume, int32_t saved_period, int32_t saved_panning) {
     switch (x) {
     case EXTENDED_FINE_PORTA_UP:
@@ -233,10 +258,10 @@ static void extended_row_tick(Song* song, Channel* channel, Sample* sample, uint
         break;
     case EXTENDED_PATTERN_LOOP:
         if (y == 0) {
-            channel->loop_row = song->row;
+            channel->loop_row = playback.row;
         } else {
             channel->loop_count = channel->loop_count == 0 ? y : channel->loop_count - 1;
-            if (channel->loop_count != 0) song->next_row = channel->loop_row;
+            if (channel->loop_count != 0) playback.next_row = channel->loop_row;
         }
         break;
     case EXTENDED_TREMOLO_WAVE:
@@ -267,7 +292,7 @@ static void extended_row_tick(Song* song, Channel* channel, Sample* sample, uint
             uint8_t(~(UPDATE_FREQUENCY | UPDATE_VOLUME | UPDATE_PANNING | UPDATE_TRIGGER));
         break;
     case EXTENDED_PATTERN_DELAY:
-        song->pattern_delay = y * song->speed;
+        playback.pattern_delay = y * playback.speed;
         break;
     default:
         break;
@@ -276,7 +301,7 @@ static void extended_row_tick(Song* song, Channel* channel, Sample* sample, uint
 
 // The row's note, instrument, volume column and key-off: what the channel
 // starts the row with, before the effect.
-static void row_start_note(Song* song, Channel* channel, const NoteCell& cell,
+static void row_start_note(const Song* song, Channel* channel, const NoteCell& cell,
                            const Instrument* ins, Sample* sample, bool porta, bool has_note) {
     const uint8_t effect = cell.effect;
     // A tremolo that ends leaves its last offset in the volume.
@@ -316,38 +341,107 @@ static void row_start_note(Song* song, Channel* channel, const NoteCell& cell,
     }
 }
 
-// The row tick's half of the cell's effect: memories, settings and jumps.
-static void row_effect(Song* song, Channel* channel, const NoteCell& cell, const Instrument* ins,
-                       Sample* sample, int32_t saved_volume, int32_t saved_period,
-                       int32_t saved_panning, bool& position_jump) {
-    const uint8_t effect = cell.effect, param = cell.param;
-    const uint8_t x = param >> 4, y = param & 15;
-    switch (effect) {
+// 9xx: where the next trigger starts in the sample.
+static void row_sample_offset(Channel* channel, const Sample* sample, uint8_t param) {
+    if (param) channel->sample_offset_memory = param;
+    if (!channel->voice) return;
+    uint32_t offset = uint32_t(channel->sample_offset_memory) * 256;
+    if (offset >= sample->loop_start + sample->loop_length) {
+        // Beyond the loop end: the playing sample restarts instead.
+        channel->update_flags &= uint8_t(~UPDATE_TRIGGER);
+        channel->update_flags |= UPDATE_RESTART;
+    } else {
+        channel->voice->start_offset = offset;
+    }
+}
+
+// The effects on the whole song: jumps, speed and tempo, global volume.
+// False for any other effect.
+static bool row_song_effect(const Song* song, Channel* channel, const NoteCell& cell,
+                            bool& position_jump) {
+    const uint8_t param = cell.param, x = param >> 4, y = param & 15;
+    switch (cell.effect) {
+    case EFFECT_POSITION_JUMP:
+        playback.next_row = 0;
+        playback.next_order = param >= song->song_length ? 0 : param;
+        position_jump = true;
+        return true;
+    case EFFECT_PATTERN_BREAK:
+        playback.next_row = 10 * x + y;
+        if (playback.next_row > 63) playback.next_row = 0;
+        if (!position_jump) playback.next_order = playback.order + 1;
+        if (playback.next_order >= song->song_length) playback.next_order = 0;
+        return true;
+    case EFFECT_SPEED:
+        if (param < 32)
+            playback.speed = param;
+        else
+            replayer_set_bpm(param);
+        return true;
+    case EFFECT_GLOBAL_VOLUME:
+        playback.global_volume = param > 64 ? 64 : param;
+        channel->update_flags |= UPDATE_VOLUME;
+        return true;
+    case EFFECT_GLOBAL_VOLUME_SLIDE:
+        if (param) playback.global_volume_slide_memory = param;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The pitch effects' row tick: their memories, and the fine slides.
+// False for any other effect.
+static bool row_pitch_effect(Channel* channel, const NoteCell& cell) {
+    const uint8_t param = cell.param, x = param >> 4, y = param & 15;
+    switch (cell.effect) {
     case EFFECT_PORTA_UP:
         if (param) channel->porta_up_memory = param;
-        break;
+        return true;
     case EFFECT_PORTA_DOWN:
         if (param) channel->porta_down_memory = param;
-        break;
+        return true;
     case EFFECT_TONE_PORTA:
         if (param) channel->porta_speed = param;
         channel->porta_target = channel->note_period;
         channel->update_flags &= uint8_t(~(UPDATE_FREQUENCY | UPDATE_TRIGGER));
-        break;
+        return true;
     case EFFECT_VIBRATO:
         if (x) channel->vibrato_speed = x;
         if (y) channel->vibrato_depth = y;
         channel_vibrato(channel);
-        break;
+        return true;
     case EFFECT_TONE_PORTA_SLIDE:
         channel->porta_target = channel->note_period;
         if (param) channel->volume_slide_memory = param;
         channel->update_flags &= uint8_t(~(UPDATE_FREQUENCY | UPDATE_TRIGGER));
-        break;
+        return true;
     case EFFECT_VIBRATO_SLIDE:
         if (param) channel->volume_slide_memory = param;
         channel_vibrato(channel);
-        break;
+        return true;
+    case EFFECT_EXTRA_FINE_PORTA:
+        if (x == 1) {
+            if (y) channel->xfine_porta_up_memory = y;
+            channel->period = wrap_sub(channel->period, channel->xfine_porta_up_memory);
+        } else if (x == 2) {
+            if (y) channel->xfine_porta_down_memory = y;
+            channel->period = wrap_add(channel->period, channel->xfine_porta_down_memory);
+        }
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The row tick's half of the cell's effect: memories, settings and jumps.
+static void row_effect(const Song* song, Channel* channel, const NoteCell& cell,
+                       const Instrument* ins, Sample* sample, int32_t saved_volume,
+                       int32_t saved_period, int32_t saved_panning, bool& position_jump) {
+    if (row_song_effect(song, channel, cell, position_jump) || row_pitch_effect(channel, cell))
+        return;
+    const uint8_t param = cell.param, x = param >> 4, y = param & 15;
+    switch (cell.effect) {
     case EFFECT_TREMOLO:
         if (x) channel->tremolo_speed = x;
         if (y) channel->tremolo_depth = y;
@@ -357,51 +451,17 @@ static void row_effect(Song* song, Channel* channel, const NoteCell& cell, const
         channel->update_flags |= UPDATE_PANNING;
         break;
     case EFFECT_SAMPLE_OFFSET:
-        if (param) channel->sample_offset_memory = param;
-        if (channel->voice) {
-            uint32_t offset = uint32_t(channel->sample_offset_memory) * 256;
-            if (offset >= sample->loop_start + sample->loop_length) {
-                // Beyond the loop end: the playing sample restarts instead.
-                channel->update_flags &= uint8_t(~UPDATE_TRIGGER);
-                channel->update_flags |= UPDATE_RESTART;
-            } else {
-                channel->voice->start_offset = offset;
-            }
-        }
+        row_sample_offset(channel, sample, param);
         break;
     case EFFECT_VOLUME_SLIDE:
         if (param) channel->volume_slide_memory = param;
-        break;
-    case EFFECT_POSITION_JUMP:
-        song->next_row = 0;
-        song->next_order = param >= song->song_length ? 0 : param;
-        position_jump = true;
         break;
     case EFFECT_SET_VOLUME:
         channel->volume = param;
         channel->update_flags |= UPDATE_VOLUME;
         break;
-    case EFFECT_PATTERN_BREAK:
-        song->next_row = 10 * x + y;
-        if (song->next_row > 63) song->next_row = 0;
-        if (!position_jump) song->next_order = song->order + 1;
-        if (song->next_order >= song->song_length) song->next_order = 0;
-        break;
     case EFFECT_EXTENDED:
-        extended_row_tick(song, channel, sample, x, y, saved_volume, saved_period, saved_panning);
-        break;
-    case EFFECT_SPEED:
-        if (param < 32)
-            song->speed = param;
-        else
-            replayer_set_bpm(song, param);
-        break;
-    case EFFECT_GLOBAL_VOLUME:
-        song->global_volume = param > 64 ? 64 : param;
-        channel->update_flags |= UPDATE_VOLUME;
-        break;
-    case EFFECT_GLOBAL_VOLUME_SLIDE:
-        if (param) song->global_volume_slide_memory = param;
+        extended_row_tick(channel, sample, x, y, saved_volume, saved_period, saved_panning);
         break;
     case EFFECT_ENVELOPE_POSITION:
         if (ins->volume_envelope.type & 1) envelope_set_position(channel, ins, param);
@@ -425,21 +485,12 @@ static void row_effect(Song* song, Channel* channel, const NoteCell& cell, const
         }
         channel_tremor(channel);
         break;
-    case EFFECT_EXTRA_FINE_PORTA:
-        if (x == 1) {
-            if (y) channel->xfine_porta_up_memory = y;
-            channel->period = wrap_sub(channel->period, channel->xfine_porta_up_memory);
-        } else if (x == 2) {
-            if (y) channel->xfine_porta_down_memory = y;
-            channel->period = wrap_add(channel->period, channel->xfine_porta_down_memory);
-        }
-        break;
     default:
         break;
     }
 }
 
-static void channel_row_step(Song* song, Channel* channel, const NoteCell& cell,
+static void channel_row_step(const Song* song, Channel* channel, const NoteCell& cell,
                              bool& position_jump) {
     const uint8_t effect = cell.effect;
     const bool porta = effect == EFFECT_TONE_PORTA || effect == EFFECT_TONE_PORTA_SLIDE;
@@ -465,9 +516,9 @@ static void channel_row_step(Song* song, Channel* channel, const NoteCell& cell,
     channel_update_voice(channel, sample, song);
 }
 
-void replayer_process_row(Song* song) {
-    song->next_row = -1;
-    song->next_order = -1;
+void replayer_process_row(const Song* song) {
+    playback.next_row = -1;
+    playback.next_order = -1;
     bool position_jump = false;
     const NoteCell* row = replayer_current_row(song);
     if (!row) return;

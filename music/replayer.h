@@ -72,7 +72,7 @@ extern const Instrument empty_instrument;
 
 // ---- Scheduler and rows (replayer.cpp) ----------------------------------
 
-void replayer_process_row(Song* song);
+void replayer_process_row(const Song* song);
 // Rows of the pattern that order entry `order` names; a pattern number the
 // song lacks plays as EMPTY_PATTERN_ROWS rows without cells.
 int32_t replayer_pattern_rows(const Song* song, int32_t order);
@@ -86,7 +86,7 @@ void channel_volume_column(Channel* channel, uint8_t value);
 
 // ---- Later ticks (replayer_effects.cpp) ---------------------------------
 
-void replayer_process_tick(Song* song);
+void replayer_process_tick(const Song* song);
 void channel_tone_portamento(Channel* channel);
 void channel_vibrato(Channel* channel);
 void channel_tremolo(Channel* channel);
@@ -104,7 +104,7 @@ void channel_envelope_step(Channel* channel, int32_t which, const Instrument* in
 void channel_autovibrato(Channel* channel, const Instrument* ins);
 int32_t amiga_period(int32_t note, int32_t finetune);
 int32_t linear_period(int32_t note, int32_t finetune);
-void channel_update_voice(Channel* channel, Sample* sample, Song* song);
+void channel_update_voice(Channel* channel, Sample* sample, const Song* song);
 
 // ---- Memoised functions (replayer_tables.cpp) ---------------------------
 

@@ -179,22 +179,21 @@ static void volume_column_tick(Channel* channel, uint8_t v) {
     }
 }
 
-static void extended_tick(const Song* song, Channel* channel, Sample* sample,
-                          const NoteCell& cell) {
+static void extended_tick(Channel* channel, Sample* sample, const NoteCell& cell) {
     const uint8_t x = cell.param >> 4, y = cell.param & 15;
     switch (x) {
     case EXTENDED_RETRIGGER:
-        if (y != 0 && song->tick % y == 0)
+        if (y != 0 && playback.tick % y == 0)
             channel->update_flags |= UPDATE_TRIGGER | UPDATE_FREQUENCY | UPDATE_VOLUME;
         break;
     case EXTENDED_NOTE_CUT:
-        if (song->tick == y) {
+        if (playback.tick == y) {
             channel->volume = 0;
             channel->update_flags |= UPDATE_VOLUME;
         }
         break;
     case EXTENDED_NOTE_DELAY:
-        if (song->tick == y) {
+        if (playback.tick == y) {
             channel_reset_note(channel, sample);
             channel->period = channel->note_period;
             channel->update_flags |= UPDATE_FREQUENCY;
@@ -213,7 +212,7 @@ static void extended_tick(const Song* song, Channel* channel, Sample* sample,
 static void arpeggio(const Song* song, Channel* channel, const Sample* sample, uint8_t param) {
     if (param == 0) return;
     channel->update_flags |= UPDATE_FREQUENCY;
-    int32_t t = song->tick % 3;
+    int32_t t = playback.tick % 3;
     if (t == 0) return; // the base note: the offset stays as it is
     int32_t n = t == 1 ? param >> 4 : param & 15;
     if (song->flags & LINEAR_FREQUENCY) {
@@ -224,13 +223,44 @@ static void arpeggio(const Song* song, Channel* channel, const Sample* sample, u
     }
 }
 
-static void channel_tick_step(Song* song, Channel* channel, const NoteCell& cell) {
-    const Instrument* ins = channel_instrument(song, channel);
-    Sample* sample = channel_select_sample(song, channel, ins);
-    channel->volume_delta = 0;
-    channel->period_delta = 0;
-    channel->update_flags = 0;
+// Hxy on later ticks: up by x, else down by y, within 0..64.
+static void global_volume_slide() {
+    uint8_t m = playback.global_volume_slide_memory;
+    if (m >> 4) {
+        playback.global_volume += m >> 4;
+        if (playback.global_volume > 64) playback.global_volume = 64;
+    } else if (m & 15) {
+        playback.global_volume -= m & 15;
+        if (playback.global_volume < 0) playback.global_volume = 0;
+    }
+}
 
+// Pxy on later ticks: right by x, else left by y, within 0..255.
+static void panning_slide(Channel* channel) {
+    uint8_t m = channel->panning_slide_memory;
+    if (m >> 4) {
+        channel->panning = wrap_add(channel->panning, m >> 4);
+        if (channel->panning > 255) channel->panning = 255;
+    } else if (m & 15) {
+        channel->panning = wrap_sub(channel->panning, m & 15);
+        if (channel->panning < 0) channel->panning = 0;
+    }
+    channel->update_flags |= UPDATE_PANNING;
+}
+
+// Rxy: every y ticks the note starts again, its volume changed by x.
+static void multi_retrig(Channel* channel) {
+    if (channel->retrig_interval == 0 || playback.tick % channel->retrig_interval != 0) return;
+    if (channel->retrig_volume_op == 0) {
+        channel->update_flags |= UPDATE_TRIGGER;
+    } else {
+        channel->volume = retrig_volume(channel->retrig_volume_op, channel->volume);
+        channel->update_flags |= UPDATE_VOLUME | UPDATE_TRIGGER;
+    }
+}
+
+// The envelopes move on, and a released note fades.
+static void tick_envelopes(Channel* channel, const Instrument* ins) {
     if ((ins->volume_envelope.type & 1) && !channel->volume_env.done)
         channel_envelope_step(channel, ENVELOPE_VOLUME, ins);
     if ((ins->panning_envelope.type & 1) && !channel->panning_env.done)
@@ -240,9 +270,10 @@ static void channel_tick_step(Song* song, Channel* channel, const NoteCell& cell
         if (channel->fadeout_volume < 0) channel->fadeout_volume = 0;
         channel->update_flags |= UPDATE_VOLUME;
     }
+}
 
-    volume_column_tick(channel, cell.volume);
-
+// A later tick's half of the cell's effect: the slides and oscillators.
+static void tick_effect(const Song* song, Channel* channel, Sample* sample, const NoteCell& cell) {
     switch (cell.effect) {
     case EFFECT_ARPEGGIO:
         arpeggio(song, channel, sample, cell.param);
@@ -279,39 +310,16 @@ static void channel_tick_step(Song* song, Channel* channel, const NoteCell& cell
         volume_slide(channel);
         break;
     case EFFECT_EXTENDED:
-        extended_tick(song, channel, sample, cell);
+        extended_tick(channel, sample, cell);
         break;
-    case EFFECT_GLOBAL_VOLUME_SLIDE: {
-        uint8_t m = song->global_volume_slide_memory;
-        if (m >> 4) {
-            song->global_volume += m >> 4;
-            if (song->global_volume > 64) song->global_volume = 64;
-        } else if (m & 15) {
-            song->global_volume -= m & 15;
-            if (song->global_volume < 0) song->global_volume = 0;
-        }
+    case EFFECT_GLOBAL_VOLUME_SLIDE:
+        global_volume_slide();
         break;
-    }
-    case EFFECT_PANNING_SLIDE: {
-        uint8_t m = channel->panning_slide_memory;
-        if (m >> 4) {
-            channel->panning = wrap_add(channel->panning, m >> 4);
-            if (channel->panning > 255) channel->panning = 255;
-        } else if (m & 15) {
-            channel->panning = wrap_sub(channel->panning, m & 15);
-            if (channel->panning < 0) channel->panning = 0;
-        }
-        channel->update_flags |= UPDATE_PANNING;
+    case EFFECT_PANNING_SLIDE:
+        panning_slide(channel);
         break;
-    }
     case EFFECT_MULTI_RETRIG:
-        if (channel->retrig_interval == 0 || song->tick % channel->retrig_interval != 0) break;
-        if (channel->retrig_volume_op == 0) {
-            channel->update_flags |= UPDATE_TRIGGER;
-        } else {
-            channel->volume = retrig_volume(channel->retrig_volume_op, channel->volume);
-            channel->update_flags |= UPDATE_VOLUME | UPDATE_TRIGGER;
-        }
+        multi_retrig(channel);
         break;
     case EFFECT_TREMOR:
         channel_tremor(channel);
@@ -319,12 +327,24 @@ static void channel_tick_step(Song* song, Channel* channel, const NoteCell& cell
     default:
         break;
     }
+}
+
+static void channel_tick_step(const Song* song, Channel* channel, const NoteCell& cell) {
+    const Instrument* ins = channel_instrument(song, channel);
+    Sample* sample = channel_select_sample(song, channel, ins);
+    channel->volume_delta = 0;
+    channel->period_delta = 0;
+    channel->update_flags = 0;
+
+    tick_envelopes(channel, ins);
+    volume_column_tick(channel, cell.volume);
+    tick_effect(song, channel, sample, cell);
 
     channel_autovibrato(channel, ins);
     channel_update_voice(channel, sample, song);
 }
 
-void replayer_process_tick(Song* song) {
+void replayer_process_tick(const Song* song) {
     const NoteCell* row = replayer_current_row(song);
     if (!row) return;
     for (int32_t c = 0; c < song->channel_count; c++) channel_tick_step(song, &channels[c], row[c]);

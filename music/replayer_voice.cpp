@@ -116,83 +116,87 @@ static int32_t side_gain(int32_t volume, int32_t side) {
     return wrap_mul(volume, side) / 255;
 }
 
-void channel_update_voice(Channel* channel, Sample* sample, Song* song) {
+// A new note: a voice still sounding fades out while the note starts on its
+// partner, so neither clicks. Returns the voice that now plays the channel.
+static Voice* voice_trigger(Channel* channel, Voice* v, Sample* sample) {
+    if (v->sample) {
+        int32_t index = int32_t(v - voices);
+        int32_t partner = index < PARTNER_OFFSET ? index + PARTNER_OFFSET : index - PARTNER_OFFSET;
+        Voice* w = &voices[partner];
+        *w = *v;
+        w->index = partner;
+        v->volume = 0;
+        v->volume_copy = 0;
+        v->target_left = 0;
+        v->target_right = 0;
+        channel->voice = w;
+        v = w;
+    }
+    v->sample = sample;
+    if (v->start_offset >= sample->loop_start + sample->loop_length) v->start_offset = 0;
+    v->position = int32_t(v->start_offset);
+    v->position_frac = 0;
+    v->direction = DIR_FORWARD;
+    v->start_offset = 0;
+    v->current_left = 0;
+    v->current_right = 0;
+    v->ramp_frames_left = 0;
+    return v;
+}
+
+static void voice_set_volume(const Channel* channel, Voice* v) {
+    // 255 / 2^35 folds the four 0..64-ish factors (fadeout 0..65536)
+    // into 255ths; the product needs 38 bits.
+    int64_t product = int64_t(channel->volume + channel->volume_delta) *
+                      channel->volume_env.value * channel->fadeout_volume * playback.global_volume;
+    int32_t vol = float_to_i32(double(product) * double(7.4214768e-9f));
+    v->volume = vol;
+    v->volume_copy = vol;
+    v->target_left = side_gain(vol, 255 - v->panning);
+    v->target_right = side_gain(vol, v->panning);
+}
+
+static void voice_set_panning(const Channel* channel, Voice* v) {
+    // The envelope moves a centred note by up to 128 either way, and a
+    // note panned hard to one side not at all.
+    int32_t p = channel->panning;
+    int32_t off_centre = wrap_sub(p, 128);
+    uint32_t distance = off_centre < 0 ? 0u - uint32_t(off_centre) : uint32_t(off_centre);
+    int32_t room = wrap_sub(128, int32_t(distance)) / 32;
+    int32_t pan = wrap_add(p, wrap_mul(room, channel->panning_env.value - 32));
+    if (pan < 0) pan = 0;
+    if (pan > 255) pan = 255;
+    v->panning = pan;
+    v->panning_copy = pan;
+    v->target_left = side_gain(v->volume, 255 - pan);
+    v->target_right = side_gain(v->volume, pan);
+}
+
+// `period` is the channel's period with its delta (not zero).
+static void voice_set_frequency(const Song* song, const Channel* channel, Voice* v,
+                                int32_t period) {
+    int32_t freq;
+    if (song->flags & LINEAR_FREQUENCY)
+        freq = replayer_linear_frequency(4608 - int64_t(channel->period) + channel->period_delta);
+    else
+        freq = wrap_div(14317056, period);
+    v->frequency = freq;
+    uint32_t fs = uint32_t(freq < MIN_STEP_FREQUENCY ? MIN_STEP_FREQUENCY : freq);
+    v->step_int = fs / MIX_RATE;
+    v->step_frac = uint32_t((uint64_t(fs % MIX_RATE) << 32) / MIX_RATE);
+}
+
+void channel_update_voice(Channel* channel, Sample* sample, const Song* song) {
     Voice* v = channel->voice;
     // A zero period has no frequency: the voice keeps the one it had.
     int32_t period = wrap_add(channel->period, channel->period_delta);
     if (period == 0) channel->update_flags &= uint8_t(~UPDATE_FREQUENCY);
     const uint8_t flags = channel->update_flags;
 
-    if (flags & UPDATE_TRIGGER) {
-        if (v->sample) {
-            // Still sounding: the old note fades out on this voice while the
-            // new one starts on its partner, so neither clicks.
-            int32_t index = int32_t(v - voices);
-            int32_t partner =
-                index < PARTNER_OFFSET ? index + PARTNER_OFFSET : index - PARTNER_OFFSET;
-            Voice* w = &voices[partner];
-            *w = *v;
-            w->index = partner;
-            v->volume = 0;
-            v->volume_copy = 0;
-            v->target_left = 0;
-            v->target_right = 0;
-            channel->voice = w;
-            v = w;
-        }
-        v->sample = sample;
-        if (v->start_offset >= sample->loop_start + sample->loop_length) v->start_offset = 0;
-        v->position = int32_t(v->start_offset);
-        v->position_frac = 0;
-        v->direction = DIR_FORWARD;
-        v->start_offset = 0;
-        v->current_left = 0;
-        v->current_right = 0;
-        v->ramp_frames_left = 0;
-    }
-
-    if (flags & UPDATE_VOLUME) {
-        // 255 / 2^35 folds the four 0..64-ish factors (fadeout 0..65536)
-        // into 255ths; the product needs 38 bits.
-        int64_t product = int64_t(channel->volume + channel->volume_delta) *
-                          channel->volume_env.value * channel->fadeout_volume * song->global_volume;
-        int32_t vol = float_to_i32(double(product) * double(7.4214768e-9f));
-        v->volume = vol;
-        v->volume_copy = vol;
-        v->target_left = side_gain(vol, 255 - v->panning);
-        v->target_right = side_gain(vol, v->panning);
-    }
-
-    if (flags & UPDATE_PANNING) {
-        // The envelope moves a centred note by up to 128 either way, and a
-        // note panned hard to one side not at all.
-        int32_t p = channel->panning;
-        int32_t off_centre = wrap_sub(p, 128);
-        uint32_t distance = off_centre < 0 ? 0u - uint32_t(off_centre) : uint32_t(off_centre);
-        int32_t room = wrap_sub(128, int32_t(distance)) / 32;
-        int32_t pan = wrap_add(p, wrap_mul(room, channel->panning_env.value - 32));
-        if (pan < 0) pan = 0;
-        if (pan > 255) pan = 255;
-        v->panning = pan;
-        v->panning_copy = pan;
-        v->target_left = side_gain(v->volume, 255 - pan);
-        v->target_right = side_gain(v->volume, pan);
-    }
-
-    if (flags & UPDATE_FREQUENCY) {
-        int32_t freq;
-        if (song->flags & LINEAR_FREQUENCY) {
-            freq =
-                replayer_linear_frequency(4608 - int64_t(channel->period) + channel->period_delta);
-        } else {
-            freq = wrap_div(14317056, period);
-        }
-        v->frequency = freq;
-        uint32_t fs = uint32_t(freq < MIN_STEP_FREQUENCY ? MIN_STEP_FREQUENCY : freq);
-        v->step_int = fs / MIX_RATE;
-        v->step_frac = uint32_t((uint64_t(fs % MIX_RATE) << 32) / MIX_RATE);
-    }
-
+    if (flags & UPDATE_TRIGGER) v = voice_trigger(channel, v, sample);
+    if (flags & UPDATE_VOLUME) voice_set_volume(channel, v);
+    if (flags & UPDATE_PANNING) voice_set_panning(channel, v);
+    if (flags & UPDATE_FREQUENCY) voice_set_frequency(song, channel, v, period);
     if (flags & UPDATE_RESTART) {
         v->position = 0;
         v->position_frac = 0;

@@ -32,9 +32,9 @@ inline void harness_ticks(Song* song, int n) {
 inline std::vector<std::pair<int, int>> harness_row_trace(Song* song, int rows) {
     std::vector<std::pair<int, int>> trace;
     for (int guard = 0; int(trace.size()) < rows && guard < 100000; guard++) {
-        bool row_tick = song->tick == 0;
+        bool row_tick = playback.tick == 0;
         replayer_tick(song);
-        if (row_tick) trace.push_back({song->order, song->row});
+        if (row_tick) trace.push_back({playback.order, playback.row});
     }
     return trace;
 }

@@ -331,8 +331,7 @@ TEST_F(ApiTest, InfoTellsWhatTheModuleHolds) {
     EXPECT_EQ(info.complete, 1);
     EXPECT_EQ(info.repeats, 1);
     // Three orders of 16 rows of 3 ticks, then the wrap to order 1 repeats.
-    Song tempo{};
-    const int64_t tick = replayer_set_bpm(&tempo, 150);
+    const int64_t tick = replayer_tick_frames(150);
     EXPECT_EQ(info.length_frames, 3 * 16 * 3 * tick);
     EXPECT_EQ(vlorp_xm_free(m), VLORP_XM_OK);
 }
@@ -406,8 +405,7 @@ TEST_F(ApiTest, AModuleLoadedDuringPlaybackIsMeasuredOnceTheOutputIsFree) {
     EXPECT_EQ(info.length_frames, -1);
     EXPECT_EQ(vlorp_xm_stop(a), VLORP_XM_OK);
     ASSERT_EQ(vlorp_xm_get_info(b, &info), VLORP_XM_OK);
-    Song tempo{};
-    EXPECT_EQ(info.length_frames, 8 * 6 * int64_t(replayer_set_bpm(&tempo, 125)));
+    EXPECT_EQ(info.length_frames, 8 * 6 * int64_t(replayer_tick_frames(125)));
     EXPECT_EQ(vlorp_xm_free(a), VLORP_XM_OK);
     EXPECT_EQ(vlorp_xm_free(b), VLORP_XM_OK);
 

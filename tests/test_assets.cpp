@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -420,6 +421,44 @@ TEST(Generators, RefuseBadUsageAndWriteNothingHalfway) {
         run(std::string("'") + VLORP_GEN_SHADER + "' -o /nonexistent-dir/x.glsl 2>&1", &status);
     EXPECT_NE(status, 0);
     EXPECT_NE(err.find("/nonexistent-dir/x.glsl"), std::string::npos) << err;
+}
+
+// A generator writes as every output is written: through a link to the file
+// behind it, into a pipe in place, and never beside the output under a name
+// of its own that a failure would leave.
+TEST(Generators, WriteThroughLinksAndIntoPipesLeavingNothingElse) {
+    char dir[] = "/tmp/vlorp-genout-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string d = dir, shader = VLORP_GEN_SHADER;
+    const std::vector<uint8_t> expected =
+        bytes_of(embedded_metaball_shader, embedded_metaball_shader_size);
+    int status = -1;
+    ASSERT_EQ(symlink("real.glsl", (d + "/link.glsl").c_str()), 0);
+    run("'" + shader + "' -o '" + d + "/link.glsl' 2>&1", &status);
+    EXPECT_EQ(status, 0);
+    struct stat st {};
+    ASSERT_EQ(lstat((d + "/link.glsl").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link stays a link";
+    std::vector<uint8_t> made;
+    EXPECT_TRUE(read_file(d + "/real.glsl", made));
+    EXPECT_TRUE(made == expected);
+
+    ASSERT_EQ(mkfifo((d + "/pipe").c_str(), 0600), 0);
+    // The generator writes while the reader reads; its status lands in a file.
+    std::string piped =
+        run("cd '" + d + "' && (timeout 20 '" + shader +
+                "' -o pipe; echo $? > status) & timeout 20 cat '" + d + "/pipe' | wc -c; wait",
+            &status);
+    EXPECT_EQ(std::atol(piped.c_str()), long(expected.size())) << piped;
+    std::vector<uint8_t> exit_status;
+    EXPECT_TRUE(read_file(d + "/status", exit_status));
+    EXPECT_EQ(std::string(exit_status.begin(), exit_status.end()), "0\n");
+    ASSERT_EQ(lstat((d + "/pipe").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the pipe is not replaced";
+
+    std::string left = run("ls -A '" + d + "'", &status);
+    EXPECT_EQ(left, "link.glsl\npipe\nreal.glsl\nstatus\n");
+    run("rm -rf '" + d + "'", &status);
 }
 
 } // namespace

@@ -58,23 +58,23 @@ const OutputDevice TEST_DEVICE = {
 std::vector<int32_t> tick_lengths; // frames of each tick; the last one repeats
 int tick_calls = 0;
 
-void scripted_tick(Song* song) {
+void scripted_tick(Song*) {
     size_t i =
         size_t(tick_calls) < tick_lengths.size() ? size_t(tick_calls) : tick_lengths.size() - 1;
-    song->samples_per_tick = tick_lengths[i];
-    song->row = tick_calls; // the position the TimeInfo ring records
-    song->order = tick_calls / 3;
+    playback.samples_per_tick = tick_lengths[i];
+    playback.row = tick_calls; // the position the TimeInfo ring records
+    playback.order = tick_calls / 3;
     tick_calls++;
 }
 
 // A small deterministic "replayer" that makes sound: it triggers, retargets
 // and re-pitches voices the way the real one does, from the Song's state only.
 const Sample* toy_sample;
-void toy_tick(Song* song) {
-    int t = song->tick++;
-    song->samples_per_tick = 500 + (t * 37) % 700;
-    song->row = t / 4 % 64;
-    song->order = t / 256;
+void toy_tick(Song*) {
+    int t = playback.tick++;
+    playback.samples_per_tick = 500 + (t * 37) % 700;
+    playback.row = t / 4 % 64;
+    playback.order = t / 256;
     Voice& v = voices[t % 6];
     if (t % 3 == 0) {
         v.sample = toy_sample;
@@ -152,10 +152,10 @@ TEST_F(Output, BlocksAreCutAtTickBoundariesAndTheRemainderCarries) {
     TimeInfo info{};
     output_offline_mix_block(&info);
     EXPECT_EQ(tick_calls, 2); // ticks start at frames 0 and 875
-    EXPECT_EQ(song->tick_samples_left, 2 * 875 - 884);
+    EXPECT_EQ(output_tick_frames_left(), 2 * 875 - 884);
     for (int b = 1; b < 100; b++) output_offline_mix_block(&info);
     EXPECT_EQ(tick_calls, (100 * 884 + 874) / 875);
-    EXPECT_EQ(song->tick_samples_left, tick_calls * 875 - 100 * 884);
+    EXPECT_EQ(output_tick_frames_left(), tick_calls * 875 - 100 * 884);
     EXPECT_EQ(info.row, uint8_t(tick_calls - 1));
     player_stop(song);
 }
@@ -166,9 +166,9 @@ TEST_F(Output, VoiceChangesTakeEffectOnTheTickFrame) {
     for (int i = 0; i <= 64; i++) dc.data[i] = 1000; // with the loop's guard frame
     dc.length = dc.loop_length = 64;
     dc.loop_type = LOOP_FORWARD;
-    song->tick_handler = [](Song* song) {
-        song->samples_per_tick = 875;
-        if (song->tick++ == 1) { // second tick: a note at full gain, no ramp
+    song->tick_handler = [](Song*) {
+        playback.samples_per_tick = 875;
+        if (playback.tick++ == 1) { // second tick: a note at full gain, no ramp
             voices[0].sample = &dc;
             voices[0].direction = DIR_FORWARD;
             voices[0].target_left = voices[0].target_right = 255;
@@ -200,30 +200,39 @@ TEST_F(Output, ElapsedTimeTruncatesEachRun) {
     ASSERT_TRUE(output_offline_start(song));
     output_offline_mix_block(&info);
     EXPECT_EQ(info.elapsed_ms, 19); // 882 frames are 19.9999996 ms in single precision
-    EXPECT_EQ(song->elapsed_ms, 19);
+    EXPECT_EQ(output_elapsed_ms(), 19);
     player_stop(song);
 
     // Past 2^31 ms (24.8 days, within render's -t limit) the count wraps.
     tick_lengths = {400, 100000};
     tick_calls = 0;
     ASSERT_TRUE(output_offline_start(song));
-    song->elapsed_ms = INT32_MAX - 5;
+    output_set_elapsed_ms(INT32_MAX - 5);
     output_offline_mix_block(&info);
     EXPECT_EQ(info.elapsed_ms, INT32_MIN + 13);
     player_stop(song);
 }
 
 TEST_F(Output, OfflineStartResetsThePlaybackState) {
-    song->row = 7;
-    song->tick_samples_left = 99;
+    ASSERT_TRUE(output_offline_start(song));
+    output_offline_mix_block(nullptr);
+    ASSERT_NE(output_tick_frames_left(), 0);
+    ASSERT_NE(output_elapsed_ms(), 0);
+    player_stop(song);
+    playback.row = 7;
+    playback.global_volume_slide_memory = 0x21; // an earlier play's memory
+    playback.repeated = 1;
     voices[3].sample = &empty_sample;
     channels[2].voice = nullptr;
     ASSERT_TRUE(output_offline_start(song));
-    EXPECT_EQ(song->row, 0);
-    EXPECT_EQ(song->next_row, -1);
-    EXPECT_EQ(song->tick_samples_left, 0);
-    EXPECT_EQ(song->samples_per_tick, 882); // the module's 125 bpm
-    EXPECT_EQ(song->global_volume, 64);
+    EXPECT_EQ(playback.row, 0);
+    EXPECT_EQ(playback.next_row, -1);
+    EXPECT_EQ(playback.global_volume_slide_memory, 0);
+    EXPECT_EQ(player_repeat_frame(), -1);
+    EXPECT_EQ(output_tick_frames_left(), 0);
+    EXPECT_EQ(output_elapsed_ms(), 0);
+    EXPECT_EQ(playback.samples_per_tick, 882); // the module's 125 bpm
+    EXPECT_EQ(playback.global_volume, 64);
     EXPECT_EQ(voices[3].sample, nullptr);
     EXPECT_EQ(voices[3].index, 3);
     EXPECT_EQ(voices[3].step_int, 1u);

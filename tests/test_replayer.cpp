@@ -19,16 +19,18 @@ XmModuleDef patterns_module(int channels, int rows, int patterns) {
 } // namespace
 
 TEST(ReplayerTempo, FramesPerTick) {
-    Song song = {};
-    for (int bpm = 1; bpm <= 255; bpm++)
-        EXPECT_EQ(replayer_set_bpm(&song, bpm), 110250 / bpm) << "bpm " << bpm;
-    EXPECT_EQ(replayer_set_bpm(&song, 125), 882);
-    EXPECT_EQ(replayer_set_bpm(&song, 32), 3445);
-    EXPECT_EQ(replayer_set_bpm(&song, 0), 3445) << "a tempo of 0 keeps the old one";
-    EXPECT_EQ(replayer_set_bpm(&song, -7), 3445);
-    EXPECT_EQ(song.bpm, 32);
-    Song fresh = {};
-    EXPECT_EQ(replayer_set_bpm(&fresh, 0), 882) << "a song that never had a tempo plays at 125";
+    playback = {};
+    for (int bpm = 1; bpm <= 255; bpm++) {
+        EXPECT_EQ(replayer_tick_frames(bpm), 110250 / bpm) << "bpm " << bpm;
+        EXPECT_EQ(replayer_set_bpm(bpm), 110250 / bpm) << "bpm " << bpm;
+    }
+    EXPECT_EQ(replayer_set_bpm(125), 882);
+    EXPECT_EQ(replayer_set_bpm(32), 3445);
+    EXPECT_EQ(replayer_set_bpm(0), 3445) << "a tempo of 0 keeps the old one";
+    EXPECT_EQ(replayer_set_bpm(-7), 3445);
+    EXPECT_EQ(playback.bpm, 32);
+    playback = {};
+    EXPECT_EQ(replayer_set_bpm(0), 882) << "a song that never had a tempo plays at 125";
 }
 
 TEST(ReplayerScheduler, RowTicksSpeedAndPatternDelay) {
@@ -39,17 +41,17 @@ TEST(ReplayerScheduler, RowTicksSpeedAndPatternDelay) {
     std::vector<int> row_calls, max_tick;
     int last_row = -1;
     for (int call = 1; call <= 40; call++) {
-        bool row_tick = song->tick == 0;
+        bool row_tick = playback.tick == 0;
         replayer_tick(song);
         if (row_tick) row_calls.push_back(call);
-        if (song->row != last_row) max_tick.push_back(0);
-        last_row = song->row;
-        if (song->tick > max_tick.back()) max_tick.back() = song->tick;
+        if (playback.row != last_row) max_tick.push_back(0);
+        last_row = playback.row;
+        if (playback.tick > max_tick.back()) max_tick.back() = playback.tick;
     }
     // Speed 6; row 1 lasts 6 * (2 + 1) = 18 ticks, its ticks counting 1 to 17.
     EXPECT_EQ(row_calls, (std::vector<int>{1, 7, 25, 31, 37}));
     EXPECT_EQ(max_tick[1], 17);
-    EXPECT_EQ(song->pattern_delay, 0) << "cleared when the row ends";
+    EXPECT_EQ(playback.pattern_delay, 0) << "cleared when the row ends";
     song_free(song);
 }
 
@@ -88,22 +90,22 @@ TEST(ReplayerScheduler, SpeedAndTempoEffects) {
     harness_cell(m, 1, 0) = {0, 0, 0, EFFECT_SPEED, 0x1F};
     Song* song = harness_play(m);
     replayer_tick(song);
-    EXPECT_EQ(song->bpm, 32);
-    EXPECT_EQ(song->samples_per_tick, 3445) << "already sets the length of this tick";
+    EXPECT_EQ(playback.bpm, 32);
+    EXPECT_EQ(playback.samples_per_tick, 3445) << "already sets the length of this tick";
     harness_ticks(song, 6);
-    EXPECT_EQ(song->row, 1);
-    EXPECT_EQ(song->speed, 31) << "F1F is a speed, not a tempo";
-    EXPECT_EQ(song->bpm, 32);
+    EXPECT_EQ(playback.row, 1);
+    EXPECT_EQ(playback.speed, 31) << "F1F is a speed, not a tempo";
+    EXPECT_EQ(playback.bpm, 32);
     song_free(song);
 
     harness_cell(m, 1, 0) = {0, 0, 0, EFFECT_SPEED, 0x00};
     song = harness_play(m);
     harness_ticks(song, 7);
-    EXPECT_EQ(song->row, 1);
-    EXPECT_EQ(song->speed, 0);
+    EXPECT_EQ(playback.row, 1);
+    EXPECT_EQ(playback.speed, 0);
     harness_ticks(song, 3);
-    EXPECT_EQ(song->row, 4) << "with speed 0 every tick is a row tick";
-    EXPECT_EQ(song->tick, 0);
+    EXPECT_EQ(playback.row, 4) << "with speed 0 every tick is a row tick";
+    EXPECT_EQ(playback.tick, 0);
     song_free(song);
 }
 
@@ -197,12 +199,12 @@ TEST(ReplayerScheduler, NoticesWhereTheSongRepeats) {
     m.speed = 1;
     Song* song = harness_play(m);
     harness_ticks(song, 4);
-    EXPECT_EQ(song->repeated, 0);
+    EXPECT_EQ(playback.repeated, 0);
     replayer_tick(song);
-    EXPECT_EQ(song->repeated, 1);
-    EXPECT_EQ(song->repeat_frame, 4 * 882);
+    EXPECT_EQ(playback.repeated, 1);
+    EXPECT_EQ(playback.repeat_frame, 4 * 882);
     harness_ticks(song, 10);
-    EXPECT_EQ(song->repeat_frame, 4 * 882) << "only the first repeat counts";
+    EXPECT_EQ(playback.repeat_frame, 4 * 882) << "only the first repeat counts";
     song_free(song);
 
     // A jump back to a played order repeats; a jump forward does not, even
@@ -216,15 +218,15 @@ TEST(ReplayerScheduler, NoticesWhereTheSongRepeats) {
     song = harness_play(m);
     Trace trace = harness_row_trace(song, 4);
     EXPECT_EQ(trace, (Trace{{0, 0}, {2, 0}, {2, 1}, {0, 0}}));
-    EXPECT_EQ(song->repeated, 1);
-    EXPECT_EQ(song->repeat_frame, 882 + 2 * 3445);
+    EXPECT_EQ(playback.repeated, 1);
+    EXPECT_EQ(playback.repeat_frame, 882 + 2 * 3445);
     song_free(song);
 
     // Playing again starts the bookkeeping afresh.
     song = test_load_module(m);
     harness_start(song);
     harness_ticks(song, 2);
-    EXPECT_EQ(song->repeated, 0);
+    EXPECT_EQ(playback.repeated, 0);
     song_free(song);
 }
 
@@ -370,12 +372,12 @@ TEST(ReplayerRows, VolumePanningAndGlobalVolume) {
     EXPECT_EQ(voices[1].target_right, 63);
 
     replayer_tick(song);
-    EXPECT_EQ(song->global_volume, 32);
+    EXPECT_EQ(playback.global_volume, 32);
     EXPECT_EQ(voices[0].volume, 79); // 80 * 32 * 255 / 2^17
     EXPECT_EQ(voices[1].volume, 63) << "every row tick recomputes every volume";
 
     replayer_tick(song);
-    EXPECT_EQ(song->global_volume, 64);
+    EXPECT_EQ(playback.global_volume, 64);
     // Column 0x65 takes 5, then EA3 adds 3.
     EXPECT_EQ(channels[1].volume, 62);
     song_free(song);

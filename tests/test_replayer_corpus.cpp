@@ -41,8 +41,8 @@ TEST_P(ReplayerCorpus, PlaysToWhereItRepeats) {
         }
         samples += 2 * BLOCK_FRAMES;
     }
-    EXPECT_EQ(song->repeated, 1) << "playing repeats where the silent run did";
-    EXPECT_EQ(song->repeat_frame, frames);
+    EXPECT_EQ(playback.repeated, 1) << "playing repeats where the silent run did";
+    EXPECT_EQ(playback.repeat_frame, frames);
     EXPECT_GT(peak, 4000);
     EXPECT_GT(nonzero, samples / 2);
     EXPECT_LT(clipped, samples / 1000);

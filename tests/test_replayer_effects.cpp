@@ -261,7 +261,7 @@ TEST(ReplayerEffects, SlidesAndGlobalVolume) {
     Ints global;
     for (int t = 0; t < 6; t++) {
         replayer_tick(song);
-        global.push_back(song->global_volume);
+        global.push_back(playback.global_volume);
     }
     EXPECT_EQ(global, (Ints{16, 18, 20, 22, 24, 26}));
     EXPECT_EQ(channels[0].volume, 0) << "A00 reuses 0x0F";
@@ -392,7 +392,7 @@ TEST(ReplayerEffects, ZeroParametersRepeatTheLastAndSlidesStopAtTheirLimits) {
     auto period = [] { return channels[0].period; };
     auto volume = [] { return channels[0].volume; };
     auto panning = [] { return channels[0].panning; };
-    auto global = [] { return harness_song->global_volume; };
+    auto global = [] { return playback.global_volume; };
     const MemoryCase cases[] = {
         {"1xx then 100",
          {{NOTE_C4, 1, 0, EFFECT_PORTA_UP, 2}, {0, 0, 0, EFFECT_PORTA_UP, 0}, {}},
@@ -472,4 +472,21 @@ TEST(ReplayerEffects, ZeroParametersRepeatTheLastAndSlidesStopAtTheirLimits) {
         EXPECT_EQ(per_tick(harness_song, 9, c.value), c.want) << c.what;
         song_free(harness_song);
     }
+}
+
+TEST(ReplayerEffects, ASecondPlayRemembersNothingOfTheFirst) {
+    // H02 on row 2 leaves a memory; the H00 on row 1 of the next play must
+    // not find it (one Playback serves every play).
+    XmModuleDef m = harness_module(1, 3);
+    m.speed = 3;
+    harness_cell(m, 0, 0) = {NOTE_C4, 1, 0, 0, 0};
+    harness_cell(m, 1, 0) = {0, 0, 0, EFFECT_GLOBAL_VOLUME_SLIDE, 0};
+    harness_cell(m, 2, 0) = {0, 0, 0, EFFECT_GLOBAL_VOLUME_SLIDE, 0x02};
+    harness_song = harness_play(m);
+    auto global = [] { return playback.global_volume; };
+    const Ints want = {64, 64, 64, 64, 64, 64, 64, 62, 60};
+    EXPECT_EQ(per_tick(harness_song, 9, global), want) << "first play";
+    harness_start(harness_song);
+    EXPECT_EQ(per_tick(harness_song, 9, global), want) << "second play";
+    song_free(harness_song);
 }

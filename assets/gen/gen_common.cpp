@@ -1,4 +1,5 @@
 #include "assets/gen/gen_common.h"
+#include "os/outfile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -38,26 +39,17 @@ GenArgs gen_parse_args(int argc, char** argv, const char* program, const char* f
 }
 
 bool gen_write_file(const char* program, const char* path, const std::vector<uint8_t>& bytes) {
-    std::string tmp = std::string(path) + ".tmp";
-    FILE* f = fopen(tmp.c_str(), "wb");
-    if (!f) {
-        fprintf(stderr, "%s: %s: %s\n", program, tmp.c_str(), strerror(errno));
-        return false;
-    }
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    int saved = errno;
-    if (fclose(f) != 0 && ok) {
+    OutFile out{};
+    std::string error;
+    bool ok = outfile_open(&out, path, &error);
+    if (ok && fwrite(bytes.data(), 1, bytes.size(), out.file) != bytes.size()) {
+        error = strerror(errno ? errno : EIO);
+        outfile_discard(&out);
         ok = false;
-        saved = errno;
+    } else if (ok) {
+        ok = outfile_commit(&out, &error);
     }
-    if (ok && rename(tmp.c_str(), path) != 0) {
-        ok = false;
-        saved = errno;
-    }
-    if (!ok) {
-        remove(tmp.c_str());
-        fprintf(stderr, "%s: %s: %s\n", program, path, strerror(saved));
-    }
+    if (!ok) fprintf(stderr, "%s: %s: %s\n", program, path, error.c_str());
     return ok;
 }
 

@@ -16,8 +16,10 @@ struct GenArgs {
 GenArgs gen_parse_args(int argc, char** argv, const char* program, const char* file_name,
                        const char* what);
 
-// Writes `bytes` to `path` through a temporary file and a rename, so that an
-// interrupted run never leaves a half-written asset. Prints the reason on failure.
+// Writes `bytes` to `path` as every output is written (os/outfile.h): a file
+// is replaced whole or not at all, so an interrupted run never leaves a
+// half-written asset; a device or pipe is written in place. Prints the
+// reason on failure.
 bool gen_write_file(const char* program, const char* path, const std::vector<uint8_t>& bytes);
 
 constexpr uint8_t TGA_TRUE_COLOUR = 2;

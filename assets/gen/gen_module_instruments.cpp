@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 constexpr double PI = 3.14159265358979323846;
 // At relative note 0 the note C-4 plays a sample at this rate.
@@ -42,6 +43,21 @@ template <typename W> static double additive(double p, int max_harmonic, W weigh
     double v = 0;
     for (int k = 1; k <= max_harmonic; k++) v += weight(k) * std::sin(2 * PI * k * p);
     return v;
+}
+
+// A sample whose first `attack` cycles of `period` frames lead in once and
+// whose last cycle loops: every pitched instrument here but the pad.
+static XmSampleDef cycle_sample(const char* name, std::vector<int16_t> pcm, int period, int attack,
+                                int8_t relative_note, uint8_t panning) {
+    XmSampleDef s;
+    s.name = name;
+    s.pcm = std::move(pcm);
+    s.loop = 1;
+    s.loop_start = uint32_t(attack * period);
+    s.loop_length = uint32_t(period);
+    s.relative_note = relative_note;
+    s.panning = panning;
+    return s;
 }
 
 // Pad: a power chord of detuned saws. The root beats as 64 and 65 cycles in
@@ -84,15 +100,7 @@ static XmSampleDef make_bass() {
             x.push_back(v + 0.35 * std::sin(2 * PI * p)); // extra weight on the fundamental
         }
     }
-    XmSampleDef s;
-    s.name = "bass pluck";
-    s.pcm = to_8bit(x);
-    s.loop = 1;
-    s.loop_start = uint32_t(attack * period);
-    s.loop_length = period;
-    s.relative_note = 12;
-    s.panning = 128;
-    return s;
+    return cycle_sample("bass pluck", to_8bit(x), period, attack, 12, 128);
 }
 
 // Lead: a 30 % pulse with a little saw. Three brighter cycles give each note
@@ -110,15 +118,7 @@ static XmSampleDef make_lead() {
             }));
         }
     }
-    XmSampleDef s;
-    s.name = "lead pulse";
-    s.pcm = to_8bit(x);
-    s.loop = 1;
-    s.loop_start = uint32_t(attack * period);
-    s.loop_length = period;
-    s.relative_note = 12;
-    s.panning = 128;
-    return s;
+    return cycle_sample("lead pulse", to_8bit(x), period, attack, 12, 128);
 }
 
 // Pluck for the arpeggios: a hollow narrow pulse, one looped cycle of 32
@@ -133,14 +133,7 @@ static XmSampleDef make_pluck() {
                 return std::sin(PI * k * 0.2) / k * (k % 2 ? 1.0 : 0.7) * (c < attack ? 1.15 : 1.0);
             }));
         }
-    XmSampleDef s;
-    s.name = "pluck";
-    s.pcm = to_8bit(x, 110);
-    s.loop = 1;
-    s.loop_start = uint32_t(attack * period);
-    s.loop_length = period;
-    s.panning = 88;
-    return s;
+    return cycle_sample("pluck", to_8bit(x, 110), period, attack, 0, 88);
 }
 
 // Bell: 1:4 FM (harmonic, so it can loop) whose brightness decays over 24
@@ -155,15 +148,7 @@ static XmSampleDef make_bell() {
             x.push_back(std::sin(2 * PI * p + index * std::sin(2 * PI * 4 * p)));
         }
     }
-    XmSampleDef s;
-    s.name = "glass bell";
-    s.pcm = to_8bit(x);
-    s.loop = 1;
-    s.loop_start = uint32_t(attack * period);
-    s.loop_length = period;
-    s.relative_note = 12;
-    s.panning = 150;
-    return s;
+    return cycle_sample("glass bell", to_8bit(x), period, attack, 12, 150);
 }
 
 // Kick: a sine falling from 170 Hz to 48 Hz, a short click, soft-clipped.

@@ -16,8 +16,8 @@ static StreamHandle fuzz_open(const char*) {
 // every tick it would see, only fewer frames are mixed between them.
 static void fuzz_fast_tick(Song* song) {
     fuzz_song_tick(song);
-    if (song->samples_per_tick > FUZZ_FAST_TICK_FRAMES)
-        song->samples_per_tick = FUZZ_FAST_TICK_FRAMES;
+    if (playback.samples_per_tick > FUZZ_FAST_TICK_FRAMES)
+        playback.samples_per_tick = FUZZ_FAST_TICK_FRAMES;
 }
 
 // Writes exactly the bytes it is asked for: under ASan, a destination the
@@ -55,8 +55,8 @@ bool fuzz_load_and_play(const uint8_t* data, size_t size, int blocks, bool fast_
         song->tick_handler = fuzz_fast_tick;
     }
     if (output_offline_start(song)) {
-        if (fast_ticks && song->samples_per_tick > FUZZ_FAST_TICK_FRAMES)
-            song->samples_per_tick = FUZZ_FAST_TICK_FRAMES;
+        if (fast_ticks && playback.samples_per_tick > FUZZ_FAST_TICK_FRAMES)
+            playback.samples_per_tick = FUZZ_FAST_TICK_FRAMES;
         for (int b = 0; b < blocks; b++) {
             const int16_t* block = output_offline_mix_block(nullptr);
             if (pcm && block) pcm->insert(pcm->end(), block, block + 2 * BLOCK_FRAMES);
