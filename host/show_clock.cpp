@@ -4,7 +4,7 @@
 #include <algorithm>
 
 void show_clock_start(ShowClock* clock, double now) {
-    *clock = ShowClock{now, true, 0, now, 0, 0};
+    *clock = ShowClock{now, true, 0, now, 0, 0, 0};
 }
 
 ShowFrameTime show_clock_frame(ShowClock* clock, Song* song, double now) {
@@ -35,5 +35,8 @@ ShowFrameTime show_clock_frame(ShowClock* clock, Song* song, double now) {
 
 void show_clock_shown(ShowClock* clock, double asked, double shown) {
     const double lead = std::clamp(shown - asked, 0.0, PRESENT_LEAD_LIMIT);
-    clock->lead += (lead - clock->lead) * 0.1;
+    // Smoothed from 0, the lead took a second to learn, and the picture
+    // started that far behind the sound.
+    if (clock->leads < SHOW_LEAD_FRAMES) clock->leads++;
+    clock->lead += (lead - clock->lead) / clock->leads;
 }
