@@ -13,14 +13,18 @@
 constexpr double AUDIO_STALL_LIMIT = 5.0;
 // The most the show looks ahead for a frame still to be drawn and shown.
 constexpr double PRESENT_LEAD_LIMIT = 0.1;
+// The lead is the median of the last this many frames' (odd).
+constexpr int32_t SHOW_LEAD_FRAMES = 9;
 
 struct ShowClock {
-    double base;     // engine-clock reading of show time 0 on the monotonic clock
-    bool audio;      // following the audio clock
-    double heard;    // audio position (frames) of the last frame
-    double moved_at; // when it last moved
-    double lead;     // seconds from asking to showing a frame, smoothed
-    double last;     // the show time of the last frame: never goes back
+    double base;                    // engine-clock reading of show time 0 on the monotonic clock
+    bool audio;                     // following the audio clock
+    double heard;                   // audio position (frames) of the last frame
+    double moved_at;                // when it last moved
+    double lead;                    // seconds from asking to showing a frame, expected
+    int32_t timed;                  // frames timed so far
+    double leads[SHOW_LEAD_FRAMES]; // the latest, by frame number
+    double last;                    // the show time of the last frame: never goes back
 };
 
 // What one frame draws.
@@ -36,5 +40,7 @@ void show_clock_start(ShowClock* clock, double now);
 // The show time, order and row of a frame asked for at `now`, to be shown
 // `lead` later.
 ShowFrameTime show_clock_frame(ShowClock* clock, Song* song, double now);
-// A frame asked for at `asked` appeared at `shown`: the lead to expect.
+// A frame asked for at `asked` appeared at `shown`: the lead to expect, the
+// median of the latest SHOW_LEAD_FRAMES (the lower one of an even count),
+// leaving out the show's first frame.
 void show_clock_shown(ShowClock* clock, double asked, double shown);

@@ -12,12 +12,18 @@
 #     render by cross-correlation and reports, per run, the offset of the
 #     picture from the sound: mean, median, 99th percentile, maximum, drift.
 #
+# The Windows build is measured the same way under Wine (vlorp.exe --window
+# and vlorp-xm.exe play, waveOut through Wine's PulseAudio driver into the
+# same private server, in a Wine prefix of its own made on first use).
+#
 # usage: tests/sync/measure.sh [options]
 #   -b DIR          build folder with vlorp, vlorp-xm, sync_record, sync_analyze
 #                   (default build/release)
 #   -s SECONDS      length of each run (default 120: the whole show)
 #   -l "MS ..."     server latencies (default "30 150")
-#   -p "PROG ..."   vlorp and/or xm (vlorp-xm play) (default "vlorp xm")
+#   -p "PROG ..."   vlorp and/or xm (vlorp-xm play), and under Wine
+#                   vlorp-wine and/or xm-wine (default "vlorp xm")
+#   -w DIR          the Windows build folder (default build/windows)
 #   --inject MS     validation: each run is made a second time with the
 #                   programs told the sound is MS later than the device says
 #                   (VLORP_AUDIO_DELAY_MS); the median offset must move by
@@ -31,11 +37,12 @@
 #                   $SYNC_LOG names, for builds before --sync-log)
 set -uo pipefail
 cd "$(dirname "$0")/../.."
-build=build/release seconds=120 latencies="30 150" programs="vlorp xm" inject="" tolerance=2 check=0 within=""
+build=build/release windows=build/windows seconds=120 latencies="30 150" programs="vlorp xm" inject="" tolerance=2 check=0 within=""
 keep="" vlorp_exe=""
 while [ $# -gt 0 ]; do
     case $1 in
     -b) build=$2; shift ;;
+    -w) windows=$2; shift ;;
     -s) seconds=$2; shift ;;
     -l) latencies=$2; shift ;;
     -p) programs=$2; shift ;;
@@ -53,8 +60,15 @@ vlorp=${vlorp_exe:-$build/host/vlorp}
 xm=$build/tools/vlorp-xm
 record=$build/tests/sync_record
 analyze=$build/tests/sync_analyze
-for f in "$xm" "$record" "$analyze"; do
-    [ -x "$f" ] || { echo "measure.sh: $f is missing (build it first)" >&2; exit 2; }
+needed=("$xm" "$record" "$analyze")
+if [[ "$programs" == *wine* ]]; then
+    needed+=("$windows/host/vlorp.exe" "$windows/tools/vlorp-xm.exe")
+    WINE=${WINE:-$(command -v wine || echo /usr/lib/wine/wine64)}
+    WINESERVER=${WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}
+    export WINEPREFIX=$(realpath "$windows")/wine-sync WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+fi
+for f in "${needed[@]}"; do
+    [ -e "$f" ] || { echo "measure.sh: $f is missing (build it first)" >&2; exit 2; }
 done
 work=${keep:-$(mktemp -d)}
 mkdir -p "$work"
@@ -81,6 +95,35 @@ EOF
 run_xm() {
     "$xm" play assets/soundtrack.xm -t "$seconds" --sync-log "$1" </dev/null 2>>"$work/stderr"
 }
+# Under Wine: its clock (QueryPerformanceCounter) is CLOCK_MONOTONIC_RAW, which
+# the recorder is told to use. The prefix plays through the PulseAudio driver
+# only, so a run can never reach another device.
+wine_prefix() {
+    [ -e "$WINEPREFIX/.vlorp-sync" ] && return 0
+    "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d pulse /f >/dev/null 2>&1 &&
+        "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
+        "$WINESERVER" -w && touch "$WINEPREFIX/.vlorp-sync"
+}
+run_vlorp_wine() {
+    local log=$1
+    cat >"$work/show.sh" <<EOF
+"$WINE" "$windows/host/vlorp.exe" --window --sync-log "$log" &
+pid=\$!
+if [ "$seconds" -lt 120 ]; then
+    sleep $((seconds + 1))
+    wid=\$(xdotool search --onlyvisible --class vlorp.exe 2>/dev/null | head -1)
+    [ -n "\$wid" ] && xdotool key --window "\$wid" Escape
+fi
+wait \$pid
+"$WINESERVER" -w
+EOF
+    xvfb-run -a -s "-screen 0 1024x768x24" bash "$work/show.sh" 2>>"$work/stderr"
+}
+run_xm_wine() {
+    "$WINE" "$windows/tools/vlorp-xm.exe" play assets/soundtrack.xm -t "$seconds" --sync-log "$1" \
+        </dev/null >/dev/null 2>>"$work/stderr"
+    "$WINESERVER" -w
+}
 
 # One run: $1 program, $2 latency, $3 injected delay (ms); analysis args follow.
 measure() {
@@ -88,16 +131,19 @@ measure() {
     shift 3
     [ "$delay" = 0 ] || name="$name-plus${delay}ms"
     pulse_start "$work/pulse" || { echo "measure.sh: no private sound server" >&2; exit 2; }
-    "$record" vlorp.monitor "$work/$name.raw" "$work/$name.times" $((seconds + 6)) &
+    local clock=()
+    [[ "$program" == *-wine ]] && clock=(--raw-clock)
+    "$record" "${clock[@]}" vlorp.monitor "$work/$name.raw" "$work/$name.times" $((seconds + 6)) &
     local recorder=$!
     for _ in $(seq 100); do [ -e "$work/$name.times.ready" ] && break; sleep 0.1; done
-    VLORP_AUDIO_DELAY_MS=$delay PULSE_LATENCY_MSEC=$latency "run_$program" "$work/$name.log"
+    VLORP_AUDIO_DELAY_MS=$delay PULSE_LATENCY_MSEC=$latency "run_${program//-/_}" "$work/$name.log"
     wait $recorder
     pulse_stop
     rm -f "$work/$name.times.ready"
     "$analyze" "$work/$name.raw" "$work/$name.times" "$work/render.raw" "$work/$name.log" "$@"
 }
 
+[[ "$programs" == *wine* ]] && { wine_prefix || { echo "measure.sh: no Wine prefix" >&2; exit 2; }; }
 failed=0
 for latency in $latencies; do
     for program in $programs; do

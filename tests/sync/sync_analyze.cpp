@@ -1,4 +1,5 @@
 // sync_analyze REC.raw REC.times RENDER.raw SYNC.log [--limits] [--within MS] [--median]
+//              [--from S] [--until S]
 //
 // How far the picture (or status line) was from the sound at every line of
 // a --sync-log. The sound actually heard is the recording of the sink's
@@ -11,7 +12,9 @@
 // Prints one report line. --limits: exit 1 unless the mean is within
 // +-5 ms, 99 % of lines within +-17 ms and the drift (the fitted line's
 // change over the run) within 2 ms. --within MS: exit 1 unless the median
-// is within +-MS ms. --median: print only the median, in ms. With SYNC_TRACE
+// is within +-MS ms. --median: print only the median, in ms. --from, --until:
+// only the lines while song time S was heard (default from 0.5 s: the start
+// alone is seen with --until 1). With SYNC_TRACE
 // set, every line's time, song time heard and offset go to standard error.
 #include <algorithm>
 #include <climits>
@@ -246,16 +249,19 @@ double percentile(std::vector<double> v, double p) {
 int main(int argc, char** argv) {
     if (argc < 5) {
         fprintf(stderr, "usage: sync_analyze REC.raw REC.times RENDER.raw SYNC.log [--limits] "
-                        "[--within MS] [--median]\n");
+                        "[--within MS] [--median] [--from S] [--until S]\n");
         return 2;
     }
     bool limits = false;
     double within = NAN;
     bool median_only = false;
+    double from = 0.5, until = INFINITY;
     for (int i = 5; i < argc; i++) {
         if (!strcmp(argv[i], "--limits")) limits = true;
         if (!strcmp(argv[i], "--within") && i + 1 < argc) within = atof(argv[++i]);
         if (!strcmp(argv[i], "--median")) median_only = true;
+        if (!strcmp(argv[i], "--from") && i + 1 < argc) from = atof(argv[++i]);
+        if (!strcmp(argv[i], "--until") && i + 1 < argc) until = atof(argv[++i]);
     }
     const std::vector<float> rec = read_mono(argv[1]);
     const std::vector<float> song = read_mono(argv[3]);
@@ -291,7 +297,8 @@ int main(int argc, char** argv) {
     std::vector<double> offsets, times;
     for (const LogLine& l : read_log(argv[4])) {
         const double heard = heard_at(l.time);
-        if (heard < 0.5 || heard > recorded_end - 0.1) continue; // music playing, recorded
+        if (heard < from || heard > std::min(until, recorded_end - 0.1))
+            continue; // music playing, recorded
         offsets.push_back((l.show - heard) * 1000);
         if (getenv("SYNC_TRACE"))
             fprintf(stderr, "%.3f %.3f %+.1f\n", l.time, heard, offsets.back());

@@ -1,4 +1,4 @@
-// sync_record SOURCE OUT.raw OUT.times SECONDS: records a sound server's
+// sync_record [--raw-clock] SOURCE OUT.raw OUT.times SECONDS: records a sound server's
 // source (a sink's monitor: what left the sink) as 44 100 Hz 16-bit stereo
 // into OUT.raw, and after every read writes to OUT.times one line
 //
@@ -10,25 +10,43 @@
 // latency the server gives for the stream (how long ago the newest frame
 // read was played). OUT.times.ready appears once recording runs steadily
 // (after 2 s; times before that are left out of the analysis).
+//
+// --raw-clock: the times on CLOCK_MONOTONIC_RAW instead, the clock that
+// Wine's QueryPerformanceCounter (and so the Windows build's steady clock)
+// counts; it is off from CLOCK_MONOTONIC by whatever the system clock was
+// slewed since boot (150 ms after three hours on one machine).
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
 constexpr long long SETTLE_FRAMES = 2 * 44100;
 
+static bool raw_clock = false;
+
 static double monotonic_seconds() {
+    if (raw_clock) {
+        timespec now;
+        clock_gettime(CLOCK_MONOTONIC_RAW, &now);
+        return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+    }
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
 int main(int argc, char** argv) {
+    if (argc > 1 && strcmp(argv[1], "--raw-clock") == 0) {
+        raw_clock = true;
+        argc--, argv++;
+    }
     if (argc != 5) {
-        fprintf(stderr, "usage: sync_record SOURCE OUT.raw OUT.times SECONDS\n");
+        fprintf(stderr, "usage: sync_record [--raw-clock] SOURCE OUT.raw OUT.times SECONDS\n");
         return 2;
     }
     const double seconds = atof(argv[4]);
