@@ -414,7 +414,7 @@ TEST_F(ApiTest, AModuleLoadedDuringPlaybackIsMeasuredOnceTheOutputIsFree) {
     vlorp_xm_module* c = load(song_with_note(8));
     ASSERT_EQ(vlorp_xm_play(c), VLORP_XM_OK);
     ASSERT_EQ(vlorp_xm_get_info(c, &info), VLORP_XM_OK);
-    EXPECT_EQ(info.length_frames, 8 * 6 * int64_t(replayer_set_bpm(&tempo, 125)));
+    EXPECT_EQ(info.length_frames, 8 * 6 * int64_t(replayer_tick_frames(125)));
     EXPECT_EQ(vlorp_xm_stop(c), VLORP_XM_OK);
     EXPECT_EQ(vlorp_xm_free(c), VLORP_XM_OK);
     c = load(song_with_note(8));
@@ -423,7 +423,7 @@ TEST_F(ApiTest, AModuleLoadedDuringPlaybackIsMeasuredOnceTheOutputIsFree) {
     EXPECT_EQ(info.length_frames, -1);
     EXPECT_EQ(vlorp_xm_render_stop(c), VLORP_XM_OK);
     ASSERT_EQ(vlorp_xm_get_info(c, &info), VLORP_XM_OK);
-    EXPECT_EQ(info.length_frames, 8 * 6 * int64_t(replayer_set_bpm(&tempo, 125)));
+    EXPECT_EQ(info.length_frames, 8 * 6 * int64_t(replayer_tick_frames(125)));
     EXPECT_EQ(vlorp_xm_free(c), VLORP_XM_OK);
 }
 
