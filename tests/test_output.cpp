@@ -238,7 +238,9 @@ TEST_F(Output, OfflineStartResetsThePlaybackState) {
     EXPECT_EQ(voices[3].step_int, 1u);
     EXPECT_EQ(channels[2].voice, &voices[2]);
     // A block for no buffer is refused and mixes nothing; one for a buffer
-    // fills it and its TimeInfo like the engine's own block.
+    // fills it and its TimeInfo like the engine's own block. (The scripted
+    // ticks count from this play's first block.)
+    tick_calls = 0;
     int16_t pcm[2 * BLOCK_FRAMES];
     TimeInfo info{};
     EXPECT_FALSE(output_offline_mix_block_into(nullptr, &info));
