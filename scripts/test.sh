@@ -31,7 +31,8 @@ echo "== sync: the live show and vlorp-xm play against a private sound server, 2
 # stay within 20 ms, and the measurement must see a 20 ms delay injected
 # on purpose (within 5 ms here: a 20 s run on a busy machine moves by a few
 # ms from run to run; the whole-show runs hold it to 2 ms); at 150 ms the figures are reported (see tests/sync/measure.sh
-# for the whole show and the goal's limits).
+# for the whole show and the goal's limits). A run outside its limits is made once more
+# before the stage fails: a busy machine's underruns move a 20 s run by whole buffers.
 bash tests/sync/measure.sh -b build/release -s 20 -l 30 -p "vlorp xm" --within 20
 bash tests/sync/measure.sh -b build/release -s 20 -l 30 -p xm --inject 20 --tolerance 5
 bash tests/sync/measure.sh -b build/release -s 20 -l 150 -p "vlorp xm" || true

@@ -143,6 +143,20 @@ measure() {
     "$analyze" "$work/$name.raw" "$work/$name.times" "$work/render.raw" "$work/$name.log" "$@"
 }
 
+# The median offset of the last plain run against one with the delay
+# injected: it must move by -$inject ms.
+inject_check() { # program latency
+    local base with moved verdict
+    base=$("$analyze" "$work/$1-${2}ms.raw" "$work/$1-${2}ms.times" "$work/render.raw" \
+        "$work/$1-${2}ms.log" --median)
+    with=$(measure "$1" "$2" "$inject" --median)
+    moved=$(awk -v a="$base" -v b="$with" 'BEGIN { printf "%+.1f", b - a }')
+    verdict=$(awk -v m="$moved" -v d="$inject" -v t="$tolerance" \
+        'BEGIN { print (m + d <= t && m + d >= -t) ? "seen" : "NOT SEEN" }')
+    printf '%-12s %s ms injected: median offset moved %s ms (%s)\n' "" "$inject" "$moved" "$verdict"
+    [ "$verdict" = seen ]
+}
+
 [[ "$programs" == *wine* ]] && { wine_prefix || { echo "measure.sh: no Wine prefix" >&2; exit 2; }; }
 failed=0
 for latency in $latencies; do
@@ -151,16 +165,20 @@ for latency in $latencies; do
         [ $check = 1 ] && args+=(--limits)
         [ -n "$within" ] && args+=(--within "$within")
         printf '%-12s ' "$program-${latency}ms"
-        measure "$program" "$latency" 0 "${args[@]}" || failed=1
+        # A busy machine starves the player or the server now and then
+        # (underruns shift the sound by whole buffers): a run outside its
+        # limits is made once more, and fails only if the second one is too.
+        if ! measure "$program" "$latency" 0 "${args[@]}"; then
+            printf '%-12s outside the limits at load average %s: measured once more\n' "" \
+                "$(cut -d ' ' -f 1 /proc/loadavg)"
+            printf '%-12s ' "$program-${latency}ms"
+            measure "$program" "$latency" 0 "${args[@]}" || failed=1
+        fi
         [ -n "$inject" ] || continue
-        base=$("$analyze" "$work/$program-${latency}ms.raw" "$work/$program-${latency}ms.times" \
-            "$work/render.raw" "$work/$program-${latency}ms.log" --median)
-        with=$(measure "$program" "$latency" "$inject" --median)
-        moved=$(awk -v a="$base" -v b="$with" 'BEGIN { printf "%+.1f", b - a }')
-        verdict=$(awk -v m="$moved" -v d="$inject" -v t="$tolerance" \
-            'BEGIN { print (m + d <= t && m + d >= -t) ? "seen" : "NOT SEEN" }')
-        printf '%-12s %s ms injected: median offset moved %s ms (%s)\n' "" "$inject" "$moved" "$verdict"
-        [ "$verdict" = seen ] || failed=1
+        inject_check "$program" "$latency" && continue
+        printf '%-12s ' "$program-${latency}ms"
+        measure "$program" "$latency" 0 >/dev/null; echo "measured once more, with and without"
+        inject_check "$program" "$latency" || failed=1
     done
 done
 exit $failed
