@@ -3,10 +3,9 @@
 // back for stills and capture.
 #include "host/host.h"
 #include "host/show_clock.h"
+#include "assets/assets.h"
 #include "gfx/gl.h"
 #include "gfx/render_target.h"
-#include "music/memsrc.h"
-#include "music/output.h"
 #include "show/show.h"
 #include "tools/sync_log.h"
 
@@ -160,9 +159,10 @@ void host_early_blank_frame() {
     host_present();
 }
 
-Song* host_load_song() {
-    stream_set_callbacks(memsrc_open, memsrc_close, memsrc_read, memsrc_seek, memsrc_tell);
-    return song_load("", nullptr);
+vlorp_xm_module* host_load_song() {
+    vlorp_xm_module* song = nullptr;
+    vlorp_xm_load_memory(embedded_module, embedded_module_size, &song);
+    return song;
 }
 
 int host_main(int32_t kind, bool print_stats, const char* sync_log_path) {
@@ -172,12 +172,12 @@ int host_main(int32_t kind, bool print_stats, const char* sync_log_path) {
         fprintf(stderr, "vlorp: %s\n", error.c_str());
         return 1;
     }
-    Song* song = host_load_song();
+    vlorp_xm_module* song = host_load_song();
     host_stats.song_time = clock_seconds();
     if (!host_open_window(kind, &error)) {
         fprintf(stderr, "vlorp: %s\n", error.c_str());
         host_close_window();
-        if (song) song_free(song);
+        if (song) vlorp_xm_free(song);
         sync_log_discard(&sync_log);
         return 1;
     }
@@ -203,25 +203,26 @@ int host_main(int32_t kind, bool print_stats, const char* sync_log_path) {
                 host_blank_frame();
             } else {
                 clock_base = clock_seconds();
-                if (song && !player_play(song))
+                if (song && vlorp_xm_play(song) != VLORP_XM_OK)
                     fprintf(stderr, "vlorp: no audio device (%s); the show runs without sound\n",
-                            output_device_error());
+                            vlorp_xm_device_error());
                 host_stats.sound_seconds = clock_seconds() - clock_base;
-                show_clock_start(&show_clock, output_clock_seconds());
+                show_clock_start(&show_clock, vlorp_xm_clock());
                 playing = true;
             }
             elapsed = clock_seconds() - clock_base;
             continue;
         }
-        const double asked = output_clock_seconds();
+        const double asked = vlorp_xm_clock();
         const ShowFrameTime frame = show_clock_frame(&show_clock, song, asked);
         elapsed = frame.show_time;
         if (elapsed >= SHOW_LENGTH) break;
         show_frame(elapsed, frame.order, frame.row);
         host_present();
-        const double shown = output_clock_seconds();
+        const double shown = vlorp_xm_clock();
         show_clock_shown(&show_clock, asked, shown);
-        sync_log_write(&sync_log, shown, frame.position, elapsed, show_clock.audio);
+        sync_log_write(&sync_log, shown, frame.heard.frames, frame.heard.delay_frames,
+                       frame.heard.order, frame.heard.row, elapsed, show_clock.audio);
         host_stats.show_frames++;
         host_stats.show_seconds = elapsed;
     }
@@ -243,7 +244,10 @@ int host_main(int32_t kind, bool print_stats, const char* sync_log_path) {
                     double(host_stats.show_frames) / host_stats.show_seconds);
     }
     // Stop the sound before the window goes, and give the desktop back.
-    if (song) player_stop(song);
+    if (song) {
+        vlorp_xm_stop(song);
+        vlorp_xm_free(song);
+    }
     host_close_window();
     if (!sync_log_close(&sync_log, &error)) {
         fprintf(stderr, "vlorp: %s\n", error.c_str());

@@ -6,7 +6,8 @@
 // the 640 x 480 image the show draws; the window may be larger (scaled
 // full screen) or absent (off-screen rendering).
 #pragma once
-#include "music/music.h"
+#include <vlorp/xm.h>
+
 #include <cstdint>
 #include <string>
 
@@ -72,8 +73,8 @@ void host_blank_frame();
 // The same picture straight to the window, letterboxed, before the show's
 // resources (and the screen's framebuffer) exist: the first frame.
 void host_early_blank_frame();
-// Registers the embedded module's memory source and loads the song (null on failure).
-Song* host_load_song();
+// Loads the embedded module (null on failure).
+vlorp_xm_module* host_load_song();
 // The live show; returns the exit status. With a path, writes the sync log
 // (tools/sync_log.h) there.
 int host_main(int32_t kind, bool print_stats, const char* sync_log_path);
@@ -84,6 +85,3 @@ int offline_still(double t, const char* png_path);
 // Render the whole run at `fps` into a video file (through ffmpeg) or, when
 // `out` names a directory, numbered PNGs and a WAV; returns the exit status.
 int offline_capture(const char* out, int32_t fps);
-
-// The embedded module as a stream; every name opens it.
-StreamHandle memsrc_open(const char* name);

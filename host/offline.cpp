@@ -51,11 +51,11 @@ int offline_still(double t, const char* png_path) {
     // Ours before the window system's: it would only queue a quit event.
     signal(SIGINT, on_interrupt);
     signal(SIGTERM, on_interrupt);
-    Song* song = host_load_song();
-    std::vector<TimeInfo> positions;
+    vlorp_xm_module* song = host_load_song();
+    std::vector<vlorp_xm_block_info> positions;
     const int64_t block = t >= 0 ? show_block_at(t) : -1;
     soundtrack_mix(song, int32_t(block + 1), nullptr, &positions);
-    if (song) song_free(song);
+    if (song) vlorp_xm_free(song);
     if (interrupted) return still_interrupted(png_path);
     if (!open_offscreen()) return 1;
     if (interrupted) return still_interrupted(png_path);
@@ -63,8 +63,13 @@ int offline_still(double t, const char* png_path) {
     if (t < 0) {
         host_blank_frame();
     } else {
-        show_replay(&show_state, positions.data(), t);
-        const TimeInfo& p = positions[size_t(block)];
+        // The show's own record of the blocks heard.
+        std::vector<TimeInfo> heard(positions.size());
+        for (size_t k = 0; k < heard.size(); k++)
+            heard[k] = {uint8_t(positions[k].order), uint8_t(positions[k].row),
+                        positions[k].elapsed_ms};
+        show_replay(&show_state, heard.data(), t);
+        const vlorp_xm_block_info& p = positions[size_t(block)];
         show_frame(t, p.order, p.row);
         host_present();
     }
@@ -116,7 +121,7 @@ struct CaptureRun {
     std::string wav;      // the sound, in the folder or a scratch file
     std::string video_tmp;
     OsChild encoder;
-    std::vector<TimeInfo> positions; // the block being heard, block by block
+    std::vector<vlorp_xm_block_info> positions; // the block being heard, block by block
     std::string error;
 };
 
@@ -145,17 +150,18 @@ static bool capture_begin(CaptureRun* run) {
 // The whole soundtrack, which also gives every frame its position: one
 // silent second, then the song from its start.
 static std::vector<int16_t> capture_mix(CaptureRun* run, int64_t* audio_frames) {
-    const int64_t song_frames = int64_t(SHOW_LENGTH) * MIX_RATE;
-    const int64_t blocks = (song_frames + BLOCK_FRAMES - 1) / BLOCK_FRAMES;
-    Song* song = host_load_song();
+    constexpr int64_t rate = VLORP_XM_SAMPLE_RATE;
+    const int64_t song_frames = int64_t(SHOW_LENGTH) * rate;
+    const int64_t blocks = (song_frames + VLORP_XM_BLOCK_FRAMES - 1) / VLORP_XM_BLOCK_FRAMES;
+    vlorp_xm_module* song = host_load_song();
     std::vector<int16_t> song_pcm;
     soundtrack_mix(song, int32_t(blocks), &song_pcm, &run->positions);
-    if (song) song_free(song);
+    if (song) vlorp_xm_free(song);
 
-    *audio_frames = int64_t(BLANK_PHASE) * MIX_RATE + song_frames;
+    *audio_frames = int64_t(BLANK_PHASE) * rate + song_frames;
     std::vector<int16_t> audio(size_t(*audio_frames) * 2, 0);
     std::copy_n(song_pcm.begin(), size_t(song_frames) * 2,
-                audio.begin() + int64_t(BLANK_PHASE) * MIX_RATE * 2);
+                audio.begin() + int64_t(BLANK_PHASE) * rate * 2);
     return audio;
 }
 
@@ -164,7 +170,7 @@ static bool capture_video_files(CaptureRun* run, const std::vector<int16_t>& aud
                                 int64_t audio_frames) {
     std::string& error = run->error;
     FILE* file = outfile_scratch(".wav", &run->wav, &error);
-    bool written = file && wav_put_stereo16(file, audio.data(), audio_frames, MIX_RATE);
+    bool written = file && wav_put_stereo16(file, audio.data(), audio_frames, VLORP_XM_SAMPLE_RATE);
     if (file && !written) error = run->wav + ": " + strerror(errno ? errno : EIO);
     if (file && fclose(file) != 0 && written) {
         written = false;
@@ -212,7 +218,8 @@ static bool capture_sound(CaptureRun* run, const std::vector<int16_t>& audio,
     }
     FolderCapture* folder = &run->folder;
     run->wav = folder->work + "soundtrack.wav";
-    if (!wav_write_stereo16(run->wav.c_str(), audio.data(), audio_frames, MIX_RATE, &run->error)) {
+    if (!wav_write_stereo16(run->wav.c_str(), audio.data(), audio_frames, VLORP_XM_SAMPLE_RATE,
+                            &run->error)) {
         fprintf(stderr, "vlorp: %s; %s %s\n", folder_error(folder, run->error).c_str(),
                 run->out.c_str(), folder->existed ? "is as it was" : "not written");
         folder_discard(folder);
@@ -239,7 +246,7 @@ static bool capture_frame(CaptureRun* run, int64_t k, int64_t blank_frames) {
         // Exact frame time; the block index in integers, free of rounding.
         const int64_t n = k - blank_frames;
         const double t = double(n) / run->fps;
-        const TimeInfo& p = run->positions[size_t(show_block_at_frame(n, run->fps))];
+        const vlorp_xm_block_info& p = run->positions[size_t(show_block_at_frame(n, run->fps))];
         show_frame(t, p.order, p.row);
         host_present();
     }

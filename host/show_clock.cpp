@@ -1,5 +1,4 @@
 #include "host/show_clock.h"
-#include "music/engine.h"
 
 #include <algorithm>
 
@@ -10,29 +9,34 @@ void show_clock_start(ShowClock* clock, double now) {
     clock->moved_at = now;
 }
 
-ShowFrameTime show_clock_frame(ShowClock* clock, Song* song, double now) {
+ShowFrameTime show_clock_frame(ShowClock* clock, vlorp_xm_module* module, double now) {
     ShowFrameTime frame = {};
     const double shown = now + clock->lead;
-    if (clock->audio && output_position(shown, &frame.position)) {
-        if (frame.position.frames > clock->heard) {
-            clock->heard = frame.position.frames;
+    constexpr double rate = VLORP_XM_SAMPLE_RATE;
+    if (clock->audio && vlorp_xm_get_heard(module, shown, &frame.heard) == VLORP_XM_OK) {
+        if (frame.heard.frames > clock->heard) {
+            clock->heard = frame.heard.frames;
             clock->moved_at = now;
         }
         if (now - clock->moved_at <= AUDIO_STALL_LIMIT) {
-            frame.show_time = clock->last = std::max(clock->last, frame.position.frames / MIX_RATE);
-            frame.order = frame.position.order;
-            frame.row = frame.position.row;
+            frame.show_time = clock->last = std::max(clock->last, frame.heard.frames / rate);
+            frame.order = frame.heard.order;
+            frame.row = frame.heard.row;
             return frame;
         }
         // The device has stopped for good: the show goes on from here on
         // the monotonic clock rather than stand still.
         clock->audio = false;
-        clock->base = now - clock->heard / MIX_RATE;
+        clock->base = now - clock->heard / rate;
     }
     clock->audio = false;
     frame.show_time = clock->last = std::max(clock->last, shown - clock->base);
-    frame.order = player_get_order(song);
-    frame.row = player_get_row(song);
+    // Without a device (no playback) the song stands at its start.
+    vlorp_xm_position position = {};
+    if (vlorp_xm_get_position(module, &position) == VLORP_XM_OK) {
+        frame.order = position.order;
+        frame.row = position.row;
+    }
     return frame;
 }
 

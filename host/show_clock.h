@@ -5,9 +5,9 @@
 // system clock. Before the music, without a device, or once the device
 // has stopped answering for AUDIO_STALL_LIMIT, it is the monotonic clock.
 #pragma once
-#include "music/music.h"
-#include "music/output.h"
-#include "music/output_device.h"
+#include <vlorp/xm.h>
+
+#include <cstdint>
 
 // Seconds of a device that does not move before the show gives up waiting.
 constexpr double AUDIO_STALL_LIMIT = 5.0;
@@ -32,14 +32,14 @@ struct ShowFrameTime {
     double show_time;
     int32_t order;
     int32_t row;
-    OutputPosition position; // what the audio clock said (zeros without one)
+    vlorp_xm_heard heard; // what the audio clock said (zeros without one)
 };
 
-// Starts the show time at 0 now (engine clock); call right after player_play.
+// Starts the show time at 0 now (vlorp_xm_clock); call right after vlorp_xm_play.
 void show_clock_start(ShowClock* clock, double now);
 // The show time, order and row of a frame asked for at `now`, to be shown
 // `lead` later.
-ShowFrameTime show_clock_frame(ShowClock* clock, Song* song, double now);
+ShowFrameTime show_clock_frame(ShowClock* clock, vlorp_xm_module* module, double now);
 // A frame asked for at `asked` appeared at `shown`: the lead to expect, the
 // median of the latest SHOW_LEAD_FRAMES (the lower one of an even count),
 // leaving out the show's first frame.

@@ -5,7 +5,7 @@
 # the static library; their renders must be the bytes `vlorp-xm render`
 # writes, for the soundtrack and every module of the corpus.
 # Also: the installed tree, the shared library's exports (nm -D) and SONAME,
-# vlorp-xm's sources on the public header only,
+# vlorp-xm's sources and the show's host on the public header only,
 # the header as C99 and as C++, and the play example through a private
 # sound server (where one starts).
 # Usage: tests/library_test.sh BUILD_DIR [CORPUS_DIR]
@@ -46,11 +46,33 @@ done
     fail "not installed:$missing"
 
 # ---- vlorp-xm is a user of the library: the public header only ----
-# (The sync log reads the show's position record, a type; it calls nothing.)
-inner=$(grep -lE '#include "(music|host|show)/' "$src"/tools/*.cpp "$src"/tools/*.h |
-    grep -v '/sync_log\.cpp$')
+inner=$(grep -lE '#include "(music|host|show)/' "$src"/tools/*.cpp "$src"/tools/*.h)
 [ -z "$inner" ] && ok "vlorp-xm includes no engine header, only <vlorp/xm.h>" ||
     fail "vlorp-xm reaches past the public header in:$(echo $inner | sed "s|$src/||g")"
+
+# ---- the show is a user of the library too ----
+# Its drawing (show/) may read the engine's plain records; the program around
+# it (host/) includes no engine header and, in its objects, calls no routine
+# of the library other than the header's.
+inner=$(grep -lE '#include "music/' "$src"/host/*.cpp "$src"/host/*.h)
+[ -z "$inner" ] && ok "the show's host includes no engine header" ||
+    fail "the show's host reaches past the public header in:$(echo $inner | sed "s|$src/||g")"
+host_lib=$build/host/libvlorp_host.a
+if [ -f "$host_lib" ]; then
+    nm --defined-only -g "$libdir/libvlorp-xm.a" 2>/dev/null |
+        awk 'NF == 3 && $2 ~ /^[TDB]$/ {print $3}' | grep -v '^vlorp_xm_' | sort -u >"$tmp/engine"
+    nm -u "$host_lib" | awk '{print $2}' | sort -u >"$tmp/host_needs"
+    reached=$(comm -12 "$tmp/engine" "$tmp/host_needs" | c++filt | tr '\n' ' ')
+    if [ ! -s "$tmp/engine" ]; then
+        fail "no engine routines found in libvlorp-xm.a"
+    elif [ -z "$reached" ]; then
+        ok "the show's host calls the engine through the header's calls only"
+    else
+        fail "the show's host calls engine routines directly: $reached"
+    fi
+else
+    echo "skip: the show is not built (no $host_lib)"
+fi
 
 # ---- the shared library: SONAME and exactly the header's calls ----
 so=$libdir/libvlorp-xm.so.$version

@@ -9,6 +9,7 @@
 #include "host/show_clock.h"
 #include "show/show.h"
 #include "tests/test_support.h"
+#include <vlorp/xm.h>
 
 #include <algorithm>
 #include <atomic>
@@ -67,30 +68,6 @@ void scripted_tick(Song*) {
     tick_calls++;
 }
 
-// A small deterministic "replayer" that makes sound: it triggers, retargets
-// and re-pitches voices the way the real one does, from the Song's state only.
-const Sample* toy_sample;
-void toy_tick(Song*) {
-    int t = playback.tick++;
-    playback.samples_per_tick = 500 + (t * 37) % 700;
-    playback.row = t / 4 % 64;
-    playback.order = t / 256;
-    Voice& v = voices[t % 6];
-    if (t % 3 == 0) {
-        v.sample = toy_sample;
-        v.position = t % 5;
-        v.position_frac = 0;
-        v.direction = DIR_FORWARD;
-        v.current_left = v.current_right = 0;
-        v.ramp_frames_left = 0;
-    }
-    v.target_left = 40 + (t * 53) % 180;
-    v.target_right = 40 + (t * 29) % 180;
-    uint64_t step = (uint64_t(1) << 31) + uint64_t(t % 17) * 0x23456789u;
-    v.step_int = uint32_t(step >> 32);
-    v.step_frac = uint32_t(step);
-}
-
 Song* load_song(void (*handler)(Song*)) {
     XmModuleDef m = test_module(8, 64);
     std::vector<int16_t> wave(200);
@@ -100,10 +77,7 @@ Song* load_song(void (*handler)(Song*)) {
     m.instruments[0].samples[0].loop_start = 20;
     m.instruments[0].samples[0].loop_length = 150;
     Song* song = test_load_module(m);
-    if (song) {
-        song->tick_handler = handler;
-        toy_sample = song->instruments[0].samples[0];
-    }
+    if (song) song->tick_handler = handler;
     return song;
 }
 
@@ -405,55 +379,71 @@ struct ShowRun {
     double end;    // fake seconds since play when the show time reached 120 s
     double waited; // fake seconds the show time stayed at 0
     bool backwards = false;
+    bool moved = false; // a frame drew another position than order 0, row 0
 };
 
-ShowRun run_show(Song* song) {
+// The show holds its song through the library's handle.
+vlorp_xm_module* load_show_module(int32_t rows, size_t orders) {
+    XmModuleDef m = test_module(4, rows);
+    m.orders.assign(orders, 0);
+    m.instruments.push_back(test_instrument(std::vector<int16_t>(200, 100)));
+    const std::vector<uint8_t> bytes = xm_write(m);
+    vlorp_xm_module* module = nullptr;
+    EXPECT_EQ(vlorp_xm_load_memory(bytes.data(), bytes.size(), &module), VLORP_XM_OK);
+    return module;
+}
+
+ShowRun run_show(vlorp_xm_module* module) {
     fake_now = 1000.0;
-    EXPECT_TRUE(player_play(song) || output_device_error()[0]);
+    EXPECT_TRUE(vlorp_xm_play(module) == VLORP_XM_OK || vlorp_xm_device_error()[0]);
     ShowClock clock;
-    show_clock_start(&clock, output_clock_seconds());
+    show_clock_start(&clock, vlorp_xm_clock());
     ShowRun run = {0, 0};
     double last = 0;
     for (int frame = 1; frame < 200 * 60; frame++) {
         fake_now = 1000.0 + frame / 60.0;
-        const ShowFrameTime at = show_clock_frame(&clock, song, fake_now);
+        const ShowFrameTime at = show_clock_frame(&clock, module, fake_now);
         if (at.show_time < last) run.backwards = true;
         if (at.show_time == 0) run.waited = fake_now - 1000.0;
+        if (at.order != 0 || at.row != 0) run.moved = true;
         last = at.show_time;
         if (at.show_time >= SHOW_LENGTH) break;
     }
     run.end = fake_now - 1000.0;
-    player_stop(song);
+    vlorp_xm_stop(module);
     return run;
 }
 
 TEST(ShowTime, TheShowEnds120SecondsAfterTheFirstFramePlayed) {
     output_set_clock(fake_clock);
     output_set_device(&LATE_DEVICE);
-    Song* song = load_song(toy_tick);
-    ASSERT_NE(song, nullptr);
+    vlorp_xm_module* module = load_show_module(64, 1);
+    ASSERT_NE(module, nullptr);
 
     late_start = 1000.0 + 1.5; // the device starts 1.5 s after play
-    ShowRun run = run_show(song);
+    ShowRun run = run_show(module);
     EXPECT_FALSE(run.backwards);
     EXPECT_NEAR(run.waited, 1.5, 1 / 60.0) << "the picture waits for the sound";
     EXPECT_NEAR(run.end, 121.5, 1 / 60.0 + 1e-9);
+    EXPECT_TRUE(run.moved);
 
     // A device that stops for good: the show goes on by the system clock
     // once it has waited AUDIO_STALL_LIMIT, and still ends.
     late_stops = true;
-    run = run_show(song);
+    run = run_show(module);
     late_stops = false;
     EXPECT_FALSE(run.backwards);
     EXPECT_NEAR(run.end, 1.5 + SHOW_LENGTH + AUDIO_STALL_LIMIT, 0.1);
 
-    // No device at all: the system clock from the start of play.
+    // No device at all: the system clock from the start of play, the song
+    // standing at its start.
     output_set_device(&NO_DEVICE);
-    run = run_show(song);
+    run = run_show(module);
     EXPECT_NEAR(run.end, SHOW_LENGTH, 1 / 60.0 + 1e-9);
     EXPECT_LT(run.waited, 1 / 60.0 + 1e-9);
+    EXPECT_FALSE(run.moved);
 
-    song_free(song);
+    EXPECT_EQ(vlorp_xm_free(module), VLORP_XM_OK);
     output_set_device(nullptr);
     output_set_clock(nullptr);
 }
@@ -466,26 +456,66 @@ TEST(ShowTime, TheShowEnds120SecondsAfterTheFirstFramePlayed) {
 TEST(ShowTime, FramesShowWhatIsHeardWhenTheyAppearFromTheThirdOn) {
     output_set_clock(fake_clock);
     output_set_device(&LATE_DEVICE);
-    Song* song = load_song(toy_tick);
-    ASSERT_NE(song, nullptr);
+    vlorp_xm_module* module = load_show_module(64, 1);
+    ASSERT_NE(module, nullptr);
     fake_now = 1000.0;
     late_start = 1000.0;
-    ASSERT_TRUE(player_play(song));
+    ASSERT_EQ(vlorp_xm_play(module), VLORP_XM_OK);
     ShowClock clock;
-    show_clock_start(&clock, output_clock_seconds());
+    show_clock_start(&clock, vlorp_xm_clock());
     for (int frame = 0; frame < 40; frame++) {
         const double asked = 1000.5 + frame * 0.1;
         const double shown = asked + (frame == 0 ? 0.1 : frame == 20 ? 0.09 : 0.04);
         fake_now = asked;
-        const ShowFrameTime at = show_clock_frame(&clock, song, asked);
+        const ShowFrameTime at = show_clock_frame(&clock, module, asked);
         fake_now = shown;
         show_clock_shown(&clock, asked, shown);
         if (frame >= 2 && frame != 20) {
             EXPECT_NEAR(at.show_time, shown - 1000.0, 0.001) << "frame " << frame;
         }
     }
-    player_stop(song);
-    song_free(song);
+    vlorp_xm_stop(module);
+    vlorp_xm_free(module);
+    output_set_device(nullptr);
+    output_set_clock(nullptr);
+}
+
+// The order and row a frame draws are those of the block it hears, as the
+// offline render records that block: not the block mixed last (two seconds
+// ahead) nor the one before. A song of 4-row patterns moves on every
+// 0.48 s, so a block off shows within the first two seconds.
+TEST(ShowTime, FramesDrawTheOrderAndRowOfTheBlockHeard) {
+    vlorp_xm_module* module = load_show_module(4, 8);
+    ASSERT_NE(module, nullptr);
+    constexpr int32_t BLOCKS = 100; // what play mixes before the device starts
+    std::vector<int16_t> pcm(size_t(BLOCKS) * VLORP_XM_BLOCK_FRAMES * 2);
+    std::vector<vlorp_xm_block_info> blocks(BLOCKS);
+    ASSERT_EQ(vlorp_xm_render_start(module, 0), VLORP_XM_OK);
+    ASSERT_EQ(vlorp_xm_render(module, pcm.data(), BLOCKS, blocks.data()), BLOCKS);
+    ASSERT_EQ(vlorp_xm_render_stop(module), VLORP_XM_OK);
+
+    output_set_clock(fake_clock);
+    output_set_device(&LATE_DEVICE);
+    fake_now = 1000.0;
+    late_start = 1000.0;
+    ASSERT_EQ(vlorp_xm_play(module), VLORP_XM_OK);
+    ShowClock clock;
+    show_clock_start(&clock, vlorp_xm_clock());
+    int32_t orders_seen = 0, last_order = -1;
+    for (int frame = 0; frame < 110; frame++) {
+        fake_now = 1000.0 + frame * 0.017;
+        const ShowFrameTime at = show_clock_frame(&clock, module, fake_now);
+        const int64_t block = int64_t(at.heard.frames) / VLORP_XM_BLOCK_FRAMES;
+        ASSERT_LT(block, BLOCKS);
+        EXPECT_EQ(at.order, blocks[size_t(block)].order) << "frame " << frame;
+        EXPECT_EQ(at.row, blocks[size_t(block)].row) << "frame " << frame;
+        EXPECT_EQ(at.heard.order, at.order);
+        if (at.order != last_order) orders_seen++;
+        last_order = at.order;
+    }
+    EXPECT_GE(orders_seen, 4);
+    vlorp_xm_stop(module);
+    vlorp_xm_free(module);
     output_set_device(nullptr);
     output_set_clock(nullptr);
 }

@@ -1,5 +1,4 @@
 #include "tools/sync_log.h"
-#include "music/output.h"
 
 bool sync_log_open(SyncLog* log, const char* path, std::string* error) {
     log->open = false;
@@ -15,12 +14,6 @@ void sync_log_write(SyncLog* log, double time, double heard, int64_t delay, int3
     if (!log->open) return;
     fprintf(log->file.file, "%.6f %.1f %lld %d %d %.6f %s\n", time, heard, (long long)delay,
             int(order), int(row), show_time, audio ? "audio" : "system");
-}
-
-void sync_log_write(SyncLog* log, double time, const OutputPosition& position, double show_time,
-                    bool audio) {
-    sync_log_write(log, time, position.frames, position.delay, position.order, position.row,
-                   show_time, audio);
 }
 
 bool sync_log_close(SyncLog* log, std::string* error) {

@@ -15,8 +15,6 @@
 #include <cstdint>
 #include <string>
 
-struct OutputPosition;
-
 struct SyncLog {
     OutFile file;
     bool open;
@@ -26,9 +24,6 @@ struct SyncLog {
 bool sync_log_open(SyncLog* log, const char* path, std::string* error);
 void sync_log_write(SyncLog* log, double time, double heard, int64_t delay, int32_t order,
                     int32_t row, double show_time, bool audio);
-// The same from the engine's own position record (the show).
-void sync_log_write(SyncLog* log, double time, const OutputPosition& position, double show_time,
-                    bool audio);
 // Leaves nothing behind (a run that never started).
 void sync_log_discard(SyncLog* log);
 // Puts the log in place. False with the reason.
