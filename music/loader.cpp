@@ -6,7 +6,10 @@
 // cleared first), sample sizes are cut to what the stream can still supply,
 // and loops are clamped to their sample, so no header can make the loader
 // read, write or allocate beyond what the file itself accounts for.
-#include "music/engine.h"
+//
+// Here: the reader, the header and the patterns, and the Song's memory;
+// the instruments and samples are in loader_instruments.cpp.
+#include "music/loader.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -40,10 +43,7 @@ void sample_data_free(int16_t* data) {
     if (data) free(data - 1);
 }
 
-namespace {
-
-// Records why the load stops; returns false for the caller to pass on.
-__attribute__((format(printf, 2, 3))) bool load_failed(LoadFailure kind, const char* format, ...) {
+bool load_failed(LoadFailure kind, const char* format, ...) {
     load_failure = kind;
     va_list args;
     va_start(args, format);
@@ -52,47 +52,37 @@ __attribute__((format(printf, 2, 3))) bool load_failed(LoadFailure kind, const c
     return false;
 }
 
-struct Reader {
-    Stream* stream;
-    int64_t size;          // bytes the source serves
-    int64_t sample_budget; // sample bytes the source can still account for
-    LoadPart part;         // what is being read now
-    int32_t part_index;
-    LoadPart missing_part; // the first part the file fell short in
-    int32_t missing_index;
-};
-
-void reading(Reader& r, LoadPart part, int32_t index) {
+void reading(LoadReader& r, LoadPart part, int32_t index) {
     r.part = part;
     r.part_index = index;
 }
 
-void note_missing(Reader& r) {
+void note_missing(LoadReader& r) {
     if (r.missing_part != LOAD_COMPLETE) return;
     r.missing_part = r.part;
     r.missing_index = r.part_index;
 }
 
-int32_t read_bytes(Reader& r, void* dst, int32_t count) {
+int32_t read_bytes(LoadReader& r, void* dst, int32_t count) {
     memset(dst, 0, size_t(count)); // a short read leaves zeros, never stale bytes
     const int32_t got = stream_read(dst, count, r.stream);
     if (got < count) note_missing(r);
     return got;
 }
 
-uint8_t read_u8(Reader& r) {
+uint8_t read_u8(LoadReader& r) {
     uint8_t b[1];
     read_bytes(r, b, 1);
     return b[0];
 }
 
-uint16_t read_u16(Reader& r) {
+uint16_t read_u16(LoadReader& r) {
     uint8_t b[2];
     read_bytes(r, b, 2);
     return uint16_t(b[0] | b[1] << 8);
 }
 
-uint32_t read_u32(Reader& r) {
+uint32_t read_u32(LoadReader& r) {
     uint8_t b[4];
     read_bytes(r, b, 4);
     return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
@@ -102,26 +92,28 @@ uint16_t get_u16(const uint8_t* p) {
     return uint16_t(p[0] | p[1] << 8);
 }
 
-int32_t clamp_offset(int64_t offset) {
+static int32_t clamp_offset(int64_t offset) {
     if (offset > INT32_MAX) return INT32_MAX;
     if (offset < INT32_MIN) return INT32_MIN;
     return int32_t(offset);
 }
 
-void seek_to(Reader& r, int64_t position) {
+void seek_to(LoadReader& r, int64_t position) {
     stream_seek(r.stream, clamp_offset(position), STREAM_SEEK_SET);
 }
 
-void skip(Reader& r, int64_t count) {
+void skip(LoadReader& r, int64_t count) {
     stream_seek(r.stream, clamp_offset(count), STREAM_SEEK_CUR);
 }
 
-int64_t bytes_left(Reader& r) {
+int64_t bytes_left(LoadReader& r) {
     int64_t left = r.size - stream_tell(r.stream);
     return left < 0 ? 0 : left;
 }
 
-void decode_cell(Reader& r, NoteCell& cell) {
+namespace {
+
+void decode_cell(LoadReader& r, NoteCell& cell) {
     uint8_t b = read_u8(r);
     if (b & 0x80) {
         if (b & 0x01) cell.note = read_u8(r);
@@ -147,7 +139,7 @@ NoteCell* empty_pattern_cells(int64_t cell_count) {
     return static_cast<NoteCell*>(calloc(size_t(cell_count), sizeof(NoteCell)));
 }
 
-void read_patterns(Reader& r, Song* song, uint32_t file_pattern_count) {
+void read_patterns(LoadReader& r, Song* song, uint32_t file_pattern_count) {
     const int64_t channels = song->channel_count;
     for (uint32_t p = 0; p < file_pattern_count; p++) {
         reading(r, LOAD_PATTERN, int32_t(p));
@@ -186,172 +178,8 @@ void read_patterns(Reader& r, Song* song, uint32_t file_pattern_count) {
     }
 }
 
-// Never allocate for more data than the file can still supply.
-void limit_to_supply(Reader& r, Sample* s) {
-    int64_t unit = s->bits / 8;
-    int64_t supply = bytes_left(r) < r.sample_budget ? bytes_left(r) : r.sample_budget;
-    if (int64_t(s->length) * unit > supply) {
-        s->length = uint32_t(supply / unit);
-        const LoadPart header = r.part;
-        r.part = LOAD_SAMPLE; // the data is what is short, not the header
-        note_missing(r);
-        r.part = header;
-    }
-    r.sample_budget -= int64_t(s->length) * unit;
-}
-
-// Loops reaching beyond the sample are cut back to it; a sample without
-// data has nothing to loop over. Allocates the data of the rest.
-void fit_loop_and_allocate(Sample* s) {
-    if (s->length != 0) {
-        if (s->loop_type != LOOP_NONE && s->loop_start >= s->length) {
-            s->loop_type = LOOP_NONE;
-            s->loop_start = 0;
-            s->loop_length = s->length;
-        } else if (uint64_t(s->loop_start) + s->loop_length > s->length) {
-            s->loop_length = s->length - s->loop_start;
-        }
-        s->data = sample_data_alloc(s->length);
-    } else {
-        // No data (or none left in a cut-off file).
-        s->loop_type = LOOP_NONE;
-        s->loop_start = 0;
-        s->loop_length = 0;
-    }
-}
-
-void read_sample_header(Reader& r, Sample* s) {
-    uint8_t h[14];
-    read_bytes(r, h, 14);
-    s->length = get_u16(h) | uint32_t(get_u16(h + 2)) << 16;
-    s->loop_start = get_u16(h + 4) | uint32_t(get_u16(h + 6)) << 16;
-    s->loop_length = get_u16(h + 8) | uint32_t(get_u16(h + 10)) << 16;
-    s->volume = h[12];
-    s->finetune = int8_t(h[13]);
-    s->loop_type = LOOP_NONE;
-    s->bits = 8;
-    uint8_t type = read_u8(r);
-    if (type & 1) s->loop_type = LOOP_FORWARD;
-    if (type & 2) s->loop_type = LOOP_PINGPONG;
-    if (type & 0x10) s->bits = 16;
-    if (s->loop_type == LOOP_NONE) {
-        s->loop_start = 0;
-        s->loop_length = s->length;
-    }
-    if (s->bits == 16) {
-        s->length >>= 1;
-        s->loop_start >>= 1;
-        s->loop_length >>= 1;
-    }
-    if (s->loop_length == 0) {
-        s->loop_start = 0;
-        s->loop_length = s->length;
-        s->loop_type = LOOP_NONE;
-    }
-    s->panning = read_u8(r);
-    s->relative_note = int8_t(read_u8(r));
-    skip(r, 23);
-
-    limit_to_supply(r, s);
-    fit_loop_and_allocate(s);
-}
-
-void read_sample_data(Reader& r, Song* song, Sample* s, int32_t instrument, int32_t index) {
-    if (s->length == 0) return;
-    int32_t byte_count = int32_t(int64_t(s->bits) * s->length / 8);
-    int16_t* work = sample_data_alloc(s->length);
-    uint8_t* bytes = reinterpret_cast<uint8_t*>(work);
-    if (song->sample_loader) {
-        song->sample_loader(bytes, byte_count, s->bits, instrument, index);
-        skip(r, byte_count);
-    } else {
-        read_bytes(r, bytes, byte_count);
-    }
-    if (s->bits == 8) {
-        for (uint32_t k = 0; k < s->length; k++) s->data[k] = int16_t(uint16_t(bytes[k] << 8));
-        s->bits = 16;
-        sample_data_free(work);
-    } else {
-        for (uint32_t k = 0; k < s->length; k++)
-            work[k] = int16_t(uint16_t(bytes[2 * k] | bytes[2 * k + 1] << 8));
-        sample_data_free(s->data);
-        s->data = work;
-    }
-    if (!song->sample_loader) {
-        uint16_t sum = 0;
-        for (uint32_t k = 0; k < s->length; k++) {
-            sum = uint16_t(sum + uint16_t(s->data[k]));
-            s->data[k] = int16_t(sum);
-        }
-    }
-    uint32_t end = s->loop_start + s->loop_length;
-    if (s->loop_type == LOOP_PINGPONG)
-        s->data[end] = s->data[end - 1];
-    else if (s->loop_type == LOOP_FORWARD)
-        s->data[end] = s->data[s->loop_start];
-}
-
-void read_envelope(const uint8_t* p, EnvelopePoint* points) {
-    for (int i = 0; i < MAX_ENVELOPE_POINTS; i++) {
-        points[i].x = get_u16(p + 4 * i);
-        points[i].y = get_u16(p + 4 * i + 2);
-    }
-}
-
-bool read_instrument(Reader& r, Song* song, int32_t index) {
-    reading(r, LOAD_INSTRUMENT, index);
-    Instrument& ins = song->instruments[index];
-    int64_t start = stream_tell(r.stream);
-    int32_t header_size = int32_t(read_u32(r));
-    skip(r, 23);
-    uint16_t sample_count = read_u16(r);
-    if (sample_count > MAX_INSTRUMENT_SAMPLES)
-        return load_failed(LOAD_FAILED_SAMPLES, "instrument %d has %u samples (at most %d)",
-                           index + 1, unsigned(sample_count), MAX_INSTRUMENT_SAMPLES);
-    ins.sample_count = sample_count;
-    if (sample_count == 0) {
-        for (Sample*& slot : ins.samples) slot = &empty_sample;
-        seek_to(r, start + header_size);
-        return true;
-    }
-    uint8_t h[212]; // positions 29 to 240 of the instrument header
-    read_bytes(r, h, sizeof h);
-    memcpy(ins.keymap, h + 4, KEYMAP_NOTES);
-    read_envelope(h + 100, ins.volume_envelope.points);
-    read_envelope(h + 148, ins.panning_envelope.points);
-    const uint8_t* b = h + 196;
-    // More than 12 points would index beyond the stored envelope.
-    ins.volume_envelope.point_count = b[0] > MAX_ENVELOPE_POINTS ? MAX_ENVELOPE_POINTS : b[0];
-    ins.panning_envelope.point_count = b[1] > MAX_ENVELOPE_POINTS ? MAX_ENVELOPE_POINTS : b[1];
-    ins.volume_envelope.sustain = b[2];
-    ins.volume_envelope.loop_start = b[3];
-    ins.volume_envelope.loop_end = b[4];
-    ins.panning_envelope.sustain = b[5];
-    ins.panning_envelope.loop_start = b[6];
-    ins.panning_envelope.loop_end = b[7];
-    ins.volume_envelope.type = b[8];
-    ins.panning_envelope.type = b[9];
-    ins.vibrato_type = b[10];
-    ins.vibrato_sweep = b[11];
-    ins.vibrato_depth = b[12];
-    ins.vibrato_rate = b[13];
-    ins.fadeout = uint16_t(get_u16(b + 14) << 1);
-    if (ins.volume_envelope.point_count < 2) ins.volume_envelope.type = 0;
-    if (ins.panning_envelope.point_count < 2) ins.panning_envelope.type = 0;
-    seek_to(r, start + header_size);
-
-    for (int32_t j = 0; j < sample_count; j++) {
-        ins.samples[j] = static_cast<Sample*>(calloc(1, sizeof(Sample)));
-        read_sample_header(r, ins.samples[j]);
-    }
-    for (int32_t j = sample_count; j < MAX_INSTRUMENT_SAMPLES; j++) ins.samples[j] = &empty_sample;
-    reading(r, LOAD_SAMPLE, index);
-    for (int32_t j = 0; j < sample_count; j++) read_sample_data(r, song, ins.samples[j], index, j);
-    return true;
-}
-
 // The 17-byte signature; false (said why) for anything else.
-bool read_signature(Reader& r) {
+bool read_signature(LoadReader& r) {
     stream_seek(r.stream, 0, STREAM_SEEK_SET);
     char signature[17];
     const int32_t got = read_bytes(r, signature, 17);
@@ -366,7 +194,7 @@ bool read_signature(Reader& r) {
 
 // The header up to the order table, leaving the reader at the first
 // pattern; false (said why) without a usable channel count.
-bool read_header(Reader& r, Song* song, uint16_t* file_pattern_count) {
+bool read_header(LoadReader& r, Song* song, uint16_t* file_pattern_count) {
     seek_to(r, 17);
     read_bytes(r, song->title, 20);
     seek_to(r, 38);
@@ -404,7 +232,7 @@ bool read_header(Reader& r, Song* song, uint16_t* file_pattern_count) {
 
 // Every pattern the file has or the order table names (those it lacks are
 // empty).
-void read_all_patterns(Reader& r, Song* song, uint16_t file_pattern_count) {
+void read_all_patterns(LoadReader& r, Song* song, uint16_t file_pattern_count) {
     int32_t referenced = 0;
     for (int32_t i = 0; i < song->song_length; i++)
         if (song->orders[i] >= referenced) referenced = song->orders[i] + 1;
@@ -415,29 +243,10 @@ void read_all_patterns(Reader& r, Song* song, uint16_t file_pattern_count) {
     read_patterns(r, song, file_pattern_count);
 }
 
-bool read_instruments(Reader& r, Song* song) {
-    int32_t instrument_count = song->instrument_count > 0 ? song->instrument_count : 0;
-    song->instruments =
-        static_cast<Instrument*>(calloc(size_t(instrument_count) + 1, sizeof(Instrument)));
-    for (int32_t i = 0; i < instrument_count; i++) {
-        if (bytes_left(r) == 0) {
-            // Past the end of a cut-off file an instrument reads as one
-            // without samples: set up the rest so without reading them.
-            reading(r, LOAD_INSTRUMENT, i);
-            note_missing(r);
-            for (int32_t k = i; k < instrument_count; k++)
-                for (Sample*& slot : song->instruments[k].samples) slot = &empty_sample;
-            break;
-        }
-        if (!read_instrument(r, song, i)) return false;
-    }
-    return true;
-}
-
 } // namespace
 
 bool xm_load(Song* song, Stream* stream) {
-    Reader r{stream, 0, 0, LOAD_HEADER, 0, LOAD_COMPLETE, 0};
+    LoadReader r{stream, 0, 0, LOAD_HEADER, 0, LOAD_COMPLETE, 0};
     if (!read_signature(r)) return false;
     song->tick_handler = replayer_tick;
     song->initial_global_volume = INITIAL_GLOBAL_VOLUME;

@@ -83,8 +83,8 @@ static void write_envelope_points(std::vector<uint8_t>& out, const XmEnvelope& e
     }
 }
 
-std::vector<uint8_t> xm_write(const XmModuleDef& m) {
-    std::vector<uint8_t> out;
+// The module header, padded (or cut) to its stated size.
+static void write_header(std::vector<uint8_t>& out, const XmModuleDef& m) {
     const char* sig = "Extended Module: ";
     put_bytes(out, reinterpret_cast<const uint8_t*>(sig), 17);
     put_text(out, m.name, 20);
@@ -108,7 +108,9 @@ std::vector<uint8_t> xm_write(const XmModuleDef& m) {
     for (int i = 0; i < 256; i++) put8(out, i < int(m.orders.size()) ? m.orders[size_t(i)] : 0);
     // Header size counts from offset 60; pad (or cut) to it.
     out.resize(60 + size_t(m.header_size), 0);
+}
 
+static void write_patterns(std::vector<uint8_t>& out, const XmModuleDef& m) {
     for (const XmPatternDef& p : m.patterns) {
         std::vector<uint8_t> data;
         if (!p.raw_data.empty())
@@ -121,34 +123,43 @@ std::vector<uint8_t> xm_write(const XmModuleDef& m) {
         put16(out, uint32_t(data.size()));
         put_bytes(out, data.data(), data.size());
     }
+}
 
-    for (const XmInstrumentDef& ins : m.instruments) {
-        size_t start = out.size();
-        int count =
-            ins.declared_sample_count >= 0 ? ins.declared_sample_count : int(ins.samples.size());
-        int64_t header_size = ins.header_size >= 0 ? ins.header_size : (count ? 263 : 29);
-        put32(out, uint32_t(header_size));
-        put_text(out, ins.name, 22);
-        put8(out, 0);
-        put16(out, uint32_t(count));
-        if (count > 0) {
-            put32(out, 40);
-            put_bytes(out, ins.keymap, 96);
-            write_envelope_points(out, ins.volume_envelope);
-            write_envelope_points(out, ins.panning_envelope);
-            const XmEnvelope& v = ins.volume_envelope;
-            const XmEnvelope& p = ins.panning_envelope;
-            uint8_t bytes[14] = {
-                v.point_count,    p.point_count,     v.sustain,         v.loop_start,    v.loop_end,
-                p.sustain,        p.loop_start,      p.loop_end,        v.type,          p.type,
-                ins.vibrato_type, ins.vibrato_sweep, ins.vibrato_depth, ins.vibrato_rate};
-            put_bytes(out, bytes, 14);
-            put16(out, ins.fadeout);
-        }
-        out.resize(start + size_t(header_size), 0);
-        if (count == 0) continue;
-        for (const XmSampleDef& s : ins.samples) write_sample_header(out, s);
-        for (const XmSampleDef& s : ins.samples) write_sample_data(out, s);
+// The instrument header, padded (or cut) to its stated size, then its
+// samples' headers and data.
+static void write_instrument(std::vector<uint8_t>& out, const XmInstrumentDef& ins) {
+    size_t start = out.size();
+    int count =
+        ins.declared_sample_count >= 0 ? ins.declared_sample_count : int(ins.samples.size());
+    int64_t header_size = ins.header_size >= 0 ? ins.header_size : (count ? 263 : 29);
+    put32(out, uint32_t(header_size));
+    put_text(out, ins.name, 22);
+    put8(out, 0);
+    put16(out, uint32_t(count));
+    if (count > 0) {
+        put32(out, 40);
+        put_bytes(out, ins.keymap, 96);
+        write_envelope_points(out, ins.volume_envelope);
+        write_envelope_points(out, ins.panning_envelope);
+        const XmEnvelope& v = ins.volume_envelope;
+        const XmEnvelope& p = ins.panning_envelope;
+        uint8_t bytes[14] = {
+            v.point_count,    p.point_count,     v.sustain,         v.loop_start,    v.loop_end,
+            p.sustain,        p.loop_start,      p.loop_end,        v.type,          p.type,
+            ins.vibrato_type, ins.vibrato_sweep, ins.vibrato_depth, ins.vibrato_rate};
+        put_bytes(out, bytes, 14);
+        put16(out, ins.fadeout);
     }
+    out.resize(start + size_t(header_size), 0);
+    if (count == 0) return;
+    for (const XmSampleDef& s : ins.samples) write_sample_header(out, s);
+    for (const XmSampleDef& s : ins.samples) write_sample_data(out, s);
+}
+
+std::vector<uint8_t> xm_write(const XmModuleDef& m) {
+    std::vector<uint8_t> out;
+    write_header(out, m);
+    write_patterns(out, m);
+    for (const XmInstrumentDef& ins : m.instruments) write_instrument(out, ins);
     return out;
 }

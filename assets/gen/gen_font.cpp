@@ -42,6 +42,42 @@ static uint32_t code_point(int code) {
     return code < 128 ? uint32_t(code) : CP1252_HIGH[code - 128];
 }
 
+// Copies the rendered glyph into its cell, centred in the pen advance;
+// returns how many of its pixels fell outside the cell.
+static int place_glyph(const FT_GlyphSlot g, int cell, std::vector<uint8_t>& image) {
+    int clipped = 0;
+    const FT_Bitmap& bm = g->bitmap;
+    // Centre the glyph's advance box in the pen advance.
+    int advance = int((g->advance.x + 32) >> 6);
+    int x0 = (PEN_ADVANCE - advance) / 2 + g->bitmap_left;
+    x0 = std::max(x0, 0);
+    if (x0 + int(bm.width) > CELL) x0 = std::max(0, CELL - int(bm.width));
+    int y0 = BASELINE - g->bitmap_top;
+    int cx = (cell % COLUMNS) * CELL, cy = (cell / COLUMNS) * CELL;
+    for (int y = 0; y < int(bm.rows); y++)
+        for (int x = 0; x < int(bm.width); x++) {
+            int v = bm.buffer[y * bm.pitch + x];
+            if (v < MIN_COVERAGE) continue;
+            int px = x0 + x, py = y0 + y;
+            if (px < 0 || px >= CELL || py < 0 || py >= CELL) {
+                clipped++;
+                continue;
+            }
+            image[size_t(cy + py) * FONT_WIDTH + size_t(cx + px)] = uint8_t(v);
+        }
+    return clipped;
+}
+
+// The image's rows in the opposite order: TGA wants the bottom row first.
+static std::vector<uint8_t> bottom_row_first(const std::vector<uint8_t>& image) {
+    std::vector<uint8_t> pixels;
+    pixels.reserve(image.size());
+    for (int y = FONT_HEIGHT - 1; y >= 0; y--)
+        pixels.insert(pixels.end(), image.begin() + y * FONT_WIDTH,
+                      image.begin() + (y + 1) * FONT_WIDTH);
+    return pixels;
+}
+
 int main(int argc, char** argv) {
     const char* program = "vlorp-gen-font";
     GenArgs args =
@@ -75,35 +111,12 @@ int main(int argc, char** argv) {
             missing++;
             continue;
         }
-        const FT_GlyphSlot g = face->glyph;
-        const FT_Bitmap& bm = g->bitmap;
-        // Centre the glyph's advance box in the pen advance.
-        int advance = int((g->advance.x + 32) >> 6);
-        int x0 = (PEN_ADVANCE - advance) / 2 + g->bitmap_left;
-        x0 = std::max(x0, 0);
-        if (x0 + int(bm.width) > CELL) x0 = std::max(0, CELL - int(bm.width));
-        int y0 = BASELINE - g->bitmap_top;
-        int cx = (cell % COLUMNS) * CELL, cy = (cell / COLUMNS) * CELL;
-        for (int y = 0; y < int(bm.rows); y++)
-            for (int x = 0; x < int(bm.width); x++) {
-                int v = bm.buffer[y * bm.pitch + x];
-                if (v < MIN_COVERAGE) continue;
-                int px = x0 + x, py = y0 + y;
-                if (px < 0 || px >= CELL || py < 0 || py >= CELL) {
-                    clipped++;
-                    continue;
-                }
-                image[size_t(cy + py) * FONT_WIDTH + size_t(cx + px)] = uint8_t(v);
-            }
+        clipped += place_glyph(face->glyph, cell, image);
     }
     FT_Done_Face(face);
     FT_Done_FreeType(library);
 
-    std::vector<uint8_t> pixels;
-    pixels.reserve(image.size());
-    for (int y = FONT_HEIGHT - 1; y >= 0; y--)
-        pixels.insert(pixels.end(), image.begin() + y * FONT_WIDTH,
-                      image.begin() + (y + 1) * FONT_WIDTH);
+    std::vector<uint8_t> pixels = bottom_row_first(image);
     std::vector<uint8_t> tga = gen_tga(TGA_GREYSCALE, FONT_WIDTH, FONT_HEIGHT, 8, pixels);
     if (args.verbose)
         fprintf(stderr, "font.tga: %zu bytes, %d glyphs missing, %d pixels clipped\n", tga.size(),

@@ -101,16 +101,26 @@ static bool ellipse(double x, double y, double cx, double cy, double rx, double 
     return true;
 }
 
-static Hit sample(const Pose& p, double x, double y) {
-    Hit hit = {M_NONE, 1};
-    int s = 1;
-    auto take = [&](int material, int shade) { hit = {material, shade}; };
-    const double by = 80.0 + p.bob; // body centre
-    const double brx = 40.0 + p.squash, bry = 36.0 - p.squash * 0.5;
+// A point of the figure: where the parts lie, from the pose.
+struct Spot {
+    double x, y;
+    double by;       // body centre height
+    double brx, bry; // body radii
+    double bcx, bcy; // brain centre
+};
 
-    // Feet stay on the ground while the body bobs.
-    if (ellipse(x, y, 44, 117, 13, 7, &s) || ellipse(x, y, 84, 117, 13, 7, &s)) take(M_FOOT, s);
-    // Horns: curved cones above the head.
+// Each part paints over what the parts drawn before it left at the spot.
+static void paint(Hit* hit, int material, int shade) {
+    *hit = {material, shade};
+}
+
+// Feet stay on the ground while the body bobs; horns are curved cones above
+// the head; the body has a lighter belly.
+static void draw_feet_horns_body(const Spot& at, Hit* hit) {
+    const double x = at.x, y = at.y, by = at.by, brx = at.brx, bry = at.bry;
+    int s = 1;
+    if (ellipse(x, y, 44, 117, 13, 7, &s) || ellipse(x, y, 84, 117, 13, 7, &s))
+        paint(hit, M_FOOT, s);
     for (int side = -1; side <= 1; side += 2) {
         double hx = 64 + side * 24, top = by - bry - 14;
         double t = (y - top) / 18.0; // 0 at the tip, 1 at the base
@@ -118,68 +128,84 @@ static Hit sample(const Pose& p, double x, double y) {
             double centre = hx + side * 6 * (1 - t) * (1 - t);
             double half = 1.0 + 6.0 * t;
             if (std::fabs(x - centre) <= half)
-                take(M_HORN, x - centre < -half / 3 ? 2 : (x - centre > half / 3 ? 0 : 1));
+                paint(hit, M_HORN, x - centre < -half / 3 ? 2 : (x - centre > half / 3 ? 0 : 1));
         }
     }
     if (ellipse(x, y, 64, by, brx, bry, &s)) {
-        take(M_BODY, s);
-        if (ellipse(x, y, 64, by + 16, brx * 0.62, bry * 0.55, &s)) take(M_BELLY, s == 2 ? 1 : s);
+        paint(hit, M_BODY, s);
+        if (ellipse(x, y, 64, by + 16, brx * 0.62, bry * 0.55, &s))
+            paint(hit, M_BELLY, s == 2 ? 1 : s);
     }
-    // Arms reach from the sides to the brain.
-    double bcx = 64, bcy = p.brain_y;
+}
+
+// Arms reach from the sides to the brain: a thick segment from shoulder to hand.
+static void draw_arms(const Spot& at, Hit* hit) {
+    const double x = at.x, y = at.y;
     for (int side = -1; side <= 1; side += 2) {
-        double ax = 64 + side * 34, ay = by + 6;
-        double hx = bcx + side * 19, hy = bcy + 5;
-        // Thick segment from shoulder to hand.
+        double ax = 64 + side * 34, ay = at.by + 6;
+        double hx = at.bcx + side * 19, hy = at.bcy + 5;
         double vx = hx - ax, vy = hy - ay;
         double t = ((x - ax) * vx + (y - ay) * vy) / (vx * vx + vy * vy);
         if (t >= 0 && t <= 1) {
             double d = std::sqrt(sq(x - (ax + t * vx)) + sq(y - (ay + t * vy)));
-            if (d <= 5.5) take(M_ARM, d < 2 ? 2 : (y > ay + t * vy + 2.5 ? 0 : 1));
+            if (d <= 5.5) paint(hit, M_ARM, d < 2 ? 2 : (y > ay + t * vy + 2.5 ? 0 : 1));
         }
     }
-    // Eyes on top of the head.
+}
+
+// Eyes on top of the head; the pupils look down at the brain.
+static void draw_eyes(const Pose& p, const Spot& at, Hit* hit) {
+    const double x = at.x, y = at.y;
+    int s = 1;
     for (int side = -1; side <= 1; side += 2) {
-        double ex = 64 + side * 15, ey = by - 20;
-        if (ellipse(x, y, ex, ey, 11, 12, &s)) {
-            if (p.blink) {
-                take(M_LID, s);
-                if (std::fabs(y - (ey + 1 + 0.04 * sq(x - ex))) < 1.0) take(M_LINE, 1);
-            } else {
-                take(M_EYE, s);
-                // Pupils look down at the brain.
-                if (ellipse(x, y, ex - side * 2, ey + 4, 5, 6, &s)) take(M_PUPIL, 1);
-                if (ellipse(x, y, ex - side * 2 - 2, ey + 2, 1.6, 1.6, &s)) take(M_PUPIL, 2);
-            }
+        double ex = 64 + side * 15, ey = at.by - 20;
+        if (!ellipse(x, y, ex, ey, 11, 12, &s)) continue;
+        if (p.blink) {
+            paint(hit, M_LID, s);
+            if (std::fabs(y - (ey + 1 + 0.04 * sq(x - ex))) < 1.0) paint(hit, M_LINE, 1);
+        } else {
+            paint(hit, M_EYE, s);
+            if (ellipse(x, y, ex - side * 2, ey + 4, 5, 6, &s)) paint(hit, M_PUPIL, 1);
+            if (ellipse(x, y, ex - side * 2 - 2, ey + 2, 1.6, 1.6, &s)) paint(hit, M_PUPIL, 2);
         }
     }
-    // Mouth: a wide grin that opens with the jaw.
-    double mcx = 64, mcy = by + 4, mrx = 28, mry = 2 + 13 * p.jaw;
+}
+
+// Mouth: a wide grin that opens with the jaw; closed, a chewing line with
+// two fangs poking down.
+static void draw_mouth(const Pose& p, const Spot& at, Hit* hit) {
+    const double x = at.x, y = at.y;
+    int s = 1;
+    double mcx = 64, mcy = at.by + 4, mrx = 28, mry = 2 + 13 * p.jaw;
     if (p.jaw > 0.05) {
         if (ellipse(x, y, mcx, mcy, mrx, mry, &s)) {
             double top = mcy - mry * std::sqrt(std::max(0.0, 1 - sq((x - mcx) / mrx)));
             double bottom = 2 * mcy - top;
-            take(y > mcy + mry * 0.35 ? M_TONGUE : M_MOUTH, y > mcy + mry * 0.35 ? s : 1);
+            paint(hit, y > mcy + mry * 0.35 ? M_TONGUE : M_MOUTH, y > mcy + mry * 0.35 ? s : 1);
             double u = (x - mcx + mrx) / 9.0;
             double saw = 1 - std::fabs(2 * (u - std::floor(u)) - 1);
-            if (y - top < 6 * saw) take(M_TOOTH, saw > 0.6 ? 1 : 0);
+            if (y - top < 6 * saw) paint(hit, M_TOOTH, saw > 0.6 ? 1 : 0);
             double u2 = (x - mcx + mrx + 4.5) / 9.0;
             double saw2 = 1 - std::fabs(2 * (u2 - std::floor(u2)) - 1);
-            if (bottom - y < 4 * saw2 && std::fabs(x - mcx) < mrx - 6) take(M_TOOTH, 0);
+            if (bottom - y < 4 * saw2 && std::fabs(x - mcx) < mrx - 6) paint(hit, M_TOOTH, 0);
         }
-    } else {
-        // Closed: a chewing line with two fangs poking down.
-        double line = mcy + 2 * std::sin((x - mcx) * 0.35);
-        if (std::fabs(x - mcx) < mrx && std::fabs(y - line) < 1.0) take(M_LINE, 1);
-        for (int side = -1; side <= 1; side += 2) {
-            double fx = mcx + side * 14;
-            double t = (y - (mcy + 2 * std::sin((fx - mcx) * 0.35) + 1)) / 6.0;
-            if (t >= 0 && t <= 1 && std::fabs(x - fx) <= 3.0 * (1 - t)) take(M_TOOTH, 1);
-        }
+        return;
     }
-    // The brain, held in both hands, with a bite taken out of its top right:
-    // a cluster of rounded lobes, each outlined where it lies on another, so
-    // it reads as coils; a cleft down the middle splits the hemispheres.
+    double line = mcy + 2 * std::sin((x - mcx) * 0.35);
+    if (std::fabs(x - mcx) < mrx && std::fabs(y - line) < 1.0) paint(hit, M_LINE, 1);
+    for (int side = -1; side <= 1; side += 2) {
+        double fx = mcx + side * 14;
+        double t = (y - (mcy + 2 * std::sin((fx - mcx) * 0.35) + 1)) / 6.0;
+        if (t >= 0 && t <= 1 && std::fabs(x - fx) <= 3.0 * (1 - t)) paint(hit, M_TOOTH, 1);
+    }
+}
+
+// The brain, held in both hands, with a bite taken out of its top right:
+// a cluster of rounded lobes, each outlined where it lies on another, so
+// it reads as coils; a cleft down the middle splits the hemispheres.
+static void draw_brain_hands(const Spot& at, Hit* hit) {
+    const double x = at.x, y = at.y, bcx = at.bcx, bcy = at.bcy;
+    int s = 1;
     static const double LOBES[9][3] = {{-12, -5, 8}, {-4, -8, 8}, {-13, 5, 7},
                                        {-5, 3, 8},   {5, 3, 8},   {13, 5, 7},
                                        {12, -5, 8},  {-5, 10, 6}, {5, 10, 6}};
@@ -195,18 +221,35 @@ static Hit sample(const Pose& p, double x, double y) {
                 if (d > l[2] - 1.3) rim = true;
             }
         }
-        take(M_BRAIN, s);
-        if (rim && lobe_hits > 1) take(M_FOLD, 1);
-        if (std::fabs(x - bcx) < 1.5 && y < bcy + 7) take(M_FOLD, 1);
+        paint(hit, M_BRAIN, s);
+        if (rim && lobe_hits > 1) paint(hit, M_FOLD, 1);
+        if (std::fabs(x - bcx) < 1.5 && y < bcy + 7) paint(hit, M_FOLD, 1);
     }
     for (int side = -1; side <= 1; side += 2)
-        if (ellipse(x, y, bcx + side * 19, bcy + 5, 5.5, 5.5, &s)) take(M_HAND, s);
-    // Brain crumbs flying off the bite.
+        if (ellipse(x, y, bcx + side * 19, bcy + 5, 5.5, 5.5, &s)) paint(hit, M_HAND, s);
+}
+
+// Brain crumbs flying off the bite.
+static void draw_crumbs(const Pose& p, const Spot& at, Hit* hit) {
+    const double x = at.x, y = at.y;
     static const double CRUMBS[3][2] = {{92, 66}, {100, 58}, {88, 54}};
     for (int i = 0; i < p.crumbs; i++) {
         double cx = CRUMBS[i][0] + p.bob, cy = CRUMBS[i][1] + p.bob * 0.5 + 3.0 * i * (p.jaw < 0.1);
-        if (std::fabs(x - cx) < 3.2 && std::fabs(y - cy) < 2.2) take(M_CRUMB, 1);
+        if (std::fabs(x - cx) < 3.2 && std::fabs(y - cy) < 2.2) paint(hit, M_CRUMB, 1);
     }
+}
+
+// What the figure in pose p shows at (x, y): parts drawn later lie on top.
+static Hit sample(const Pose& p, double x, double y) {
+    Hit hit = {M_NONE, 1};
+    const double by = 80.0 + p.bob;
+    const Spot at = {x, y, by, 40.0 + p.squash, 36.0 - p.squash * 0.5, 64, p.brain_y};
+    draw_feet_horns_body(at, &hit);
+    draw_arms(at, &hit);
+    draw_eyes(p, at, &hit);
+    draw_mouth(p, at, &hit);
+    draw_brain_hands(at, &hit);
+    draw_crumbs(p, at, &hit);
     return hit;
 }
 
