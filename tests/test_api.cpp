@@ -575,22 +575,23 @@ TEST_F(ApiTest, CallsFromTwoThreadsAreSerialised) {
 
 namespace {
 
-// A device that has played what the test says, at the time the test says.
-double fake_now = 1000.0;
-int64_t device_played = 0;
+// A device that has played what the test says, at the time the test says
+// (the mixing thread reads both while the test moves them).
+std::atomic<double> fake_now = 1000.0;
+std::atomic<int64_t> device_played = 0;
 double fake_clock() {
     return fake_now;
 }
 const OutputDevice REPORTING_DEVICE = {
     [] { return true; },
     [](const int16_t*, int32_t) {},
-    [] { return device_played; },
+    []() -> int64_t { return device_played; },
     [] {},
     [] {},
     nullptr,
     nullptr,
     [](OutputReport* r) {
-        *r = {fake_now, device_played, int64_t(100) * VLORP_XM_BLOCK_FRAMES};
+        *r = {fake_now.load(), device_played.load(), int64_t(100) * VLORP_XM_BLOCK_FRAMES};
         return true;
     },
 };
