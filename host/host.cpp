@@ -165,6 +165,72 @@ vlorp_xm_module* host_load_song() {
     return song;
 }
 
+// The music starts after the blank second; a missing device leaves the
+// show silent, on the host's clock.
+static void host_start_music(vlorp_xm_module* song, ShowClock* show_clock) {
+    const double asked = clock_seconds();
+    if (song && vlorp_xm_play(song) != VLORP_XM_OK)
+        fprintf(stderr, "vlorp: no audio device (%s); the show runs without sound\n",
+                vlorp_xm_device_error());
+    host_stats.sound_seconds = clock_seconds() - asked;
+    show_clock_start(show_clock, vlorp_xm_clock());
+}
+
+// One frame of the show at what is heard when it appears; its show time, or
+// SHOW_LENGTH and nothing drawn once the show is over.
+static double host_show_frame(ShowClock* show_clock, vlorp_xm_module* song, SyncLog* sync_log) {
+    const double asked = vlorp_xm_clock();
+    const ShowFrameTime frame = show_clock_frame(show_clock, song, asked);
+    const double elapsed = frame.show_time;
+    if (elapsed >= SHOW_LENGTH) return elapsed;
+    show_frame(elapsed, frame.order, frame.row);
+    host_present();
+    const double shown = vlorp_xm_clock();
+    show_clock_shown(show_clock, asked, shown);
+    sync_log_write(sync_log, shown, frame.heard.frames, frame.heard.delay_frames, frame.heard.order,
+                   frame.heard.row, elapsed, show_clock->audio);
+    host_stats.show_frames++;
+    host_stats.show_seconds = elapsed;
+    return elapsed;
+}
+
+// The blank second runs on the host's clock; from the start of the music
+// the show time comes from the show clock (the audio clock when a device
+// plays), and the show ends when it reaches SHOW_LENGTH.
+static void host_run_show(vlorp_xm_module* song, SyncLog* sync_log) {
+    double clock_base = clock_seconds();
+    double elapsed = 0;
+    bool playing = false;
+    ShowClock show_clock = {};
+    while (elapsed < SHOW_LENGTH) {
+        if (host_poll_event() == HOST_EVENT_QUIT) break;
+        if (playing) {
+            elapsed = host_show_frame(&show_clock, song, sync_log);
+        } else if (clock_seconds() - clock_base < BLANK_PHASE) {
+            host_blank_frame();
+        } else {
+            host_start_music(song, &show_clock);
+            playing = true;
+        }
+    }
+}
+
+static void host_print_stats() {
+    const HostStats& h = host_stats;
+    fprintf(stderr, "vlorp: %.3f s from start to the first frame\n",
+            h.first_frame_time - h.start_time);
+    fprintf(stderr,
+            "vlorp: start-up, ms after main: song loaded %.1f, window and context %.1f, "
+            "first frame %.1f, resources built %.1f; after the blank second the music "
+            "started in %.1f (main entered at %.6f s since 1970)\n",
+            1e3 * (h.song_time - h.start_time), 1e3 * (h.window_time - h.start_time),
+            1e3 * (h.first_frame_time - h.start_time), 1e3 * (h.setup_time - h.start_time),
+            1e3 * h.sound_seconds, h.start_epoch);
+    if (h.show_frames > 0 && h.show_seconds > 0)
+        fprintf(stderr, "vlorp: %lld show frames in %.1f s, %.1f frames per second\n",
+                (long long)h.show_frames, h.show_seconds, double(h.show_frames) / h.show_seconds);
+}
+
 int host_main(int32_t kind, bool print_stats, const char* sync_log_path) {
     SyncLog sync_log = {};
     std::string error;
@@ -189,60 +255,8 @@ int host_main(int32_t kind, bool print_stats, const char* sync_log_path) {
     host_screen_setup(kind);
     host_stats.setup_time = clock_seconds();
 
-    // The blank second runs on the host's clock; from the start of the music
-    // the show time comes from the show clock (the audio clock when a device
-    // plays), and the show ends when it reaches SHOW_LENGTH.
-    double clock_base = clock_seconds();
-    double elapsed = clock_seconds() - clock_base;
-    bool playing = false;
-    ShowClock show_clock = {};
-    while (elapsed < SHOW_LENGTH) {
-        if (host_poll_event() == HOST_EVENT_QUIT) break;
-        if (!playing) {
-            if (elapsed < BLANK_PHASE) {
-                host_blank_frame();
-            } else {
-                clock_base = clock_seconds();
-                if (song && vlorp_xm_play(song) != VLORP_XM_OK)
-                    fprintf(stderr, "vlorp: no audio device (%s); the show runs without sound\n",
-                            vlorp_xm_device_error());
-                host_stats.sound_seconds = clock_seconds() - clock_base;
-                show_clock_start(&show_clock, vlorp_xm_clock());
-                playing = true;
-            }
-            elapsed = clock_seconds() - clock_base;
-            continue;
-        }
-        const double asked = vlorp_xm_clock();
-        const ShowFrameTime frame = show_clock_frame(&show_clock, song, asked);
-        elapsed = frame.show_time;
-        if (elapsed >= SHOW_LENGTH) break;
-        show_frame(elapsed, frame.order, frame.row);
-        host_present();
-        const double shown = vlorp_xm_clock();
-        show_clock_shown(&show_clock, asked, shown);
-        sync_log_write(&sync_log, shown, frame.heard.frames, frame.heard.delay_frames,
-                       frame.heard.order, frame.heard.row, elapsed, show_clock.audio);
-        host_stats.show_frames++;
-        host_stats.show_seconds = elapsed;
-    }
-
-    if (print_stats) {
-        const HostStats& h = host_stats;
-        fprintf(stderr, "vlorp: %.3f s from start to the first frame\n",
-                h.first_frame_time - h.start_time);
-        fprintf(stderr,
-                "vlorp: start-up, ms after main: song loaded %.1f, window and context %.1f, "
-                "first frame %.1f, resources built %.1f; after the blank second the music "
-                "started in %.1f (main entered at %.6f s since 1970)\n",
-                1e3 * (h.song_time - h.start_time), 1e3 * (h.window_time - h.start_time),
-                1e3 * (h.first_frame_time - h.start_time), 1e3 * (h.setup_time - h.start_time),
-                1e3 * h.sound_seconds, h.start_epoch);
-        if (host_stats.show_frames > 0 && host_stats.show_seconds > 0)
-            fprintf(stderr, "vlorp: %lld show frames in %.1f s, %.1f frames per second\n",
-                    (long long)host_stats.show_frames, host_stats.show_seconds,
-                    double(host_stats.show_frames) / host_stats.show_seconds);
-    }
+    host_run_show(song, &sync_log);
+    if (print_stats) host_print_stats();
     // Stop the sound before the window goes, and give the desktop back.
     if (song) {
         vlorp_xm_stop(song);
