@@ -116,22 +116,40 @@ if [ ${#players[@]} -lt 2 ]; then
 fi
 
 # One core for all (the last one unless -c says), where taskset exists.
-pin=()
+# The script pins itself once and the players inherit the core: a taskset
+# per run would add its own exec (about a millisecond) to every time.
+pinned="not pinned"
 if command -v taskset >/dev/null; then
-    pin=(taskset -c "${cpu:-$(($(nproc) - 1))}")
+    core=${cpu:-$(($(nproc) - 1))}
+    taskset -cp "$core" $$ >/dev/null || { echo "compare.sh: cannot pin to CPU $core" >&2; exit 1; }
+    pinned="pinned to CPU $core"
 fi
 
 run() { # player module
     case $1 in
-    vlorp) "${pin[@]}" "$tool" render -q "$2" -o - >/dev/null ;;
-    xmp) "${pin[@]}" xmp -q -i linear -f 44100 -o /dev/null "$2" >/dev/null 2>&1 ;;
-    lib) "${pin[@]}" "$tmp/libxmp_render" "$2" >/dev/null ;;
+    vlorp) "$tool" render -q "$2" -o - >/dev/null ;;
+    xmp) xmp -q -i linear -f 44100 -o /dev/null "$2" >/dev/null 2>&1 ;;
+    lib) "$tmp/libxmp_render" "$2" >/dev/null ;;
     esac || { echo "compare.sh: $1 failed on $2" >&2; exit 1; }
 }
 now_us() { echo "${EPOCHREALTIME/./}"; } # microseconds, without a fork
 
+# What starting any process costs here, launched the way the players are:
+# the best of 20 runs of /bin/true. It is in every time below.
+floor_us() {
+    local best="" t0 t1 i
+    for ((i = 0; i < 20; i++)); do
+        t0=$(now_us)
+        /bin/true
+        t1=$(now_us)
+        if [ -z "$best" ] || ((t1 - t0 < best)); then best=$((t1 - t0)); fi
+    done
+    echo "$best"
+}
+
 declare -A name=([vlorp]=vlorp-xm [xmp]="xmp command" [lib]="xmp library")
-echo "${#modules[@]} modules, $rounds rounds, ${pin[*]:-not pinned}, mixer path ${VLORP_MIXER:-widest}"
+echo "${#modules[@]} modules, $rounds rounds, $pinned, mixer path ${VLORP_MIXER:-widest}"
+echo "process floor (/bin/true, best of 20): $(awk -v t="$(floor_us)" 'BEGIN { printf "%.2f", t / 1e3 }') ms"
 printf 'players:'; for p in "${players[@]}"; do printf ' [%s]' "${name[$p]}"; done; echo
 for ((r = 1; r <= rounds; r++)); do
     # Module by module, the players one right after the other, the order

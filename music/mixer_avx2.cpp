@@ -2,8 +2,10 @@
 // (no FMA: the sums must round exactly as the plain loops round them) and
 // only ever called after the processor has said it has AVX2.
 //
-// Per pass: the four positions are base + k * stride; four plain loads
-// fetch the four (s0, s1) pairs as 32-bit words; V = s0 * 2^31 +
+// Per pass: the four positions are base + k * stride; the four (s0, s1)
+// pairs are fetched as 32-bit words (four plain loads, or, when the voice
+// moves forward by less than a frame per frame, one 16-byte load and a byte
+// shuffle: the usual case, upsampling); V = s0 * 2^31 +
 // (frac >> 1) * (s1 - s0) is formed in double, where it is exact; each V is
 // doubled up for its left and right slot, and the eight floats of the four
 // frames are widened, added to and rounded back exactly as the plain code
@@ -51,12 +53,50 @@ inline int32_t load_pair(const int16_t* data, uint64_t p) {
     return pair;
 }
 
-// V of the four frames of a pass, in the order 0, 2, 1, 3. The pairs are
-// fetched with plain loads: a gather is slower on many processors.
-inline __m256d interpolate4(const int16_t* data, const Lanes& l) {
-    const uint64_t p0 = l.first, stride = l.stride;
-    __m128i pair = _mm_setr_epi32(load_pair(data, p0), load_pair(data, p0 + 2 * stride),
-                                  load_pair(data, p0 + stride), load_pair(data, p0 + 3 * stride));
+// Any step: the four pairs (frames 0, 2, 1, 3) with plain loads. A gather
+// is slower on many processors.
+struct FetchLoads {
+    explicit FetchLoads(const Lanes&) {}
+    __m128i pairs(const int16_t* data, const Lanes& l) const {
+        const uint64_t p0 = l.first, stride = l.stride;
+        return _mm_setr_epi32(load_pair(data, p0), load_pair(data, p0 + 2 * stride),
+                              load_pair(data, p0 + stride), load_pair(data, p0 + 3 * stride));
+    }
+};
+
+// Forward by less than one frame per frame (stride < 2^32): the four frames
+// read within the eight samples from frame 0's, one unaligned load (the
+// sample data carries 16 bytes of zeros past its end, and frame 0 lies
+// before the end). Frame k reads offset o_k = (f + k * stride) >> 32, f the
+// low word of frame 0's position: the high word of k * stride plus the
+// carry out of the low words, which shows as a lane fraction (f + low word
+// of k * stride, wrapped) below that low word. The shuffle takes bytes
+// 2 o_k .. 2 o_k + 3 of the window into lane k; the compare's all-ones
+// lane adds the carry's 2 to each of its bytes.
+struct FetchWindow {
+    __m128i low_flipped; // low words of k * stride, sign bit flipped
+    __m128i control;     // the shuffle control without the carries
+    explicit FetchWindow(const Lanes& l) {
+        const uint64_t s1 = l.stride, s2 = 2 * l.stride, s3 = 3 * l.stride;
+        low_flipped = _mm_xor_si128(
+            _mm_setr_epi32(0, int32_t(uint32_t(s2)), int32_t(uint32_t(s1)), int32_t(uint32_t(s3))),
+            _mm_set1_epi32(INT32_MIN));
+        auto bytes = [](uint64_t k_stride) { // 2 * high word into every byte
+            return int32_t(0x03020100u + uint32_t(k_stride >> 32) * 0x02020202u);
+        };
+        control = _mm_setr_epi32(bytes(0), bytes(s2), bytes(s1), bytes(s3));
+    }
+    __m128i pairs(const int16_t* data, const Lanes& l) const {
+        const __m128i window = _mm_loadu_si128(
+            reinterpret_cast<const __m128i*>(data + int32_t(uint32_t(l.first >> 32))));
+        const __m128i flipped = _mm_xor_si128(l.frac, _mm_set1_epi32(INT32_MIN));
+        const __m128i carry = _mm_cmpgt_epi32(low_flipped, flipped); // all ones where carried
+        return _mm_shuffle_epi8(window, _mm_sub_epi8(control, _mm_add_epi8(carry, carry)));
+    }
+};
+
+// V of the four frames of a pass, in the order 0, 2, 1, 3.
+inline __m256d interpolate4(__m128i pair, const Lanes& l) {
     __m128i s0 = _mm_srai_epi32(_mm_slli_epi32(pair, 16), 16);
     __m128i s1 = _mm_srai_epi32(pair, 16);
     __m256d d0 = _mm256_cvtepi32_pd(s0);
@@ -68,56 +108,80 @@ inline __m256d interpolate4(const int16_t* data, const Lanes& l) {
 
 // Adds V (frames 0, 2, 1, 3) times the per-slot gains to four frames at `out`.
 inline void accumulate4(float* out, __m256d v, __m256d gain_lo, __m256d gain_hi) {
-    __m256d v_lo = _mm256_unpacklo_pd(v, v); // V0 V0 V1 V1
-    __m256d v_hi = _mm256_unpackhi_pd(v, v); // V2 V2 V3 V3
-    __m256 o = _mm256_loadu_ps(out);
-    __m256d o_lo = _mm256_cvtps_pd(_mm256_castps256_ps128(o));
-    __m256d o_hi = _mm256_cvtps_pd(_mm256_extractf128_ps(o, 1));
+    __m256d v_lo = _mm256_unpacklo_pd(v, v);           // V0 V0 V1 V1
+    __m256d v_hi = _mm256_unpackhi_pd(v, v);           // V2 V2 V3 V3
+    __m256d o_lo = _mm256_cvtps_pd(_mm_loadu_ps(out)); // widened straight from memory
+    __m256d o_hi = _mm256_cvtps_pd(_mm_loadu_ps(out + 4));
     o_lo = _mm256_add_pd(o_lo, _mm256_mul_pd(v_lo, gain_lo));
     o_hi = _mm256_add_pd(o_hi, _mm256_mul_pd(v_hi, gain_hi));
     _mm256_storeu_ps(out, _mm256_set_m128(_mm256_cvtpd_ps(o_hi), _mm256_cvtpd_ps(o_lo)));
 }
 
+// True when a pass can fetch its pairs through FetchWindow.
+inline bool window_fits(uint64_t signed_step) {
+    return mix_lane_stride(signed_step) >> 32 == 0;
+}
+
+template <class Fetch>
+uint64_t steady_passes(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                       uint32_t passes, double gl, double gr) {
+    Lanes l = lanes_start(p, signed_step);
+    const Fetch fetch(l);
+    const __m256d gain = _mm256_setr_pd(gl, gr, gl, gr);
+    for (uint32_t i = 0; i < passes; i++) {
+        accumulate4(out, interpolate4(fetch.pairs(data, l), l), gain, gain);
+        lanes_next(l);
+        out += 8;
+    }
+    return l.first;
+}
+
 uint64_t steady_avx2(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
                      uint32_t frames, double gl, double gr) {
     if (frames >= 4) {
-        Lanes l = lanes_start(p, signed_step);
-        const __m256d gain = _mm256_setr_pd(gl, gr, gl, gr);
-        uint32_t passes = frames / 4;
-        for (uint32_t i = 0; i < passes; i++) {
-            accumulate4(out, interpolate4(data, l), gain, gain);
-            lanes_next(l);
-            out += 8;
-        }
-        p = l.first;
+        const uint32_t passes = frames / 4;
+        p = window_fits(signed_step)
+                ? steady_passes<FetchWindow>(out, data, p, signed_step, passes, gl, gr)
+                : steady_passes<FetchLoads>(out, data, p, signed_step, passes, gl, gr);
+        out += 8 * passes;
         frames -= passes * 4;
     }
     for (; frames; frames--, out += 2) p = mix_frame(out, data, p, signed_step, gl, gr);
     return p;
 }
 
+template <class Fetch>
+uint64_t ramp_passes(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
+                     uint32_t passes, double gl, double gr, double dl, double dr) {
+    Lanes l = lanes_start(p, signed_step);
+    const Fetch fetch(l);
+    const __m256d start = _mm256_setr_pd(gl, gr, gl, gr);
+    const __m256d delta = _mm256_setr_pd(dl, dr, dl, dr);
+    const __m256d four = _mm256_set1_pd(4.0);
+    __m256d k_lo = _mm256_setr_pd(0, 0, 1, 1);
+    __m256d k_hi = _mm256_setr_pd(2, 2, 3, 3);
+    for (uint32_t i = 0; i < passes; i++) {
+        // g + k * delta: both the product and the sum are exact here.
+        __m256d gain_lo = _mm256_add_pd(start, _mm256_mul_pd(k_lo, delta));
+        __m256d gain_hi = _mm256_add_pd(start, _mm256_mul_pd(k_hi, delta));
+        accumulate4(out, interpolate4(fetch.pairs(data, l), l), gain_lo, gain_hi);
+        lanes_next(l);
+        k_lo = _mm256_add_pd(k_lo, four);
+        k_hi = _mm256_add_pd(k_hi, four);
+        out += 8;
+    }
+    return l.first;
+}
+
 uint64_t ramp_avx2(float* out, const int16_t* data, uint64_t p, uint64_t signed_step,
                    uint32_t frames, double gl, double gr, double dl, double dr) {
     uint32_t k = 0;
     if (frames >= 4) {
-        Lanes l = lanes_start(p, signed_step);
-        const __m256d start = _mm256_setr_pd(gl, gr, gl, gr);
-        const __m256d delta = _mm256_setr_pd(dl, dr, dl, dr);
-        const __m256d four = _mm256_set1_pd(4.0);
-        __m256d k_lo = _mm256_setr_pd(0, 0, 1, 1);
-        __m256d k_hi = _mm256_setr_pd(2, 2, 3, 3);
-        uint32_t passes = frames / 4;
-        for (uint32_t i = 0; i < passes; i++) {
-            // g + k * delta: both the product and the sum are exact here.
-            __m256d gain_lo = _mm256_add_pd(start, _mm256_mul_pd(k_lo, delta));
-            __m256d gain_hi = _mm256_add_pd(start, _mm256_mul_pd(k_hi, delta));
-            accumulate4(out, interpolate4(data, l), gain_lo, gain_hi);
-            lanes_next(l);
-            k_lo = _mm256_add_pd(k_lo, four);
-            k_hi = _mm256_add_pd(k_hi, four);
-            out += 8;
-        }
-        p = l.first;
+        const uint32_t passes = frames / 4;
+        p = window_fits(signed_step)
+                ? ramp_passes<FetchWindow>(out, data, p, signed_step, passes, gl, gr, dl, dr)
+                : ramp_passes<FetchLoads>(out, data, p, signed_step, passes, gl, gr, dl, dr);
+        out += 8 * passes;
         k = passes * 4;
     }
     for (; k < frames; k++, out += 2)
