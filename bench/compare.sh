@@ -9,10 +9,13 @@
 # totals, the median totals and ratios, the per-module ratios (each player's
 # best time of the rounds) and the worst module against each yardstick.
 #
-#   bash bench/compare.sh [-n ROUNDS] [-c CPU] [-t VLORP_XM] [-i] [DIR|FILE.xm ...]
+#   bash bench/compare.sh [-n ROUNDS] [-c CPU] [-t VLORP_XM] [-b OLD_VLORP_XM] [-i]
+#                         [DIR|FILE.xm ...]
 #
 # Defaults: 5 rounds, the last CPU, build/release/tools/vlorp-xm,
 # ../shared/xm-corpus. -i: the library yardstick only (no xmp command).
+# -b: another vlorp-xm (an earlier build) taking turns with the others, its
+# ratio the speed-up of the one measured.
 # VLORP_MIXER=plain|sse2|avx2|avx512 in the environment picks vlorp-xm's
 # mixer path. Installs xmp (Debian package) when it is missing. The
 # yardsticks are only measured against: nothing in the build uses them.
@@ -23,13 +26,15 @@ rounds=5
 tool="$root/build/release/tools/vlorp-xm"
 cpu=""
 with_cli=1
-while getopts "n:c:t:ih" opt; do
+before=""
+while getopts "n:c:t:b:ih" opt; do
     case $opt in
     n) rounds=$OPTARG ;;
     c) cpu=$OPTARG ;;
     t) tool=$OPTARG ;;
+    b) before=$OPTARG ;;
     i) with_cli=0 ;;
-    *) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; [ "$opt" = h ] && exit 0; exit 2 ;;
+    *) sed -n '2,21p' "$0" | sed 's/^# \{0,1\}//'; [ "$opt" = h ] && exit 0; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))
@@ -54,6 +59,10 @@ for arg in "$@"; do
         exit 1
     fi
 done
+if [ -n "$before" ] && [ ! -x "$before" ]; then
+    echo "compare.sh: no vlorp-xm at $before (-b)" >&2
+    exit 1
+fi
 if [ ${#modules[@]} -eq 0 ]; then
     echo "compare.sh: no .xm modules in $*" >&2
     exit 1
@@ -110,6 +119,7 @@ else
     echo "compare.sh: no libxmp-dev or no C compiler: the library yardstick is skipped" \
         "(Debian: apt-get install libxmp-dev)" >&2
 fi
+[ -n "$before" ] && players+=(old)
 if [ ${#players[@]} -lt 2 ]; then
     echo "compare.sh: no yardstick to compare with" >&2
     exit 1
@@ -130,6 +140,7 @@ run() { # player module
     vlorp) "$tool" render -q "$2" -o - >/dev/null ;;
     xmp) xmp -q -i linear -f 44100 -o /dev/null "$2" >/dev/null 2>&1 ;;
     lib) "$tmp/libxmp_render" "$2" >/dev/null ;;
+    old) "$before" render -q "$2" -o - >/dev/null ;;
     esac || { echo "compare.sh: $1 failed on $2" >&2; exit 1; }
 }
 now_us() { echo "${EPOCHREALTIME/./}"; } # microseconds, without a fork
@@ -147,7 +158,7 @@ floor_us() {
     echo "$best"
 }
 
-declare -A name=([vlorp]=vlorp-xm [xmp]="xmp command" [lib]="xmp library")
+declare -A name=([vlorp]=vlorp-xm [xmp]="xmp command" [lib]="xmp library" [old]="vlorp-xm -b")
 echo "${#modules[@]} modules, $rounds rounds, $pinned, mixer path ${VLORP_MIXER:-widest}"
 echo "process floor (/bin/true, best of 20): $(awk -v t="$(floor_us)" 'BEGIN { printf "%.2f", t / 1e3 }') ms"
 printf 'players:'; for p in "${players[@]}"; do printf ' [%s]' "${name[$p]}"; done; echo
