@@ -3,13 +3,13 @@
 // only ever called after the processor has said it has AVX2.
 //
 // Per pass: the four positions are base + k * stride; the four (s0, s1)
-// pairs are fetched as 32-bit words (four plain loads, or, when the voice
-// moves forward by less than a frame per frame, one 16-byte load and a byte
-// shuffle: the usual case, upsampling); V = s0 * 2^31 +
-// (frac >> 1) * (s1 - s0) is formed in double, where it is exact; each V is
-// doubled up for its left and right slot, and the eight floats of the four
-// frames are widened, added to and rounded back exactly as the plain code
-// does one at a time.
+// pairs are fetched (four plain loads, or, when the voice moves forward by
+// less than two frames per frame, one 16-byte load and byte shuffles: the
+// usual case); V = s0 * 2^31 + (frac >> 1) * (s1 - s0) is formed
+// in double, times 2^16, where it is exact; each V is doubled up for its
+// left and right slot, and the eight floats of the four frames are widened,
+// added to and rounded back exactly as the plain code does one at a time.
+// The loop is bound by its vector operations, so each one saved counts.
 #include "music/mixer_kernels.h"
 
 #include <cstring>
@@ -53,58 +53,73 @@ inline int32_t load_pair(const int16_t* data, uint64_t p) {
     return pair;
 }
 
-// Any step: the four pairs (frames 0, 2, 1, 3) with plain loads. A gather
-// is slower on many processors.
+// The samples a pass reads, frames 0, 2, 1, 3 in 32-bit lanes, each in the
+// lane's high half with zeros below: s0 * 2^16 and s1 * 2^16, which convert
+// to double exactly without a sign extension first.
+struct Samples {
+    __m128i s0, s1;
+};
+
+// Any step: the four pairs with plain loads. A gather is slower on many
+// processors.
 struct FetchLoads {
     explicit FetchLoads(const Lanes&) {}
-    __m128i pairs(const int16_t* data, const Lanes& l) const {
+    Samples samples(const int16_t* data, const Lanes& l) const {
         const uint64_t p0 = l.first, stride = l.stride;
-        return _mm_setr_epi32(load_pair(data, p0), load_pair(data, p0 + 2 * stride),
-                              load_pair(data, p0 + stride), load_pair(data, p0 + 3 * stride));
+        const __m128i pair =
+            _mm_setr_epi32(load_pair(data, p0), load_pair(data, p0 + 2 * stride),
+                           load_pair(data, p0 + stride), load_pair(data, p0 + 3 * stride));
+        return {_mm_slli_epi32(pair, 16), _mm_and_si128(pair, _mm_set1_epi32(int32_t(0xFFFF0000)))};
     }
 };
 
-// Forward by less than one frame per frame (stride < 2^32): the four frames
-// read within the eight samples from frame 0's, one unaligned load (the
-// sample data carries 16 bytes of zeros past its end, and frame 0 lies
-// before the end). Frame k reads offset o_k = (f + k * stride) >> 32, f the
-// low word of frame 0's position: the high word of k * stride plus the
-// carry out of the low words, which shows as a lane fraction (f + low word
-// of k * stride, wrapped) below that low word. The shuffle takes bytes
-// 2 o_k .. 2 o_k + 3 of the window into lane k; the compare's all-ones
-// lane adds the carry's 2 to each of its bytes.
+// Forward by less than two frames per frame (stride < 2^33): the four frames
+// read within the eight samples from frame 0's (offsets up to 6, and the
+// sample after), one unaligned load (the sample data carries 16 bytes of
+// zeros past its end, and frame 0 lies before the end). Frame k reads offset o_k = (f + k * stride)
+// >> 32, f the low word of frame 0's position: the high word of k * stride plus the carry out of
+// the low words, which shows as a lane fraction (f + low word of k * stride, wrapped) below that
+// low word. Two shuffles take bytes 2 o_k, 2 o_k + 1 (s0) and 2 o_k + 2, 2 o_k + 3 (s1) of the
+// window into the high half of lane k and zeros (control bytes with the top bit set) into its low
+// half; the compare's all-ones lane adds the carry's 2 to each control byte, which keeps the top
+// bits as they are.
 struct FetchWindow {
     __m128i low_flipped; // low words of k * stride, sign bit flipped
-    __m128i control;     // the shuffle control without the carries
+    __m128i control;     // the s0 shuffle control without the carries
     explicit FetchWindow(const Lanes& l) {
         const uint64_t s1 = l.stride, s2 = 2 * l.stride, s3 = 3 * l.stride;
         low_flipped = _mm_xor_si128(
             _mm_setr_epi32(0, int32_t(uint32_t(s2)), int32_t(uint32_t(s1)), int32_t(uint32_t(s3))),
             _mm_set1_epi32(INT32_MIN));
         auto bytes = [](uint64_t k_stride) { // 2 * high word into every byte
-            return int32_t(0x03020100u + uint32_t(k_stride >> 32) * 0x02020202u);
+            return int32_t(0x01008080u + uint32_t(k_stride >> 32) * 0x02020202u);
         };
         control = _mm_setr_epi32(bytes(0), bytes(s2), bytes(s1), bytes(s3));
     }
-    __m128i pairs(const int16_t* data, const Lanes& l) const {
+    Samples samples(const int16_t* data, const Lanes& l) const {
         const __m128i window = _mm_loadu_si128(
             reinterpret_cast<const __m128i*>(data + int32_t(uint32_t(l.first >> 32))));
         const __m128i flipped = _mm_xor_si128(l.frac, _mm_set1_epi32(INT32_MIN));
         const __m128i carry = _mm_cmpgt_epi32(low_flipped, flipped); // all ones where carried
-        return _mm_shuffle_epi8(window, _mm_sub_epi8(control, _mm_add_epi8(carry, carry)));
+        const __m128i c0 = _mm_sub_epi8(control, _mm_add_epi8(carry, carry));
+        const __m128i c1 = _mm_add_epi8(c0, _mm_set1_epi32(0x02020202));
+        return {_mm_shuffle_epi8(window, c0), _mm_shuffle_epi8(window, c1)};
     }
 };
 
-// V of the four frames of a pass, in the order 0, 2, 1, 3.
-inline __m256d interpolate4(__m128i pair, const Lanes& l) {
-    __m128i s0 = _mm_srai_epi32(_mm_slli_epi32(pair, 16), 16);
-    __m128i s1 = _mm_srai_epi32(pair, 16);
-    __m256d d0 = _mm256_cvtepi32_pd(s0);
-    __m256d diff = _mm256_cvtepi32_pd(_mm_sub_epi32(s1, s0));
+// V * 2^16 of the four frames of a pass, in the order 0, 2, 1, 3: every
+// term is exact, and so is the sum. (The loops fold the 2^-16 into their
+// gains: a power of two changes no bit of a product.)
+inline __m256d interpolate4(Samples s, const Lanes& l) {
+    __m256d d0 = _mm256_cvtepi32_pd(s.s0);
+    __m256d diff = _mm256_sub_pd(_mm256_cvtepi32_pd(s.s1), d0);
     __m256d half_frac = _mm256_cvtepi32_pd(_mm_srli_epi32(l.frac, 1));
     return _mm256_add_pd(_mm256_mul_pd(d0, _mm256_set1_pd(2147483648.0)),
                          _mm256_mul_pd(half_frac, diff));
 }
+
+// Gains for V * 2^16.
+constexpr double TWO_POW_M16 = 1.0 / 65536;
 
 // Adds V (frames 0, 2, 1, 3) times the per-slot gains to four frames at `out`.
 inline void accumulate4(float* out, __m256d v, __m256d gain_lo, __m256d gain_hi) {
@@ -119,7 +134,7 @@ inline void accumulate4(float* out, __m256d v, __m256d gain_lo, __m256d gain_hi)
 
 // True when a pass can fetch its pairs through FetchWindow.
 inline bool window_fits(uint64_t signed_step) {
-    return mix_lane_stride(signed_step) >> 32 == 0;
+    return mix_lane_stride(signed_step) >> 33 == 0;
 }
 
 template <class Fetch>
@@ -127,9 +142,9 @@ uint64_t steady_passes(float* out, const int16_t* data, uint64_t p, uint64_t sig
                        uint32_t passes, double gl, double gr) {
     Lanes l = lanes_start(p, signed_step);
     const Fetch fetch(l);
-    const __m256d gain = _mm256_setr_pd(gl, gr, gl, gr);
+    const __m256d gain = _mm256_mul_pd(_mm256_setr_pd(gl, gr, gl, gr), _mm256_set1_pd(TWO_POW_M16));
     for (uint32_t i = 0; i < passes; i++) {
-        accumulate4(out, interpolate4(fetch.pairs(data, l), l), gain, gain);
+        accumulate4(out, interpolate4(fetch.samples(data, l), l), gain, gain);
         lanes_next(l);
         out += 8;
     }
@@ -155,19 +170,19 @@ uint64_t ramp_passes(float* out, const int16_t* data, uint64_t p, uint64_t signe
                      uint32_t passes, double gl, double gr, double dl, double dr) {
     Lanes l = lanes_start(p, signed_step);
     const Fetch fetch(l);
-    const __m256d start = _mm256_setr_pd(gl, gr, gl, gr);
-    const __m256d delta = _mm256_setr_pd(dl, dr, dl, dr);
-    const __m256d four = _mm256_set1_pd(4.0);
-    __m256d k_lo = _mm256_setr_pd(0, 0, 1, 1);
-    __m256d k_hi = _mm256_setr_pd(2, 2, 3, 3);
+    // Frame k's gain g + k * delta, grown four deltas per pass: every
+    // partial sum is exact here (the caller made sure), so each addition is.
+    const __m256d scale = _mm256_set1_pd(TWO_POW_M16);
+    const __m256d start = _mm256_mul_pd(_mm256_setr_pd(gl, gr, gl, gr), scale);
+    const __m256d delta = _mm256_mul_pd(_mm256_setr_pd(dl, dr, dl, dr), scale);
+    const __m256d four_deltas = _mm256_mul_pd(delta, _mm256_set1_pd(4.0));
+    __m256d gain_lo = _mm256_add_pd(start, _mm256_mul_pd(_mm256_setr_pd(0, 0, 1, 1), delta));
+    __m256d gain_hi = _mm256_add_pd(start, _mm256_mul_pd(_mm256_setr_pd(2, 2, 3, 3), delta));
     for (uint32_t i = 0; i < passes; i++) {
-        // g + k * delta: both the product and the sum are exact here.
-        __m256d gain_lo = _mm256_add_pd(start, _mm256_mul_pd(k_lo, delta));
-        __m256d gain_hi = _mm256_add_pd(start, _mm256_mul_pd(k_hi, delta));
-        accumulate4(out, interpolate4(fetch.pairs(data, l), l), gain_lo, gain_hi);
+        accumulate4(out, interpolate4(fetch.samples(data, l), l), gain_lo, gain_hi);
         lanes_next(l);
-        k_lo = _mm256_add_pd(k_lo, four);
-        k_hi = _mm256_add_pd(k_hi, four);
+        gain_lo = _mm256_add_pd(gain_lo, four_deltas);
+        gain_hi = _mm256_add_pd(gain_hi, four_deltas);
         out += 8;
     }
     return l.first;

@@ -708,6 +708,56 @@ TEST_P(MixerPaths, OneSideFallbacksMatchTheReference) {
     }
 }
 
+// Steps below two frames, where a wide path may fetch the four frames of a
+// pass from one window of samples: every pattern of carries out of the
+// fraction between the frames of a pass (steps just below 2, 1, 1/2, 1/3
+// and just above them, fractions just below a wrap), starting anywhere up to
+// the last frame of a sample (the window then reaches past its end), both
+// with settled and with ramping gains, and with the odd frame counts that
+// leave a tail.
+TEST_P(MixerPaths, StepsBelowTwoFramesMatchTheReferenceAtEveryCarry) {
+    const MixerPath path = GetParam();
+    if (!mixer_path_supported(path))
+        GTEST_SKIP() << "this processor cannot run the " << mixer_path_name(path) << " path";
+    ASSERT_TRUE(mixer_set_path(path));
+    std::mt19937 rng(0xCA22);
+    std::vector<int16_t> pcm(41);
+    for (auto& x : pcm) x = int16_t(std::uniform_int_distribution<int>(-32768, 32767)(rng));
+    TestSample unlooped(pcm), looped(pcm, LOOP_FORWARD, 3, 38), tiny({-32768, 32767});
+    const uint64_t steps[] = {0x1FFFFFFFE, 0x1FFFFFFFF, 0x100000000, 0x100000001, 0x1AAAAAAAB,
+                              0x155555556, 0xFFFFFFFE,  0xFFFFFFFF,  0x80000000,  0x80000001,
+                              0x7FFFFFFF,  0x55555556,  0x55555555,  0xAAAAAAAB,  1,
+                              0,           0x200000000, 0x200000001, 0x200000002, 0x2AAAAAAAB};
+    const uint32_t fracs[] = {0, 1, 0x7FFFFFFF, 0x80000000, 0xAAAAAAAA, 0xFFFFFFFE, 0xFFFFFFFF};
+    const TestSample* kinds[] = {&unlooped, &looped, &tiny};
+    for (const TestSample* t : kinds)
+        for (uint64_t step : steps)
+            for (uint32_t frac : fracs)
+                for (int32_t pos = 0; pos < int32_t(t->s.length); pos += 1 + pos / 8)
+                    for (int ramped = 0; ramped < 2; ramped++) {
+                        SCOPED_TRACE(testing::Message()
+                                     << "length " << t->s.length << " step " << step << " frac "
+                                     << frac << " at " << pos << (ramped ? " ramped" : ""));
+                        SetUp();
+                        Voice& v = start(0, t->s, 0, 0, 200);
+                        set_pos(v, int64_t(pos) << 32 | frac);
+                        v.step_int = uint32_t(step >> 32);
+                        v.step_frac = uint32_t(step);
+                        if (ramped) v.target_right = 13; // a ramp over the whole run
+                        Voice ref[VOICE_COUNT];
+                        memcpy(ref, voices, sizeof voices);
+                        for (int frames : {47, 1, 82}) {
+                            std::vector<float> a(size_t(2 * frames)), b(a.size());
+                            for (size_t i = 0; i < a.size(); i++)
+                                a[i] = b[i] = float(int(i % 19) - 9) / 3;
+                            mixer_mix_run(a.data(), frames);
+                            ref_mix_run(ref, b.data(), frames);
+                            ASSERT_EQ(0, memcmp(a.data(), b.data(), a.size() * sizeof(float)));
+                            ASSERT_TRUE(same_voice(voices[0], ref[0]));
+                        }
+                    }
+}
+
 TEST(MixerPathChoice, NamesRoundTripAndPlainAlwaysRuns) {
     for (int32_t i = 0; i < MIXER_PATH_COUNT; i++)
         EXPECT_EQ(mixer_path_by_name(mixer_path_name(MixerPath(i))), MixerPath(i));
