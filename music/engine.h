@@ -285,6 +285,10 @@ struct Playback {
     uint8_t repeated;      // 1 once repeat_frame is known
     uint8_t wrap_pending;  // the coming row tick wraps past the last entry
     uint8_t orders_played[ORDER_TABLE_SIZE];
+    // Set while a song's length is measured: the ticks between row ticks
+    // only slide, shake and ramp what is heard (they write no position,
+    // speed or tempo), so they are skipped.
+    uint8_t timing_only;
 };
 
 extern Playback playback;

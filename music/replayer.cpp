@@ -73,7 +73,7 @@ void replayer_tick(Song* song) {
     if (playback.tick == 0 && playback.next_row < 0 && playback.next_order < 0) track_start();
 
     if (playback.tick != 0) {
-        replayer_process_tick(song);
+        if (!playback.timing_only) replayer_process_tick(song);
     } else {
         bool entered_order = playback.next_order >= 0;
         if (entered_order)

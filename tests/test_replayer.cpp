@@ -192,6 +192,38 @@ TEST(SongLength, FramesUntilTheFirstRepeatAtMostTheCap) {
     song_free(song);
 }
 
+// The length is measured without the ticks between row ticks; it must be
+// what a full play takes to its repeat, with every kind of row that moves
+// the song (pattern delay, pattern loop, speed and tempo changes, a break)
+// next to effects that work on those ticks (volume and global volume
+// slides). A play after the measurement runs those ticks again.
+TEST(SongLength, MeasuredWithoutTheTicksBetweenRowsAsPlayed) {
+    XmModuleDef m = patterns_module(2, 4, 2);
+    m.orders = {0, 1, 0};
+    m.speed = 3;
+    harness_cell(m, 0, 0) = {NOTE_C4, 1, 0, EFFECT_VOLUME_SLIDE, 0x0F};
+    harness_cell(m, 0, 1) = {0, 0, 0, EFFECT_GLOBAL_VOLUME_SLIDE, 0x01};
+    harness_cell(m, 1, 0) = {0, 0, 0, EFFECT_EXTENDED, 0xE2};    // pattern delay
+    harness_cell(m, 0, 0, 1) = {0, 0, 0, EFFECT_EXTENDED, 0x60}; // loop start
+    harness_cell(m, 1, 1, 1) = {0, 0, 0, EFFECT_SPEED, 0x05};
+    harness_cell(m, 2, 0, 1) = {0, 0, 0, EFFECT_EXTENDED, 0x62}; // loop twice more
+    harness_cell(m, 2, 1, 1) = {0, 0, 0, EFFECT_SPEED, 0x40};    // tempo 64
+    harness_cell(m, 3, 1, 1) = {0, 0, 0, EFFECT_PATTERN_BREAK, 0x02};
+
+    Song* song = harness_play(m);
+    for (int guard = 0; !playback.repeated && guard < 10000; guard++) replayer_tick(song);
+    ASSERT_TRUE(playback.repeated);
+    const int64_t played = playback.repeat_frame;
+    bool repeats = false;
+    EXPECT_EQ(song_length_frames(song, int64_t(1) << 40, &repeats), played);
+    EXPECT_TRUE(repeats);
+
+    harness_start(song);
+    harness_ticks(song, 3); // the row tick and two slides
+    EXPECT_EQ(channels[0].volume, 64 - 2 * 15);
+    song_free(song);
+}
+
 TEST(ReplayerScheduler, NoticesWhereTheSongRepeats) {
     // Two orders of two one-tick rows: the wrap after 4 ticks repeats.
     XmModuleDef m = patterns_module(1, 2, 2);
