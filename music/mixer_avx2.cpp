@@ -73,16 +73,18 @@ struct FetchLoads {
     }
 };
 
-// Forward by less than two frames per frame (stride < 2^33): the four frames
-// read within the eight samples from frame 0's (offsets up to 6, and the
-// sample after), one unaligned load (the sample data carries 16 bytes of
-// zeros past its end, and frame 0 lies before the end). Frame k reads offset o_k = (f + k * stride)
-// >> 32, f the low word of frame 0's position: the high word of k * stride plus the carry out of
-// the low words, which shows as a lane fraction (f + low word of k * stride, wrapped) below that
-// low word. Two shuffles take bytes 2 o_k, 2 o_k + 1 (s0) and 2 o_k + 2, 2 o_k + 3 (s1) of the
-// window into the high half of lane k and zeros (control bytes with the top bit set) into its low
-// half; the compare's all-ones lane adds the carry's 2 to each control byte, which keeps the top
-// bits as they are.
+// Forward by less than two frames per frame (stride < 2^33): the four
+// frames read within the eight samples from frame 0's (offsets up to 6, and
+// the sample after), one unaligned load (the sample data carries 16 bytes
+// of zeros past its end, and frame 0 lies before the end). Frame k reads
+// offset o_k = (f + k * stride) >> 32, f the low word of frame 0's
+// position: the high word of k * stride plus the carry out of the low
+// words, which shows as a lane fraction (f + low word of k * stride,
+// wrapped) below that low word. Two shuffles take bytes 2 o_k, 2 o_k + 1
+// (s0) and 2 o_k + 2, 2 o_k + 3 (s1) of the window into the high half of
+// lane k and zeros (control bytes with the top bit set) into its low half;
+// the compare's all-ones lane adds the carry's 2 to each control byte,
+// which leaves the top bits as they are.
 struct FetchWindow {
     __m128i low_flipped; // low words of k * stride, sign bit flipped
     __m128i control;     // the s0 shuffle control without the carries
