@@ -5,49 +5,113 @@
 # --stats line stamps the moments after main (song loaded, window and
 # context made, first frame presented, resources built, and how long the
 # music's start took after the blank second: device and pre-fill); the
-# part before main (exec, loading the shared libraries) is the
-# launch-to-main difference of the two clocks. The sound goes to ALSA's
-# null device through a private configuration, so a run is never heard.
+# part before main (exec, loading the shared libraries; under Wine also
+# Wine's own start and its DLLs) is the launch-to-main difference of the
+# two clocks. The sound goes to ALSA's null device through a private
+# configuration, so a run is never heard.
 #
-#   bash bench/startup.sh [-n RUNS] [-b VLORP]
+#   bash bench/startup.sh [-n RUNS] [-b VLORP]...
 #
-# Defaults: 7 runs, build/release/host/vlorp. Prints every run and the
-# medians. Each run is ended with SIGTERM after 2.5 s (SDL turns it into a
-# quit request, so the stats are printed).
+# Defaults: 7 runs, build/release/host/vlorp. Each -b adds a build, and the
+# builds take turns run by run (a busy machine moves the figures a lot:
+# compare builds measured together); a path ending in .exe is the Windows
+# build, run under Wine (launching wine counts as the start; its prefix is
+# the one tests/windows_test.sh uses, beside the executable's build, and
+# its server is started and kept for the runs, as after any earlier Wine
+# program). Prints every run and the medians. A run ends after 2.5 s: the
+# Linux build with SIGTERM (SDL makes it a quit request), the Windows one
+# with Escape; both print their stats then.
 set -euo pipefail
 export LC_ALL=C
 root="$(cd "$(dirname "$0")/.." && pwd)"
 runs=7
-vlorp="$root/build/release/host/vlorp"
+builds=()
 while getopts "n:b:h" opt; do
     case $opt in
     n) runs=$OPTARG ;;
-    b) vlorp=$OPTARG ;;
-    *) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; [ "$opt" = h ] && exit 0; exit 2 ;;
+    b) builds+=("$OPTARG") ;;
+    *) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; [ "$opt" = h ] && exit 0; exit 2 ;;
     esac
 done
-[ -x "$vlorp" ] || { echo "startup.sh: no vlorp at $vlorp (build first)" >&2; exit 1; }
+[ ${#builds[@]} -gt 0 ] || builds=("$root/build/release/host/vlorp")
 command -v Xvfb >/dev/null || { echo "startup.sh: Xvfb is needed (Debian: xvfb)" >&2; exit 1; }
+wine_used=""
+for b in "${builds[@]}"; do
+    if [ ! -f "$b" ]; then
+        echo "startup.sh: no vlorp at $b (build first)" >&2
+        exit 1
+    fi
+    [[ "$b" == *.exe ]] && wine_used=1
+done
+if [ -n "$wine_used" ]; then
+    WINE=${WINE:-$(command -v wine || echo /usr/lib/wine/wine64)}
+    WINESERVER=${WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}
+    command -v xdotool >/dev/null || { echo "startup.sh: xdotool is needed (Debian: xdotool)" >&2; exit 1; }
+    [ -x "$WINE" ] || { echo "startup.sh: wine is needed for $b (Debian: wine64)" >&2; exit 1; }
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+fi
 
 tmp=$(mktemp -d)
 display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $xvfb 2>/dev/null; rm -rf "$tmp"' EXIT
+cleanup() {
+    [ -n "$wine_used" ] && for b in "${builds[@]}"; do
+        [[ "$b" == *.exe ]] && WINEPREFIX=$(wine_prefix "$b") "$WINESERVER" -k 2>/dev/null
+    done
+    kill $xvfb 2>/dev/null
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 mkdir -p "$tmp/config/alsa"
 echo 'pcm.!default { type null }' >"$tmp/config/alsa/asoundrc"
 export DISPLAY=$display XDG_CONFIG_HOME=$tmp/config
 
-one_run() { # mode args...
-    local t0 pid
+# The Wine prefix of tests/windows_test.sh: WINDOWS_BUILD/wine.
+wine_prefix() {
+    local dir
+    dir=$(cd "$(dirname "$1")" && pwd)
+    [ "$(basename "$dir")" = host ] && dir=$(dirname "$dir")
+    echo "$dir/wine"
+}
+
+# Starts the server and the prefix (made on first use, which takes a while)
+# before any run is timed.
+for b in "${builds[@]}"; do
+    if [[ "$b" == *.exe ]]; then
+        WINEPREFIX=$(wine_prefix "$b") "$WINESERVER" -p
+        WINEPREFIX=$(wine_prefix "$b") timeout 300 "$WINE" "$b" --version >/dev/null 2>&1 || true
+    fi
+done
+
+# Ends a Windows run: Escape to its window (or the process, if none shows).
+end_wine_run() { # pid
+    local wid
+    wid=$(xdotool search --onlyvisible --class vlorp.exe 2>/dev/null | head -1)
+    if [ -n "$wid" ]; then
+        xdotool key --window "$wid" Escape
+        for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.02; done
+    fi
+    kill -TERM "$1" 2>/dev/null || true
+}
+
+one_run() { # build-number mode args...
+    local t0 pid b=${builds[$1 - 1]}
     t0=$EPOCHREALTIME
-    "$vlorp" --stats "${@:2}" 2>"$tmp/err" >/dev/null &
-    pid=$!
-    sleep 2.5
-    kill -TERM "$pid" 2>/dev/null || true
+    if [[ "$b" == *.exe ]]; then
+        WINEPREFIX=$(wine_prefix "$b") "$WINE" "$b" --stats "${@:3}" 2>"$tmp/err" >/dev/null &
+        pid=$!
+        sleep 2.5
+        end_wine_run "$pid"
+    else
+        "$b" --stats "${@:3}" 2>"$tmp/err" >/dev/null &
+        pid=$!
+        sleep 2.5
+        kill -TERM "$pid" 2>/dev/null || true
+    fi
     wait "$pid" || true
-    awk -v t0="$t0" -v mode="$1" '
+    tr -d '\r' <"$tmp/err" | awk -v t0="$t0" -v mode="$2" -v build="$1" '
         /start-up, ms after main/ {
             gsub(/[,()]/, " ")
             for (i = 1; i <= NF; i++) {
@@ -60,22 +124,30 @@ one_run() { # mode args...
             }
         }
         END {
-            if (!main_at) { print mode, "no stats (did the show start?)"; exit 1 }
+            if (!main_at) { print build, mode, "no stats (did the show start?)"; exit 1 }
             pre = (main_at - t0) * 1000
-            printf "%s %.1f %.1f %.1f %.1f %.1f %.1f %.1f\n", mode, pre + first, pre, song, win, first, res, music
-        }' "$tmp/err"
+            printf "%s %s %.1f %.1f %.1f %.1f %.1f %.1f %.1f\n", build, mode, pre + first, pre, song, win, first, res, music
+        }'
 }
 
-echo "ms from launch to the first frame (total), to main (pre-main), and from main to:"
-printf '%-11s %8s %8s %8s %8s %9s %9s %8s\n' mode total pre-main song window 'frame' resources music
-for ((r = 1; r <= runs; r++)); do
-    one_run windowed --window >>"$tmp/rows"
-    one_run fullscreen >>"$tmp/rows"
+for ((i = 1; i <= ${#builds[@]}; i++)); do
+    echo "build $i: ${builds[$i - 1]}$([[ "${builds[$i - 1]}" == *.exe ]] && echo ' (under Wine)')"
 done
-awk '{ printf "%-11s %8.1f %8.1f %8.1f %8.1f %9.1f %9.1f %8.1f\n", $1, $2, $3, $4, $5, $6, $7, $8 }' "$tmp/rows"
-for mode in windowed fullscreen; do
-    grep "^$mode " "$tmp/rows" | sort -k2,2g |
-        awk -v m="$mode" '{ v[NR] = $0 } END { split(v[int((NR + 1) / 2)], f, " ");
-            printf "median %-11s %5.1f ms to the first frame (pre-main %.1f; after main: song %.1f, window and context %.1f, first frame %.1f, resources %.1f; music start %.1f)\n",
-                m, f[2], f[3], f[4], f[5], f[6], f[7], f[8] }'
+echo "ms from launch to the first frame (total), to main (pre-main), and from main to:"
+printf '%-5s %-11s %8s %8s %8s %8s %9s %9s %8s\n' build mode total pre-main song window 'frame' resources music
+for ((r = 1; r <= runs; r++)); do
+    for ((i = 1; i <= ${#builds[@]}; i++)); do
+        one_run "$i" windowed --window >>"$tmp/rows" || true
+        one_run "$i" fullscreen >>"$tmp/rows" || true
+    done
+done
+awk 'NF == 9 { printf "%-5s %-11s %8.1f %8.1f %8.1f %8.1f %9.1f %9.1f %8.1f\n", $1, $2, $3, $4, $5, $6, $7, $8, $9; next }
+     { print }' "$tmp/rows"
+for ((i = 1; i <= ${#builds[@]}; i++)); do
+    for mode in windowed fullscreen; do
+        grep "^$i $mode [0-9]" "$tmp/rows" | sort -k3,3g |
+            awk -v m="$mode" -v b="$i" '{ v[NR] = $0 } END { if (!NR) exit; split(v[int((NR + 1) / 2)], f, " ");
+                printf "median build %s %-11s %5.1f ms to the first frame (pre-main %.1f; after main: song %.1f, window and context %.1f, first frame %.1f, resources %.1f; music start %.1f)\n",
+                    b, m, f[3], f[4], f[5], f[6], f[7], f[8], f[9] }'
+    done
 done
