@@ -2,9 +2,10 @@
 # Start-up of the show: time from launching vlorp to its first presented
 # frame, windowed and full screen, on a private Xvfb display (Mesa's
 # software renderer where there is no GPU), N runs each. The show's own
-# --stats line stamps the moments after main (song loaded, window and
-# context made, first frame presented, resources built, and how long the
-# music's start took after the blank second: device and pre-fill); the
+# --stats line stamps the moments after main (song loaded, window system
+# reached, GL driver loaded, window and context made, first frame
+# presented, resources built, and how long the music's start took after
+# the blank second: device and pre-fill); the
 # part before main (exec, loading the shared libraries; under Wine also
 # Wine's own start and its DLLs) is the launch-to-main difference of the
 # two clocks. The sound goes to ALSA's null device through a private
@@ -80,8 +81,13 @@ wine_prefix() {
 # before any run is timed.
 for b in "${builds[@]}"; do
     if [[ "$b" == *.exe ]]; then
-        WINEPREFIX=$(wine_prefix "$b") "$WINESERVER" -p
-        WINEPREFIX=$(wine_prefix "$b") timeout 300 "$WINE" "$b" --version >/dev/null 2>&1 || true
+        export WINEPREFIX
+        WINEPREFIX=$(wine_prefix "$b")
+        timeout 300 "$WINE" "$b" --version >/dev/null 2>&1 || true
+        "$WINESERVER" -k 2>/dev/null || true
+        "$WINESERVER" -p
+        timeout 60 "$WINE" "$b" --version >/dev/null 2>&1 || true
+        unset WINEPREFIX
     fi
 done
 
@@ -90,7 +96,7 @@ end_wine_run() { # pid
     local wid
     wid=$(xdotool search --onlyvisible --class vlorp.exe 2>/dev/null | head -1)
     if [ -n "$wid" ]; then
-        xdotool key --window "$wid" Escape
+        xdotool key --window "$wid" Escape 2>/dev/null
         for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.02; done
     fi
     kill -TERM "$1" 2>/dev/null || true
@@ -116,6 +122,8 @@ one_run() { # build-number mode args...
             gsub(/[,()]/, " ")
             for (i = 1; i <= NF; i++) {
                 if ($i == "loaded") song = $(i + 1)
+                if ($i == "open") display = $(i + 1)
+                if ($i == "driver") driver = $(i + 1)
                 if ($i == "context") win = $(i + 1)
                 if ($i == "frame") first = $(i + 1)
                 if ($i == "built") res = $(i + 1)
@@ -126,7 +134,7 @@ one_run() { # build-number mode args...
         END {
             if (!main_at) { print build, mode, "no stats (did the show start?)"; exit 1 }
             pre = (main_at - t0) * 1000
-            printf "%s %s %.1f %.1f %.1f %.1f %.1f %.1f %.1f\n", build, mode, pre + first, pre, song, win, first, res, music
+            printf "%s %s %.1f %.1f %.1f %.1f %.1f %.1f %.1f %.1f %.1f\n", build, mode, pre + first, pre, song, display, driver, win, first, res, music
         }'
 }
 
@@ -134,20 +142,20 @@ for ((i = 1; i <= ${#builds[@]}; i++)); do
     echo "build $i: ${builds[$i - 1]}$([[ "${builds[$i - 1]}" == *.exe ]] && echo ' (under Wine)')"
 done
 echo "ms from launch to the first frame (total), to main (pre-main), and from main to:"
-printf '%-5s %-11s %8s %8s %8s %8s %9s %9s %8s\n' build mode total pre-main song window 'frame' resources music
+printf '%-5s %-11s %7s %8s %6s %8s %7s %7s %7s %9s %7s\n' build mode total pre-main song display driver window frame resources music
 for ((r = 1; r <= runs; r++)); do
     for ((i = 1; i <= ${#builds[@]}; i++)); do
         one_run "$i" windowed --window >>"$tmp/rows" || true
         one_run "$i" fullscreen >>"$tmp/rows" || true
     done
 done
-awk 'NF == 9 { printf "%-5s %-11s %8.1f %8.1f %8.1f %8.1f %9.1f %9.1f %8.1f\n", $1, $2, $3, $4, $5, $6, $7, $8, $9; next }
+awk 'NF == 11 { printf "%-5s %-11s %7.1f %8.1f %6.1f %8.1f %7.1f %7.1f %7.1f %9.1f %7.1f\n", $1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11; next }
      { print }' "$tmp/rows"
 for ((i = 1; i <= ${#builds[@]}; i++)); do
     for mode in windowed fullscreen; do
         grep "^$i $mode [0-9]" "$tmp/rows" | sort -k3,3g |
             awk -v m="$mode" -v b="$i" '{ v[NR] = $0 } END { if (!NR) exit; split(v[int((NR + 1) / 2)], f, " ");
-                printf "median build %s %-11s %5.1f ms to the first frame (pre-main %.1f; after main: song %.1f, window and context %.1f, first frame %.1f, resources %.1f; music start %.1f)\n",
-                    b, m, f[3], f[4], f[5], f[6], f[7], f[8], f[9] }'
+                printf "median build %s %-11s %5.1f ms to the first frame (pre-main %.1f; after main: song %.1f, display open %.1f, GL driver %.1f, window and context %.1f, first frame %.1f, resources %.1f; music start %.1f)\n",
+                    b, m, f[3], f[4], f[5], f[6], f[7], f[8], f[9], f[10], f[11] }'
     done
 done

@@ -140,6 +140,11 @@ bool host_open_window(int32_t kind, std::string* error) {
         *error = NO_DISPLAY;
         return false;
     }
+    host_stats.display_time = clock_seconds();
+    // Loaded here only to time it apart (the window's creation would load
+    // it); a failure shows there, with SDL's reason.
+    SDL_GL_LoadLibrary(nullptr);
+    host_stats.driver_time = clock_seconds();
     request_gl_attributes();
 
     if (kind == HOST_WINDOWED) {
@@ -181,6 +186,7 @@ void host_close_window() {
     // window and leaving SDL puts the desktop back.
     if (sdl.context) SDL_GL_DeleteContext(sdl.context);
     if (sdl.window) SDL_DestroyWindow(sdl.window);
+    if (host_stats.driver_time > 0) SDL_GL_UnloadLibrary();
     sdl.context = nullptr;
     sdl.window = nullptr;
     SDL_ShowCursor(SDL_ENABLE);
