@@ -141,11 +141,11 @@ bool host_open_window(int32_t kind, std::string* error) {
         return false;
     }
     host_stats.display_time = clock_seconds();
-    // Loaded here only to time it apart (the window's creation would load
-    // it); a failure shows there, with SDL's reason.
+    request_gl_attributes();
+    // Loaded here, as the window's creation would, only to time it apart;
+    // a failure shows there, with SDL's reason.
     SDL_GL_LoadLibrary(nullptr);
     host_stats.driver_time = clock_seconds();
-    request_gl_attributes();
 
     if (kind == HOST_WINDOWED) {
         sdl.window = SDL_CreateWindow("vlorp", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
