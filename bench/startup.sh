@@ -19,7 +19,8 @@
 # build, run under Wine (launching wine counts as the start; its prefix is
 # the one tests/windows_test.sh uses, beside the executable's build, and
 # its server is started and kept for the runs, as after any earlier Wine
-# program). Prints every run and the medians. A run ends after 2.5 s: the
+# program). One untimed run of each build comes first. Prints every run
+# and the medians. A run ends after 2.5 s: the
 # Linux build with SIGTERM (SDL makes it a quit request), the Windows one
 # with Escape; both print their stats then.
 set -euo pipefail
@@ -31,7 +32,7 @@ while getopts "n:b:h" opt; do
     case $opt in
     n) runs=$OPTARG ;;
     b) builds+=("$OPTARG") ;;
-    *) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; [ "$opt" = h ] && exit 0; exit 2 ;;
+    *) sed -n '2,25p' "$0" | sed 's/^# \{0,1\}//'; [ "$opt" = h ] && exit 0; exit 2 ;;
     esac
 done
 [ ${#builds[@]} -gt 0 ] || builds=("$root/build/release/host/vlorp")
@@ -92,9 +93,9 @@ for b in "${builds[@]}"; do
 done
 
 # Ends a Windows run: Escape to its window (or the process, if none shows).
-end_wine_run() { # pid
+end_wine_run() { # pid executable-name
     local wid
-    wid=$(xdotool search --onlyvisible --class vlorp.exe 2>/dev/null | head -1)
+    wid=$(xdotool search --onlyvisible --class "$2" 2>/dev/null | head -1)
     if [ -n "$wid" ]; then
         xdotool key --window "$wid" Escape 2>/dev/null
         for _ in $(seq 100); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.02; done
@@ -109,7 +110,7 @@ one_run() { # build-number mode args...
         WINEPREFIX=$(wine_prefix "$b") "$WINE" "$b" --stats "${@:3}" 2>"$tmp/err" >/dev/null &
         pid=$!
         sleep 2.5
-        end_wine_run "$pid"
+        end_wine_run "$pid" "$(basename "$b")"
     else
         "$b" --stats "${@:3}" 2>"$tmp/err" >/dev/null &
         pid=$!
@@ -141,6 +142,9 @@ one_run() { # build-number mode args...
 for ((i = 1; i <= ${#builds[@]}; i++)); do
     echo "build $i: ${builds[$i - 1]}$([[ "${builds[$i - 1]}" == *.exe ]] && echo ' (under Wine)')"
 done
+# One untimed run each: a new X server's first clients and cold file
+# caches would otherwise weigh on the first runs only.
+for ((i = 1; i <= ${#builds[@]}; i++)); do one_run "$i" windowed --window >/dev/null || true; done
 echo "ms from launch to the first frame (total), to main (pre-main), and from main to:"
 printf '%-5s %-11s %7s %8s %6s %8s %7s %7s %7s %9s %7s\n' build mode total pre-main song display driver window frame resources music
 for ((r = 1; r <= runs; r++)); do
@@ -151,11 +155,26 @@ for ((r = 1; r <= runs; r++)); do
 done
 awk 'NF == 11 { printf "%-5s %-11s %7.1f %8.1f %6.1f %8.1f %7.1f %7.1f %7.1f %9.1f %7.1f\n", $1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11; next }
      { print }' "$tmp/rows"
+# Each column's median on its own, and the median of each stage's own
+# length (run by run), which a busy machine moves less than the sums.
+echo "medians (each column on its own; stages: each run's step, then the median):"
 for ((i = 1; i <= ${#builds[@]}; i++)); do
     for mode in windowed fullscreen; do
-        grep "^$i $mode [0-9]" "$tmp/rows" | sort -k3,3g |
-            awk -v m="$mode" -v b="$i" '{ v[NR] = $0 } END { if (!NR) exit; split(v[int((NR + 1) / 2)], f, " ");
-                printf "median build %s %-11s %5.1f ms to the first frame (pre-main %.1f; after main: song %.1f, display open %.1f, GL driver %.1f, window and context %.1f, first frame %.1f, resources %.1f; music start %.1f)\n",
-                    b, m, f[3], f[4], f[5], f[6], f[7], f[8], f[9], f[10], f[11] }'
+        grep "^$i $mode [0-9]" "$tmp/rows" | awk -v m="$mode" -v b="$i" '
+            function median(k,   j, t, a, n) {
+                n = 0
+                for (j = 1; j <= NR; j++) { a[++n] = col[k, j]; }
+                for (j = 2; j <= n; j++) { t = a[j]; for (x = j - 1; x >= 1 && a[x] > t; x--) a[x + 1] = a[x]; a[x + 1] = t }
+                return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
+            }
+            { for (k = 3; k <= 11; k++) col[k, NR] = $k
+              col[12, NR] = $6 - $5; col[13, NR] = $7 - $6; col[14, NR] = $8 - $7; col[15, NR] = $9 - $8 }
+            END {
+                if (!NR) exit
+                printf "build %s %-10s %6.1f ms to the first frame: pre-main %.1f; after main: song %.1f, display open %.1f, GL driver %.1f, window and context %.1f, first frame %.1f, resources %.1f; music start %.1f\n",
+                    b, m, median(3), median(4), median(5), median(6), median(7), median(8), median(9), median(10), median(11)
+                printf "build %s %-10s stages: window system %.1f, GL driver %.1f, window and context %.1f, first frame %.1f (%d runs)\n",
+                    b, m, median(12), median(13), median(14), median(15), NR
+            }'
     done
 done
