@@ -57,11 +57,13 @@ tmp=$(mktemp -d)
 display=:$((90 + RANDOM % 100))
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
+# Never stopped half-way by a failing step: the display must not outlive the run.
 cleanup() {
-    [ -n "$wine_used" ] && for b in "${builds[@]}"; do
+    set +e
+    kill $xvfb 2>/dev/null
+    for b in "${builds[@]}"; do
         [[ "$b" == *.exe ]] && WINEPREFIX=$(wine_prefix "$b") "$WINESERVER" -k 2>/dev/null
     done
-    kill $xvfb 2>/dev/null
     rm -rf "$tmp"
 }
 trap cleanup EXIT
