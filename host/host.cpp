@@ -220,10 +220,11 @@ static void host_print_stats() {
     fprintf(stderr, "vlorp: %.3f s from start to the first frame\n",
             h.first_frame_time - h.start_time);
     fprintf(stderr,
-            "vlorp: start-up, ms after main: song loaded %.1f, window and context %.1f, "
-            "first frame %.1f, resources built %.1f; after the blank second the music "
-            "started in %.1f (main entered at %.6f s since 1970)\n",
-            1e3 * (h.song_time - h.start_time), 1e3 * (h.window_time - h.start_time),
+            "vlorp: start-up, ms after main: song loaded %.1f, display open %.1f, GL driver "
+            "%.1f, window and context %.1f, first frame %.1f, resources built %.1f; after the "
+            "blank second the music started in %.1f (main entered at %.6f s since 1970)\n",
+            1e3 * (h.song_time - h.start_time), 1e3 * (h.display_time - h.start_time),
+            1e3 * (h.driver_time - h.start_time), 1e3 * (h.window_time - h.start_time),
             1e3 * (h.first_frame_time - h.start_time), 1e3 * (h.setup_time - h.start_time),
             1e3 * h.sound_seconds, h.start_epoch);
     if (h.show_frames > 0 && h.show_seconds > 0)

@@ -45,6 +45,8 @@ struct HostStats {
     double start_time;       // clock reading at process start
     double start_epoch;      // the same instant in seconds since 1970, for outside timers
     double song_time;        // clock reading when the song was loaded
+    double display_time;     // ... when the window system was reached (platform layer)
+    double driver_time;      // ... when the GL driver was loaded (platform layer)
     double window_time;      // ... when the window and GL context were ready
     double setup_time;       // ... when the show's resources were built
     double sound_seconds;    // how long starting the music took (device, pre-fill)

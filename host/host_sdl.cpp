@@ -5,6 +5,7 @@
 
 #include <GL/gl.h>
 #include <SDL.h>
+#include <SDL_syswm.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -82,6 +83,41 @@ static bool open_offscreen(std::string* error) {
     return true;
 }
 
+// Whether the window's X display has no window manager: the root window
+// names none. False on other systems and wherever one cannot tell.
+static bool x11_without_window_manager(SDL_Window* window) {
+    SDL_SysWMinfo info;
+    SDL_VERSION(&info.version);
+    if (!SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return false;
+    Display* display = info.info.x11.display;
+    // Only looked up, never created: a display no manager ever ran on lacks the name.
+    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", True);
+    if (check == None) return true;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* value = nullptr;
+    const int status = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False,
+                                          XA_WINDOW, &type, &format, &count, &after, &value);
+    if (value) XFree(value);
+    return status == Success && count == 0;
+}
+
+// Shows the full-screen window made hidden. With no window manager the
+// window, borderless at the origin with the desktop's size, already covers
+// the screen, and asking SDL for full screen there only makes it wait in
+// vain (about 100 ms) for a manager to answer: so it is shown as it is and
+// given the keyboard itself.
+static void show_fullscreen(bool real_mode) {
+    if (!real_mode && x11_without_window_manager(sdl.window)) {
+        SDL_SetWindowFullscreen(sdl.window, 0);
+        SDL_ShowWindow(sdl.window);
+        SDL_SetWindowInputFocus(sdl.window);
+        return;
+    }
+    SDL_ShowWindow(sdl.window);
+}
+
 void host_init_process() {}
 
 bool host_open_window(int32_t kind, std::string* error) {
@@ -104,7 +140,12 @@ bool host_open_window(int32_t kind, std::string* error) {
         *error = NO_DISPLAY;
         return false;
     }
+    host_stats.display_time = clock_seconds();
     request_gl_attributes();
+    // Loaded here, as the window's creation would, only to time it apart;
+    // a failure shows there, with SDL's reason.
+    SDL_GL_LoadLibrary(nullptr);
+    host_stats.driver_time = clock_seconds();
 
     if (kind == HOST_WINDOWED) {
         sdl.window = SDL_CreateWindow("vlorp", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
@@ -123,8 +164,12 @@ bool host_open_window(int32_t kind, std::string* error) {
         SDL_DisplayMode desktop = {0, SCREEN_WIDTH, SCREEN_HEIGHT, 0, nullptr};
         if (!real_mode) SDL_GetDesktopDisplayMode(0, &desktop);
         sdl.window = SDL_CreateWindow("vlorp", 0, 0, desktop.w, desktop.h,
-                                      SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | fullscreen);
-        if (sdl.window) SDL_ShowCursor(SDL_DISABLE);
+                                      SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS |
+                                          SDL_WINDOW_HIDDEN | fullscreen);
+        if (sdl.window) {
+            show_fullscreen(real_mode);
+            SDL_ShowCursor(SDL_DISABLE);
+        }
     }
     if (!sdl.window) {
         *error = std::string("cannot open a window: ") + SDL_GetError();
@@ -141,6 +186,7 @@ void host_close_window() {
     // window and leaving SDL puts the desktop back.
     if (sdl.context) SDL_GL_DeleteContext(sdl.context);
     if (sdl.window) SDL_DestroyWindow(sdl.window);
+    if (host_stats.driver_time > 0) SDL_GL_UnloadLibrary();
     sdl.context = nullptr;
     sdl.window = nullptr;
     SDL_ShowCursor(SDL_ENABLE);

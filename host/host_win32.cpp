@@ -81,6 +81,7 @@ static bool make_context(std::string* error) {
         return fail(error, "no OpenGL pixel format with 8 alpha, 24 depth and 8 stencil bits");
     if (!SetPixelFormat(win.device_context, format, &PIXEL_FORMAT))
         return fail(error, "cannot set the window's OpenGL pixel format");
+    host_stats.driver_time = clock_seconds(); // the pixel format loaded the GL driver
     win.context = wglCreateContext(win.device_context);
     if (!win.context) return fail(error, "cannot create an OpenGL context");
     if (!wglMakeCurrent(win.device_context, win.context))
@@ -143,6 +144,7 @@ bool host_open_window(int32_t kind, std::string* error) {
     if (!win.window)
         return fail(error, "no display available; render the show to a video instead: "
                            "vlorp --capture vlorp.mp4");
+    host_stats.display_time = clock_seconds();
     if (!make_context(error) || !host_check_gl_extensions(error)) return false;
     ShowWindow(win.window, SW_SHOW);
     SetForegroundWindow(win.window);

@@ -10,8 +10,10 @@ if(TARGET vlorp_gfx AND TARGET SDL2::SDL2)
                ENV "${VLORP_GL_TEST_ENV}")
   endif()
 endif()
-if(TARGET vlorp AND TARGET PNG::PNG)
-  vlorp_test(test_show_cli SOURCES test_show_cli.cpp LIBS PNG::PNG ENV "${VLORP_GL_TEST_ENV}")
+find_package(X11 QUIET) # the live show's window is looked at with Xlib
+if(TARGET vlorp AND TARGET PNG::PNG AND X11_FOUND)
+  vlorp_test(test_show_cli SOURCES test_show_cli.cpp LIBS PNG::PNG X11::X11
+             ENV "${VLORP_GL_TEST_ENV}")
   target_compile_definitions(test_show_cli PRIVATE VLORP_EXE="$<TARGET_FILE:vlorp>")
   add_dependencies(test_show_cli vlorp)
 endif()

@@ -372,3 +372,129 @@ TEST(VlorpOptions, GetoptConventions) {
         EXPECT_EQ(lines(r.output), 1) << bad << ": " << r.output;
     }
 }
+
+// ---- the live show on the test's own display ----
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+
+static bool x11_window_manager_runs(Display* display) {
+    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", True);
+    if (check == None) return false;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* value = nullptr;
+    XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW, &type,
+                       &format, &count, &after, &value);
+    if (value) XFree(value);
+    return count > 0;
+}
+
+// The viewable top-level window of process `pid` (SDL names it in _NET_WM_PID), or 0.
+static Window x11_window_of(Display* display, pid_t pid) {
+    const Atom pid_atom = XInternAtom(display, "_NET_WM_PID", False);
+    Window root_return = 0, parent = 0, *children = nullptr;
+    unsigned int n = 0;
+    Window found = 0;
+    XQueryTree(display, DefaultRootWindow(display), &root_return, &parent, &children, &n);
+    for (unsigned int i = 0; i < n && !found; i++) {
+        XWindowAttributes attributes;
+        if (!XGetWindowAttributes(display, children[i], &attributes) ||
+            attributes.map_state != IsViewable)
+            continue;
+        Atom type = None;
+        int format = 0;
+        unsigned long count = 0, after = 0;
+        unsigned char* value = nullptr;
+        XGetWindowProperty(display, children[i], pid_atom, 0, 1, False, XA_CARDINAL, &type, &format,
+                           &count, &after, &value);
+        if (value && count == 1 && format == 32 && pid_t(*reinterpret_cast<long*>(value)) == pid)
+            found = children[i];
+        if (value) XFree(value);
+    }
+    if (children) XFree(children);
+    return found;
+}
+
+static void x11_press_escape(Display* display, Window window) {
+    XKeyEvent key = {};
+    key.display = display;
+    key.window = window;
+    key.root = DefaultRootWindow(display);
+    key.same_screen = True;
+    key.keycode = XKeysymToKeycode(display, XStringToKeysym("Escape"));
+    key.type = KeyPress;
+    XSendEvent(display, window, True, KeyPressMask, reinterpret_cast<XEvent*>(&key));
+    key.type = KeyRelease;
+    XSendEvent(display, window, True, KeyReleaseMask, reinterpret_cast<XEvent*>(&key));
+    XFlush(display);
+}
+
+static bool wait_exit(pid_t pid, int* status, double seconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (waitpid(pid, status, WNOHANG) == pid) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+// With no window manager the full-screen window is not left to one: it
+// must still cover the whole screen from the origin, hold the keyboard
+// (Escape ends the show) and give the desktop back.
+TEST(VlorpLive, FullScreenWithoutWindowManagerCoversTheScreenAndTakesTheKeyboard) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) GTEST_SKIP() << "no X display";
+    if (x11_window_manager_runs(display)) {
+        XCloseDisplay(display);
+        GTEST_SKIP() << "a window manager runs on this display";
+    }
+    TempDir dir; // ALSA's null device: the run is never heard
+    fs::create_directories(dir.path + "/alsa");
+    std::ofstream(dir.path + "/alsa/asoundrc") << "pcm.!default { type null }\n";
+    const std::string err = dir.path + "/err";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
+        const int fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        execl(VLORP_EXE, "vlorp", "--stats", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    Window window = 0;
+    for (int i = 0; i < 1000 && !window; i++) { // 20 s for a start on a busy machine
+        window = x11_window_of(display, pid);
+        if (!window) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    Window focus = 0;
+    int revert = 0;
+    for (int i = 0; window && i < 250 && focus != window; i++) {
+        XGetInputFocus(display, &focus, &revert);
+        if (focus != window) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    XWindowAttributes attributes = {}, root = {};
+    XGetWindowAttributes(display, DefaultRootWindow(display), &root);
+    if (window) XGetWindowAttributes(display, window, &attributes);
+    EXPECT_NE(window, 0u) << "no window appeared: " << file_bytes(err);
+    EXPECT_EQ(attributes.x, 0);
+    EXPECT_EQ(attributes.y, 0);
+    EXPECT_EQ(attributes.width, root.width);
+    EXPECT_EQ(attributes.height, root.height);
+    EXPECT_EQ(focus, window) << "the show does not hold the keyboard";
+    if (window) x11_press_escape(display, window);
+    int status = -1;
+    const bool ended = wait_exit(pid, &status, 10);
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(ended) << "Escape did not end the show";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << file_bytes(err);
+    EXPECT_EQ(x11_window_of(display, pid), 0u);
+    XCloseDisplay(display);
+}
