@@ -11,6 +11,10 @@
 //              a float twin (mix_buffer) the mixer accumulates into
 //   run        part of a block that lies within one tick
 //   cursor     the block the device is playing
+//   left       blocks since the start that the device has played through:
+//              the furthest it has been, so a position that steps back
+//              (a delay that grows, a count that drops at an underrun)
+//              refills nothing until it passes that point again
 //
 // Threads: the caller of player_play mixes the pre-fill; after that only the
 // mixing thread mixes. Across threads only the three flags, the two block
@@ -48,6 +52,7 @@ struct OutputState {
     std::thread* mixer_thread; // null when none runs; never destroyed at exit
     char device_error[256];
     int64_t mixed_blocks;     // since the start: the mixing side's count
+    int64_t left_blocks;      // since the start: the furthest block the device has left
     PlayClock clock;          // the position queries' own
     double extra_delay;       // seconds the sound takes beyond what the device says
     int32_t tick_frames_left; // of the tick the last block ended in
@@ -69,6 +74,7 @@ ReportSlot published;
 // slot was refilled: (block + 1) << 16 | order << 8 | row.
 constexpr int32_t HISTORY_BLOCKS = 256;
 std::atomic<uint64_t> history[HISTORY_BLOCKS];
+std::atomic<int64_t> history_blocks{0}; // blocks mixed since the start, for the queries
 
 double (*clock_source)();
 
@@ -88,7 +94,9 @@ bool output_setup(Song* song) {
     out.playing_song = song;
     out.time_info = static_cast<TimeInfo*>(calloc(BLOCK_COUNT, sizeof(TimeInfo)));
     out.mixed_blocks = 0;
+    out.left_blocks = 0;
     for (std::atomic<uint64_t>& entry : history) entry.store(0, std::memory_order_relaxed);
+    history_blocks.store(0, std::memory_order_relaxed);
     return true;
 }
 
@@ -105,17 +113,37 @@ void output_alloc_buffers(bool ring) {
     out.mix_buffer = reinterpret_cast<float*>((base + 15) & ~uintptr_t(15));
 }
 
-// Reads the device's position, publishes it for the queries and returns
-// the frames heard. Whatever the device says, no more was given to it
-// than was mixed.
-int64_t output_poll_device(const OutputDevice* device) {
+// The device's position as it says, unchecked.
+OutputReport output_read_device(const OutputDevice* device) {
     OutputReport report = {};
     if (!device->report || !device->report(&report))
         report = {output_clock_seconds(), device->played_frames(), INT64_MAX};
+    return report;
+}
+
+// Publishes a report for the queries: whatever the device says, no more
+// was given to it than was mixed.
+void output_publish(OutputReport report) {
     report.written = std::min(report.written, out.mixed_blocks * BLOCK_FRAMES);
     report.played = std::clamp<int64_t>(report.played, 0, report.written);
     output_report_store(&published, report);
-    return report.played;
+}
+
+// Refills, in order and once each, the blocks the device has left since
+// the last call: a ring ahead of it, each slot holds the block it plays
+// next. A device that got more than a ring ahead (starved of the mixing)
+// has played stale blocks; the song catches up with it in this one pass.
+void output_refill(int64_t played) {
+    out.left_blocks = std::max(out.left_blocks, std::max<int64_t>(played, 0) / BLOCK_FRAMES);
+    while (out.mixed_blocks < out.left_blocks + BLOCK_COUNT &&
+           !exit_requested.load(std::memory_order_acquire)) {
+        mixing_busy.store(1, std::memory_order_release);
+        // Move the queries on first, so none reads the entry being rewritten.
+        int32_t audible = audible_block_index.load(std::memory_order_relaxed) + 1;
+        audible_block_index.store(audible == BLOCK_COUNT ? 0 : audible, std::memory_order_release);
+        output_mix_block();
+        mixing_busy.store(0, std::memory_order_release);
+    }
 }
 
 void output_thread_main() {
@@ -123,17 +151,9 @@ void output_thread_main() {
     const OutputDevice* device = out.open_device;
     if (device->promote_thread) device->promote_thread();
     while (!exit_requested.load(std::memory_order_acquire)) {
-        const int64_t played = output_poll_device(device);
-        int32_t cursor = int32_t(played % RING_FRAMES / BLOCK_FRAMES);
-        while (mix_block_index.load(std::memory_order_relaxed) != cursor) {
-            mixing_busy.store(1, std::memory_order_release);
-            // Move the queries on first, so none reads the entry being rewritten.
-            int32_t audible = audible_block_index.load(std::memory_order_relaxed) + 1;
-            audible_block_index.store(audible == BLOCK_COUNT ? 0 : audible,
-                                      std::memory_order_release);
-            output_mix_block();
-            mixing_busy.store(0, std::memory_order_release);
-        }
+        const OutputReport report = output_read_device(device);
+        output_refill(report.played);
+        output_publish(report);
         std::this_thread::sleep_for(POLL_INTERVAL);
     }
     thread_exited.store(1, std::memory_order_release);
@@ -196,6 +216,7 @@ static void output_mix_block_to(int16_t* pcm) {
                                                          uint64_t(entry.order) << 8 | entry.row,
                                                      std::memory_order_release);
     out.mixed_blocks++;
+    history_blocks.store(out.mixed_blocks, std::memory_order_release);
 
     mixer_convert_to_pcm16(pcm, slice, BLOCK_FRAMES);
     output_ring_published.fetch_add(1, std::memory_order_release);
@@ -228,6 +249,7 @@ bool player_play(Song* song) {
 
     output_report_store(&published, OutputReport{output_clock_seconds(), 0, 0});
     play_clock_reset(&out.clock);
+    play_clock_start(&out.clock, output_clock_seconds());
     // A delay after the device that it cannot know of (a receiver, a TV),
     // given by the listener; the sync measurement injects one with it.
     const char* extra = getenv("VLORP_AUDIO_DELAY_MS");
@@ -352,6 +374,25 @@ void output_set_clock(double (*clock)()) {
     clock_source = clock;
 }
 
+// The order and row at the end of block `block` since the start. A block
+// the history no longer holds (a device faster than real time leaves what
+// is heard far behind the mixing) answers with the oldest block it still
+// holds, the nearest to it; one not mixed yet, with the block under the cursor.
+static void output_history_position(int64_t block, OutputPosition* position) {
+    // A ring's worth of margin: the mixing may go on meanwhile.
+    const int64_t oldest =
+        history_blocks.load(std::memory_order_acquire) - HISTORY_BLOCKS + BLOCK_COUNT;
+    if (block < oldest) block = oldest;
+    const uint64_t entry = history[block % HISTORY_BLOCKS].load(std::memory_order_acquire);
+    if (block >= 0 && int64_t(entry >> 16) == block + 1) {
+        position->order = int32_t(entry >> 8 & 0xFF);
+        position->row = int32_t(entry & 0xFF);
+    } else {
+        position->order = player_get_order(out.playing_song);
+        position->row = player_get_row(out.playing_song);
+    }
+}
+
 bool output_position(double when, OutputPosition* position) {
     *position = OutputPosition{when, 0, 0, 0, 0};
     if (!out.open_device || !out.playing_song) return false;
@@ -371,14 +412,6 @@ bool output_position(double when, OutputPosition* position) {
         frames += ahead * MIX_RATE;
     position->frames = std::max(0.0, frames - out.extra_delay * MIX_RATE);
     position->delay = play_clock_delay(&out.clock) + int64_t(out.extra_delay * MIX_RATE);
-    const int64_t block = int64_t(position->frames) / BLOCK_FRAMES;
-    const uint64_t entry = history[block % HISTORY_BLOCKS].load(std::memory_order_acquire);
-    if (int64_t(entry >> 16) == block + 1) {
-        position->order = int32_t(entry >> 8 & 0xFF);
-        position->row = int32_t(entry & 0xFF);
-    } else { // not mixed yet, or long gone: the block under the cursor
-        position->order = player_get_order(out.playing_song);
-        position->row = player_get_row(out.playing_song);
-    }
+    output_history_position(int64_t(position->frames) / BLOCK_FRAMES, position);
     return true;
 }

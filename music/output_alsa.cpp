@@ -30,6 +30,11 @@ constexpr const char* ALSA_LIBRARY = "libasound.so.2";
 // 2 s ring. Whatever it grants is counted, so the exact figure is free.
 constexpr unsigned int DEVICE_LATENCY_US = 60000;
 constexpr int WAIT_MS = 50; // a device that stops answering is asked again
+// A PCM that takes frames faster than it plays them (the null device, a
+// file) would have the ring mixed as fast as the machine can: the writer
+// keeps to real time since its first write, this much faster (a device
+// clock off the system's), beyond the PCM's buffer and a period.
+constexpr double WRITE_PACE_LIMIT = 0.002;
 
 #define ALSA_CALLS(X)                                                                              \
     X(snd_pcm_open)                                                                                \
@@ -57,6 +62,7 @@ bool api_loaded;
 struct AlsaAudio {
     snd_pcm_t* pcm;
     snd_pcm_uframes_t period; // frames per write
+    snd_pcm_uframes_t buffer; // frames the PCM holds
     const int16_t* ring;
     int32_t ring_frames;
     std::thread* writer; // null when not started
@@ -105,13 +111,27 @@ void alsa_publish(int64_t written, snd_pcm_sframes_t delay) {
                         OutputReport{output_clock_seconds(), written - delay, written});
 }
 
+// Waits (at most WAIT_MS) while more was written than a device playing
+// in real time since `first_write` can hold; true if it waited. A real
+// device makes the writer wait for room long before.
+bool alsa_keep_pace(double first_write, int64_t written) {
+    const double held = double(alsa.buffer + alsa.period);
+    const double due = first_write + (double(written) - held) / (MIX_RATE * (1 + WRITE_PACE_LIMIT));
+    const double wait = due - output_clock_seconds();
+    if (wait <= 0) return false;
+    std::this_thread::sleep_for(std::chrono::duration<double>(std::min(wait, WAIT_MS / 1000.0)));
+    return true;
+}
+
 // Writes the ring period by period while the PCM has room, and reports
 // after every write. It waits for room at most WAIT_MS, so a stop is seen
 // promptly and the PCM is only ever touched by one thread at a time.
 void alsa_writer_main() {
     int32_t cursor = 0;
     int64_t written = 0;
+    double first_write = 0;
     while (!alsa.stop_writing.load(std::memory_order_acquire)) {
+        if (written > 0 && alsa_keep_pace(first_write, written)) continue;
         const int ready = api.snd_pcm_wait(alsa.pcm, WAIT_MS);
         if (ready == 0) continue;
         if (ready < 0 && api.snd_pcm_recover(alsa.pcm, ready, 1) < 0) {
@@ -130,6 +150,7 @@ void alsa_writer_main() {
             api.snd_pcm_recover(alsa.pcm, int(done), 1);
             continue;
         }
+        if (written == 0) first_write = output_clock_seconds();
         cursor += int32_t(done);
         if (cursor == alsa.ring_frames) cursor = 0;
         written += done;
@@ -162,6 +183,7 @@ bool alsa_open() {
         return false;
     }
     if (alsa.period == 0 || alsa.period > buffer / 2) alsa.period = buffer / 2 ? buffer / 2 : 256;
+    alsa.buffer = buffer;
     return true;
 }
 

@@ -65,15 +65,17 @@ inline OutputReport output_report_load(const ReportSlot* slot) {
 }
 
 // A device's 32-bit position count (waveOut's wraps after about 27 hours)
-// made into a 64-bit one: each reading adds the step since the last,
-// modulo 2^32, so a wrap is just another step. Read at least once per
-// 2^31 counts.
+// made into a 64-bit one: each reading adds the step since the last, taken
+// as a signed 32-bit difference, so a wrap is just another step forward and
+// a count that drops back (waveOut's, at an underrun) a step back, not a
+// wrap 27 hours on. Read at least once per 2^31 counts. The total is
+// modulo 2^64: a step back below the start reads as negative as int64_t.
 struct CountUnwrap {
     uint32_t last;
     uint64_t total;
 };
 inline uint64_t output_unwrap_count(CountUnwrap* unwrap, uint32_t count) {
-    unwrap->total += uint32_t(count - unwrap->last);
+    unwrap->total += uint64_t(int64_t(int32_t(count - unwrap->last)));
     unwrap->last = count;
     return unwrap->total;
 }

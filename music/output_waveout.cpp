@@ -102,7 +102,7 @@ int64_t waveout_played_frames() {
             output_unwrap_count(&wave.played, time.u.cb);
         }
     }
-    const int64_t counted = int64_t(wave.played.total / wave.per_frame);
+    const int64_t counted = int64_t(wave.played.total) / wave.per_frame;
     return counted > wave.held ? counted - wave.held : 0;
 }
 

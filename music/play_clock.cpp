@@ -7,8 +7,28 @@ void play_clock_reset(PlayClock* clock) {
     *clock = PlayClock{};
 }
 
-void play_clock_report(PlayClock* clock, const OutputReport& report) {
-    if (clock->reported && report.time < clock->latest.time) return;
+void play_clock_start(PlayClock* clock, double time) {
+    clock->silent_known = true;
+    clock->silent_time = time;
+}
+
+// What a device can have played by `report.time`: its first frame came
+// after the last time it had played nothing, and it plays at real time.
+static OutputReport play_clock_believable(PlayClock* clock, OutputReport report) {
+    if (report.played <= 0 && clock->progress.played <= 0) {
+        clock->silent_known = true;
+        clock->silent_time = report.time;
+    }
+    if (!clock->silent_known) return report;
+    const double since = std::max(0.0, report.time - clock->silent_time);
+    const double limit = (since * (1 + PLAY_CLOCK_FAST_LIMIT) + PLAY_CLOCK_FAST_SLACK) * MIX_RATE;
+    report.played = std::min(report.played, int64_t(limit));
+    return report;
+}
+
+void play_clock_report(PlayClock* clock, const OutputReport& told) {
+    if (clock->reported && told.time < clock->latest.time) return;
+    const OutputReport report = play_clock_believable(clock, told);
     // Only a report that moves the device on starts a new stretch of
     // running; one that repeats the count (a device that answers in bursts,
     // or has stopped) leaves the last stretch where it began, and one that

@@ -6,6 +6,7 @@
 #include "music/mixer.h"
 #include "music/output.h"
 #include "music/output_device.h"
+#include "music/play_clock.h"
 #include "host/show_clock.h"
 #include "show/show.h"
 #include "tests/test_support.h"
@@ -58,6 +59,7 @@ const OutputDevice TEST_DEVICE = {
 
 std::vector<int32_t> tick_lengths; // frames of each tick; the last one repeats
 int tick_calls = 0;
+std::atomic<int> ticks_seen{0}; // tick_calls, for waiting on from another thread
 
 void scripted_tick(Song*) {
     size_t i =
@@ -66,6 +68,7 @@ void scripted_tick(Song*) {
     playback.row = tick_calls; // the position the TimeInfo ring records
     playback.order = tick_calls / 3;
     tick_calls++;
+    ticks_seen = tick_calls;
 }
 
 Song* load_song(void (*handler)(Song*)) {
@@ -284,6 +287,7 @@ TEST(OutputUnwrap, AWrapOfTheDeviceCountIsOneMoreStep) {
     CountUnwrap unwrap = {0, 0};
     EXPECT_EQ(output_unwrap_count(&unwrap, 1000), 1000u);
     EXPECT_EQ(output_unwrap_count(&unwrap, 1000), 1000u); // no progress, no step
+    EXPECT_EQ(output_unwrap_count(&unwrap, 0x7FFFFF80u), 0x7FFFFF80u);
     EXPECT_EQ(output_unwrap_count(&unwrap, 0xFFFFFF00u), 0xFFFFFF00u);
     EXPECT_EQ(output_unwrap_count(&unwrap, 0xFFFFFFFFu), 0xFFFFFFFFu);
     EXPECT_EQ(output_unwrap_count(&unwrap, 0u), 0x100000000u); // the wrap itself
@@ -292,6 +296,114 @@ TEST(OutputUnwrap, AWrapOfTheDeviceCountIsOneMoreStep) {
     EXPECT_EQ(output_unwrap_count(&unwrap, 0x80000000u), 0x180000000u);
     EXPECT_EQ(output_unwrap_count(&unwrap, 0xFFFFFF80u), 0x1FFFFFF80u);
     EXPECT_EQ(output_unwrap_count(&unwrap, 0x7FFFFF00u), 0x27FFFFF00u);
+}
+
+// waveOut's count drops back at an underrun: a step back of a few frames,
+// which the refill waits out, not a wrap 27 hours on that would stop it.
+TEST(OutputUnwrap, ACountThatDropsBackIsAStepBackNotAWrap) {
+    CountUnwrap unwrap = {0, 0};
+    EXPECT_EQ(output_unwrap_count(&unwrap, 5000), 5000u);
+    EXPECT_EQ(output_unwrap_count(&unwrap, 4999), 4999u);
+    EXPECT_EQ(output_unwrap_count(&unwrap, 5100), 5100u);
+    EXPECT_EQ(output_unwrap_count(&unwrap, 0x70000000u), 0x70000000u);
+    // Just under half the range back, then forward again.
+    EXPECT_EQ(output_unwrap_count(&unwrap, 0x10000001u), 0x10000001u);
+    EXPECT_EQ(output_unwrap_count(&unwrap, 0x90000000u), 0x90000000u);
+    // Across the wrap, back and forth.
+    EXPECT_EQ(output_unwrap_count(&unwrap, 0xFFFFFFF0u), 0xFFFFFFF0u);
+    EXPECT_EQ(output_unwrap_count(&unwrap, 0x10u), 0x100000010u);
+    EXPECT_EQ(output_unwrap_count(&unwrap, 0xFFFFFFF8u), 0xFFFFFFF8u);
+    EXPECT_EQ(output_unwrap_count(&unwrap, 0x20u), 0x100000020u);
+    // Below the start: negative, read as a signed count.
+    unwrap = CountUnwrap{0, 0};
+    EXPECT_EQ(int64_t(output_unwrap_count(&unwrap, 0xFFFFFFFFu)), -1);
+    EXPECT_EQ(output_unwrap_count(&unwrap, 3), 3u);
+}
+
+// An ALSA delay that grows by a frame while a server recovers, across the
+// start of a block: the device has still left the blocks before, and none
+// is mixed again until it passes the furthest point it reached.
+TEST_F(Output, APositionThatStepsBackRefillsNothingUntilItPassesAgain) {
+    tick_lengths = {884}; // one tick per block: the row is the block's number
+    ASSERT_TRUE(player_play(song));
+    dev.position = 5 * 884;
+    ASSERT_TRUE(wait_for([] { return ticks_seen == 105; }));
+    dev.position = 5 * 884 - 1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(tick_calls, 105) << "a step back mixed blocks";
+    EXPECT_EQ(output_mix_block_index(), 5);
+    dev.position = 3 * 884; // further back
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(tick_calls, 105);
+    dev.position = 5 * 884 + 883; // forward again, still within block 5
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(tick_calls, 105);
+    EXPECT_EQ(player_get_row(song), 5);
+    dev.position = 6 * 884; // past it: one block, once
+    ASSERT_TRUE(wait_for([] { return ticks_seen == 106; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(tick_calls, 106);
+    EXPECT_EQ(output_mix_block_index(), 6);
+    EXPECT_EQ(player_get_row(song), 6);
+    player_stop(song);
+}
+
+// A device that ran on over stale blocks while the mixing was held up (or
+// that consumes faster than it plays): every block it has left is mixed,
+// in order, in one pass, and the ring is again a ring ahead of it.
+TEST_F(Output, ADeviceAheadOfTheMixingIsCaughtUpWith) {
+    tick_lengths = {884};
+    ASSERT_TRUE(player_play(song));
+    dev.position = 250 * 884 + 10; // two and a half rings on
+    ASSERT_TRUE(wait_for([] { return ticks_seen == 350; })) << ticks_seen.load();
+    EXPECT_EQ(output_mix_block_index(), 50);
+    EXPECT_EQ(output_audible_block_index(), 50);
+    EXPECT_EQ(player_get_row(song), 250); // the block it plays is the song's block 250
+    dev.position = 251 * 884;
+    ASSERT_TRUE(wait_for([] { return ticks_seen == 351; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(tick_calls, 351);
+    EXPECT_EQ(player_get_row(song), 251);
+    player_stop(song);
+}
+
+// waveOut plays the ring as one looping buffer at the device's pace, which
+// may be far beyond real time (Wine into a null sink): the refill follows
+// what the device consumes, so every block it plays is the song's next,
+// never one left from a ring before. The device moves 60 blocks (1.2 s) at
+// every poll, 240 times real time.
+std::atomic<int64_t> fast_position{0};
+std::atomic<int64_t> fast_polls{0};
+std::atomic<bool> fast_stale{false};
+const OutputDevice FAST_DEVICE = {
+    [] { return true; },
+    [](const int16_t*, int32_t) { fast_position = 0; },
+    [] { // on the mixing thread, as the tick handler: tick_calls is the blocks mixed
+        const int64_t from = fast_position.load(), to = from + 60 * 884;
+        const int64_t mixed = tick_calls;
+        // It plays blocks from/884 .. (to-1)/884: each mixed, none overwritten.
+        if (mixed < (to + 883) / 884 || mixed > from / 884 + BLOCK_COUNT) fast_stale = true;
+        fast_position = to;
+        fast_polls++;
+        return to;
+    },
+    [] {},
+    [] {},
+    nullptr,
+    [] { return ""; },
+    nullptr,
+};
+
+TEST_F(Output, TheRefillFollowsADeviceFasterThanRealTime) {
+    tick_lengths = {884};
+    output_set_device(&FAST_DEVICE);
+    fast_polls = 0;
+    fast_stale = false;
+    ASSERT_TRUE(player_play(song));
+    ASSERT_TRUE(wait_for([] { return fast_polls >= 40; }));
+    player_stop(song);
+    EXPECT_FALSE(fast_stale) << "the device played a block not mixed for it";
+    EXPECT_GE(tick_calls, 40 * 60);
 }
 
 TEST_F(Output, PlayingTwiceRestartsWithOneThread) {
@@ -443,6 +555,48 @@ TEST(ShowTime, TheShowEnds120SecondsAfterTheFirstFramePlayed) {
     EXPECT_LT(run.waited, 1 / 60.0 + 1e-9);
     EXPECT_FALSE(run.moved);
 
+    EXPECT_EQ(vlorp_xm_free(module), VLORP_XM_OK);
+    output_set_device(nullptr);
+    output_set_clock(nullptr);
+}
+
+// A device that takes the music 30 times faster than it plays it (a null
+// sink behind Wine's waveOut) and says all of it was heard: the show still
+// runs at the clock's pace and ends 120 s after the music started, not on
+// its first frame, and its orders and rows stay those of the song's start
+// while the mixing runs far beyond what the history of blocks holds.
+std::atomic<double> fast_start{0};
+int64_t fast_heard() {
+    const double t = fake_now.load() - fast_start.load();
+    return t > 0 ? int64_t(t * 30 * MIX_RATE) : 0;
+}
+const OutputDevice RUSHING_DEVICE = {
+    [] { return true; },
+    [](const int16_t*, int32_t) {},
+    [] { return fast_heard(); },
+    [] {},
+    [] {},
+    nullptr,
+    [] { return ""; },
+    [](OutputReport* report) {
+        *report = OutputReport{fake_now.load(), fast_heard(), fast_heard() + 2646};
+        return true;
+    },
+};
+
+TEST(ShowTime, ADeviceFasterThanRealTimeIsHeldToTheClock) {
+    output_set_clock(fake_clock);
+    output_set_device(&RUSHING_DEVICE);
+    vlorp_xm_module* module = load_show_module(64, 1);
+    ASSERT_NE(module, nullptr);
+    fast_start = 1000.0 + 0.5;
+    const ShowRun run = run_show(module);
+    EXPECT_FALSE(run.backwards);
+    EXPECT_NEAR(run.waited, 0.5, 1 / 60.0);
+    // Up to 0.2 % and 0.1 s sooner than real time allows, never more.
+    EXPECT_GE(run.end, 0.5 + SHOW_LENGTH / 1.002 - PLAY_CLOCK_FAST_SLACK - 1 / 60.0);
+    EXPECT_LE(run.end, 0.5 + SHOW_LENGTH + 1 / 60.0 + 1e-9);
+    EXPECT_TRUE(run.moved);
     EXPECT_EQ(vlorp_xm_free(module), VLORP_XM_OK);
     output_set_device(nullptr);
     output_set_clock(nullptr);

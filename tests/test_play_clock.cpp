@@ -189,7 +189,9 @@ TEST(PlayClock, NeverPastWhatWasWrittenNorBackwards) {
 TEST(PlayClock, ADeviceFarAheadIsMetAtOnce) {
     PlayClock clock;
     play_clock_reset(&clock);
-    play_clock_report(&clock, OutputReport{0, 0, 100000});
+    // Silent for the last second: 0.2 s ahead of the pace below is still
+    // within real time since the device last had nothing played.
+    play_clock_report(&clock, OutputReport{-1.0, 0, 100000});
     play_clock_report(&clock, OutputReport{0.01, 441, 100000});
     EXPECT_EQ(play_clock_position(&clock, 0.01), 441);
     // 0.2 s further than expected: a jump, not a 4-second chase.
@@ -199,6 +201,39 @@ TEST(PlayClock, ADeviceFarAheadIsMetAtOnce) {
     play_clock_report(&clock, OutputReport{0.03, 441 * 3 + 8820 + 2205, 100000});
     const double next = play_clock_position(&clock, 0.03);
     EXPECT_NEAR(next, 441 * 3 + 8820 + 441 * PLAY_CLOCK_SLEW, 1e-6);
+}
+
+// A device that takes frames 1 000 times faster than it plays them (ALSA's
+// null device, a file) and counts them all as heard: the position keeps to
+// real time since the device was last silent, 0.2 % and 0.1 s at most
+// beyond it; a device that starts late is believed from when it started.
+TEST(PlayClock, ADeviceFasterThanRealTimeIsHeldToTheClock) {
+    for (double start : {0.0, 1.5}) {
+        FakeDevice device{[start](double t) { return steady(t - start) * 1000; }};
+        device.ahead = 0;
+        ClockRun run = run_clock(device, 0, 20, 0);
+        EXPECT_FALSE(run.backwards);
+        for (size_t i = 0; i < run.answers.size(); i++) {
+            const double t = double(i) / FRAME_RATE;
+            const double limit =
+                std::max(0.0, t - start + 0.01) * (1 + PLAY_CLOCK_FAST_LIMIT) * MIX_RATE +
+                PLAY_CLOCK_FAST_SLACK * MIX_RATE;
+            ASSERT_LE(run.answers[i], limit) << "at " << t << " s, start " << start;
+            if (t > start + 0.5) {
+                ASSERT_GE(run.answers[i], steady(t - start) - 0.02 * MIX_RATE)
+                    << "at " << t << " s, start " << start;
+            }
+        }
+    }
+    // Once it has played, a count that drops to nothing does not restart
+    // real time from there.
+    PlayClock clock;
+    play_clock_reset(&clock);
+    play_clock_start(&clock, 0);
+    play_clock_report(&clock, OutputReport{10, 441000, 450000});
+    play_clock_report(&clock, OutputReport{10.01, 0, 450000});
+    play_clock_report(&clock, OutputReport{10.02, 441000 + 882, 450000});
+    EXPECT_EQ(play_clock_position(&clock, 10.02), 441000 + 882);
 }
 
 } // namespace
