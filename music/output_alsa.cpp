@@ -33,8 +33,11 @@ constexpr int WAIT_MS = 50; // a device that stops answering is asked again
 // A PCM that takes frames faster than it plays them (the null device, a
 // file) would have the ring mixed as fast as the machine can: the writer
 // keeps to real time since its first write, this much faster (a device
-// clock off the system's), beyond the PCM's buffer and a period.
+// clock off the system's), beyond the PCM's buffer, a period and
+// WRITE_PACE_SLACK seconds (a sound server that lets its own buffer grow
+// after it started playing: a real device is never held back).
 constexpr double WRITE_PACE_LIMIT = 0.002;
+constexpr double WRITE_PACE_SLACK = 0.5;
 
 #define ALSA_CALLS(X)                                                                              \
     X(snd_pcm_open)                                                                                \
@@ -115,7 +118,7 @@ void alsa_publish(int64_t written, snd_pcm_sframes_t delay) {
 // in real time since `first_write` can hold; true if it waited. A real
 // device makes the writer wait for room long before.
 bool alsa_keep_pace(double first_write, int64_t written) {
-    const double held = double(alsa.buffer + alsa.period);
+    const double held = double(alsa.buffer + alsa.period) + WRITE_PACE_SLACK * MIX_RATE;
     const double due = first_write + (double(written) - held) / (MIX_RATE * (1 + WRITE_PACE_LIMIT));
     const double wait = due - output_clock_seconds();
     if (wait <= 0) return false;
