@@ -134,6 +134,8 @@ extern Sample empty_sample; // shared all-zero sample; never written, never free
 // Sample buffers: one zero frame in front of data[0] so a read of the frame
 // before the first stays inside the allocation. Releases what the loader made.
 int16_t* sample_data_alloc(uint32_t length);
+// The same layout with only the front frame and the padding zeroed.
+int16_t* sample_work_alloc(uint32_t length);
 void sample_data_free(int16_t* data);
 
 bool xm_load(Song* song, struct Stream* stream);

@@ -81,9 +81,10 @@ void read_sample_header(LoadReader& r, Sample* s) {
 void read_sample_data(LoadReader& r, Song* song, Sample* s, int32_t instrument, int32_t index) {
     if (s->length == 0) return;
     int32_t byte_count = int32_t(int64_t(s->bits) * s->length / 8);
-    int16_t* work = sample_data_alloc(s->length);
+    int16_t* work = sample_work_alloc(s->length);
     uint8_t* bytes = reinterpret_cast<uint8_t*>(work);
     if (song->sample_loader) {
+        memset(bytes, 0, size_t(byte_count)); // a caller's loader may fill less
         song->sample_loader(bytes, byte_count, s->bits, instrument, index);
         skip(r, byte_count);
     } else {

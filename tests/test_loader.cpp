@@ -404,6 +404,32 @@ TEST(Loader, TruncatedAndForgedFilesStayInBounds) {
     }
 }
 
+// 16-bit frames are read straight into the sample's own buffer: the frame in
+// front and the padding behind stay zero, whole or cut short (a cut file
+// shortens its last sample to the frames it holds), for each of two samples.
+TEST(Loader, SixteenBitFramesKeepTheirZeroFrameAndPadding) {
+    XmModuleDef m = test_module();
+    m.instruments.push_back(test_instrument(std::vector<int16_t>(200, -5), 16));
+    m.instruments.push_back(test_instrument(std::vector<int16_t>(300, 7), 16));
+    const std::vector<uint8_t> bytes = xm_write(m);
+    for (size_t cut : {size_t(0), size_t(1), size_t(100), size_t(597)}) {
+        SCOPED_TRACE(cut);
+        Song* song = test_load_bytes(std::vector<uint8_t>(bytes.begin(), bytes.end() - long(cut)));
+        ASSERT_NE(song, nullptr);
+        for (int32_t i = 0; i < 2; i++) {
+            const Sample* s = song->instruments[i].samples[0];
+            const uint32_t whole = i == 0 ? 200 : 300;
+            const uint32_t length = i == 0 || cut == 0 ? whole : whole - uint32_t(cut + 1) / 2;
+            ASSERT_EQ(s->length, length);
+            ASSERT_NE(s->data, nullptr);
+            EXPECT_EQ(s->data[-1], 0);
+            for (int32_t k = 0; k < SAMPLE_PAD_BYTES / 2; k++) EXPECT_EQ(s->data[length + k], 0);
+            EXPECT_EQ(s->data[length - 1], i == 0 ? -5 : 7);
+        }
+        song_free(song);
+    }
+}
+
 // A file cut off anywhere says where it first fell short; the whole file and
 // every real module say nothing is missing.
 TEST(Loader, NamesThePartACutFileLacks) {
