@@ -6,7 +6,9 @@
 // monitor (sync_record): its times are fitted with a line, frame -> time,
 // and it is aligned to the offline render of the same song by
 // cross-correlation, so that for any moment the song frame then leaving
-// the sink is known. A log line's offset is the show time it drew minus
+// the sink is known. Where the lag changes (a gap in the sound, or sound
+// lost) the change is placed to the frame; through a gap the song heard
+// stands where the sound stopped. A log line's offset is the show time it drew minus
 // the song time heard when it appeared: positive = picture ahead.
 //
 // Prints one report line. --limits: exit 1 unless the mean is within
@@ -166,6 +168,32 @@ double likeness(const std::vector<float>& rec, const std::vector<float>& song, s
     return a > 0 && b > 0 ? dot / std::sqrt(a * b) : 0;
 }
 
+// Exactly where the recording shows song frame `at` within `reach` frames
+// of `lag`: the nearest lag at which 2048 frames from there are heard bit
+// for bit, or LLONG_MIN. For a gap the envelope search cannot place (longer
+// than its reach, or in a stretch that repeats).
+long long align_exact(const std::vector<int16_t>& rec, const std::vector<int16_t>& song, size_t at,
+                      long long lag, long long reach) {
+    constexpr long long WIDTH = 2048;
+    const long long start = (long long)at;
+    if (2 * (start + WIDTH) > (long long)song.size()) return LLONG_MIN;
+    const auto want = song.begin() + 2 * start, want_end = want + 2 * WIDTH;
+    const long long low = std::max(0LL, start + lag - reach);
+    const long long high = std::min((long long)rec.size(), 2 * (start + lag + reach + WIDTH));
+    if (2 * low >= high) return LLONG_MIN;
+    const auto end = rec.begin() + high;
+    long long best = LLONG_MIN;
+    for (auto from = rec.begin() + 2 * low;; ++from) {
+        from = std::search(from, end, want, want_end);
+        if (from == end) break;
+        const long long sample = from - rec.begin(), found = sample / 2 - start;
+        if (sample % 2) continue; // a frame starts on an even sample
+        if (best == LLONG_MIN || std::llabs(found - lag) < std::llabs(best - lag)) best = found;
+        if (found > lag) break; // any later one lies further off
+    }
+    return best;
+}
+
 // The lag, stretch by stretch of STEP song frames (93 ms): a gap (an underrun, a
 // dropped stretch of the recording) moves it on. Entry k holds the lag for
 // song frames from k * STEP on.
@@ -211,10 +239,79 @@ std::vector<long long> align_steps(const std::vector<float>& rec, const std::vec
             if (found != LLONG_MIN && (agrees(rec_pcm, song_pcm, at, 2048, found) ||
                                        likeness(rec, song, at, STEP, found) > 0.9))
                 lag = found;
+            else if (const long long exact = align_exact(rec_pcm, song_pcm, at, lag, 10 * second);
+                     exact != LLONG_MIN)
+                lag = exact;
         }
         lags.push_back(at < 2 * second ? first : lag);
     }
     return lags;
+}
+
+// Song frames [from, to) heard at recording frames [from + lag, to + lag).
+struct Segment {
+    long long from, to, lag;
+};
+
+bool frame_agrees(const std::vector<int16_t>& rec, const std::vector<int16_t>& song, long long i,
+                  long long lag) {
+    const long long r = i + lag;
+    return i >= 0 && 2 * i + 1 < (long long)song.size() && r >= 0 &&
+           2 * r + 1 < (long long)rec.size() && rec[size_t(2 * r)] == song[size_t(2 * i)] &&
+           rec[size_t(2 * r + 1)] == song[size_t(2 * i + 1)];
+}
+
+// Where a change of lag at stretch k lies, to the frame: the song is heard at
+// the old lag from the last stretch where it was bit for bit the render up
+// to the first frame that differs, and at the new lag from the first frame
+// after that where a run of 256 agree (the same frame after an underrun;
+// later when sound was lost). At the stretch's start when the sound is not
+// bit for bit the render's.
+void segments_split(std::vector<Segment>* segments, const std::vector<int16_t>& rec,
+                    const std::vector<int16_t>& song, size_t k, long long lag) {
+    Segment& last = segments->back();
+    const long long step = (long long)STEP, at = (long long)k * step;
+    long long low = at;
+    for (long long j = at - step; j >= last.from && low == at; j -= step)
+        if (agrees(rec, song, size_t(j), 2048, last.lag)) low = j;
+    long long end = low, from = at;
+    while (end < at + step && frame_agrees(rec, song, end, last.lag)) end++;
+    if (end > low && end < at + step) {
+        for (from = end; from < at + step + 2048; from++) {
+            long long run = 0;
+            while (run < 256 && frame_agrees(rec, song, from + run, lag)) run++;
+            if (run == 256) break;
+        }
+        if (from == at + step + 2048) from = std::max(end, at);
+    } else {
+        end = at;
+    }
+    last.to = end;
+    segments->push_back({from, LLONG_MAX, lag});
+}
+
+// A lag that holds for one stretch only and is not heard bit for bit there
+// was found in a stretch the gap cut through: the next one places the gap.
+std::vector<Segment> segments_of(const std::vector<long long>& lags,
+                                 const std::vector<int16_t>& rec,
+                                 const std::vector<int16_t>& song) {
+    std::vector<Segment> segments = {{0, LLONG_MAX, lags[0]}};
+    for (size_t k = 1; k < lags.size(); k++) {
+        if (lags[k] == segments.back().lag) continue;
+        const bool passing = k + 1 < lags.size() && lags[k + 1] != lags[k] &&
+                             !agrees(rec, song, k * STEP, 2048, lags[k]);
+        if (!passing) segments_split(&segments, rec, song, k, lags[k]);
+    }
+    return segments;
+}
+
+// Song frames heard by recording frame `frame`: through a gap, the song
+// stands where the sound stopped.
+double segments_heard(const std::vector<Segment>& segments, double frame) {
+    const Segment* in = &segments[0];
+    for (const Segment& s : segments)
+        if (double(s.from + s.lag) <= frame) in = &s;
+    return std::min(frame - double(in->lag), double(in->to));
 }
 
 struct LogLine {
@@ -272,28 +369,26 @@ int main(int argc, char** argv) {
         fprintf(stderr, "sync_analyze: the recording is too short\n");
         return 1;
     }
+    const std::vector<Segment> segments = segments_of(lags, rec_pcm, song_pcm);
     // What was heard is the render, bit for bit, where both exist; gaps
     // are counted (each a change of lag).
-    long long compared = 0, differ = 0, gaps = 0;
-    for (size_t i = 0; i < song_pcm.size(); i++) {
-        const size_t k = std::min(lags.size() - 1, i / 2 / STEP);
-        if (k > 0 && i % (2 * STEP) == 0 && lags[k] != lags[k - 1]) gaps++;
-        const long long r = (long long)i + lags[k] * 2;
-        if (r < 0) continue;
-        if (r >= (long long)rec_pcm.size()) break;
-        compared++;
-        differ += rec_pcm[size_t(r)] != song_pcm[i];
-    }
+    long long compared = 0, differ = 0;
+    const long long gaps = (long long)segments.size() - 1;
+    for (const Segment& s : segments)
+        for (long long i = std::max(s.from, -s.lag);
+             i < s.to && 2 * i + 1 < (long long)song_pcm.size(); i++) {
+            const long long r = i + s.lag;
+            if (2 * r + 1 >= (long long)rec_pcm.size()) break;
+            compared += 2;
+            differ += (rec_pcm[size_t(2 * r)] != song_pcm[size_t(2 * i)]) +
+                      (rec_pcm[size_t(2 * r + 1)] != song_pcm[size_t(2 * i + 1)]);
+        }
     // Seconds of song heard by time t: the recording frame then leaving
-    // the sink, less the lag of the stretch it lies in.
+    // the sink, less the lag of the segment it lies in.
     auto heard_at = [&](double t) {
-        const double frame = (t - line.a) / line.b;
-        long long lag = lags[0];
-        for (size_t k = 0; k < lags.size(); k++)
-            if (double(k * STEP) + double(lags[k]) <= frame) lag = lags[k];
-        return (frame - double(lag)) / RATE;
+        return segments_heard(segments, (t - line.a) / line.b) / RATE;
     };
-    const double recorded_end = (double(rec.size()) - double(lags.back())) / RATE;
+    const double recorded_end = (double(rec.size()) - double(segments.back().lag)) / RATE;
     std::vector<double> offsets, times;
     for (const LogLine& l : read_log(argv[4])) {
         const double heard = heard_at(l.time);
