@@ -169,17 +169,15 @@ double likeness(const std::vector<float>& rec, const std::vector<float>& song, s
 }
 
 // Exactly where the recording shows song frame `at` within `reach` frames
-// of `lag`: the nearest lag at which 2048 frames from there are heard bit
-// for bit, or LLONG_MIN. For a gap the envelope search cannot place (longer
-// than its reach, or in a stretch that repeats).
+// of `lag`: the nearest lag at which `width` frames from there are heard
+// bit for bit, or LLONG_MIN.
 long long align_exact(const std::vector<int16_t>& rec, const std::vector<int16_t>& song, size_t at,
-                      long long lag, long long reach) {
-    constexpr long long WIDTH = 2048;
+                      long long lag, long long reach, long long width) {
     const long long start = (long long)at;
-    if (2 * (start + WIDTH) > (long long)song.size()) return LLONG_MIN;
-    const auto want = song.begin() + 2 * start, want_end = want + 2 * WIDTH;
+    if (2 * (start + width) > (long long)song.size()) return LLONG_MIN;
+    const auto want = song.begin() + 2 * start, want_end = want + 2 * width;
     const long long low = std::max(0LL, start + lag - reach);
-    const long long high = std::min((long long)rec.size(), 2 * (start + lag + reach + WIDTH));
+    const long long high = std::min((long long)rec.size(), 2 * (start + lag + reach + width));
     if (2 * low >= high) return LLONG_MIN;
     const auto end = rec.begin() + high;
     long long best = LLONG_MIN;
@@ -239,7 +237,8 @@ std::vector<long long> align_steps(const std::vector<float>& rec, const std::vec
             if (found != LLONG_MIN && (agrees(rec_pcm, song_pcm, at, 2048, found) ||
                                        likeness(rec, song, at, STEP, found) > 0.9))
                 lag = found;
-            else if (const long long exact = align_exact(rec_pcm, song_pcm, at, lag, 10 * second);
+            else if (const long long exact =
+                         align_exact(rec_pcm, song_pcm, at, lag, 10 * second, 2048);
                      exact != LLONG_MIN)
                 lag = exact;
         }
@@ -261,46 +260,49 @@ bool frame_agrees(const std::vector<int16_t>& rec, const std::vector<int16_t>& s
            rec[size_t(2 * r + 1)] == song[size_t(2 * i + 1)];
 }
 
-// Where a change of lag at stretch k lies, to the frame: the song is heard at
-// the old lag from the last stretch where it was bit for bit the render up
-// to the first frame that differs, and at the new lag from the first frame
-// after that where a run of 256 agree (the same frame after an underrun;
-// later when sound was lost). At the stretch's start when the sound is not
-// bit for bit the render's.
-void segments_split(std::vector<Segment>* segments, const std::vector<int16_t>& rec,
-                    const std::vector<int16_t>& song, size_t k, long long lag) {
-    Segment& last = segments->back();
-    const long long step = (long long)STEP, at = (long long)k * step;
-    long long low = at;
-    for (long long j = at - step; j >= last.from && low == at; j -= step)
-        if (agrees(rec, song, size_t(j), 2048, last.lag)) low = j;
-    long long end = low, from = at;
-    while (end < at + step && frame_agrees(rec, song, end, last.lag)) end++;
-    if (end > low && end < at + step) {
-        for (from = end; from < at + step + 2048; from++) {
-            long long run = 0;
-            while (run < 256 && frame_agrees(rec, song, from + run, lag)) run++;
-            if (run == 256) break;
-        }
-        if (from == at + step + 2048) from = std::max(end, at);
-    } else {
-        end = at;
-    }
-    last.to = end;
-    segments->push_back({from, LLONG_MAX, lag});
-}
-
-// A lag that holds for one stretch only and is not heard bit for bit there
-// was found in a stretch the gap cut through: the next one places the gap.
-std::vector<Segment> segments_of(const std::vector<long long>& lags,
-                                 const std::vector<int16_t>& rec,
-                                 const std::vector<int16_t>& song) {
+// The song heard, segment by segment, placed to the frame. The walk follows
+// one lag while the recording is the render bit for bit; where they part,
+// the song is looked for again from there on, RUN frames at a time, within
+// 2 s of the old lag, the nearest place first (an underrun leaves a gap and
+// the song goes on where it stopped; lost sound skips some). A new segment
+// starts at the first frame heard at its lag. Where nothing is found within
+// a second of song (sound lost, or touched by the server), the next
+// stretch's lag from align_steps stands in, and while that is not heard bit
+// for bit either, one look per stretch.
+constexpr long long RUN = 256;
+std::vector<Segment> segments_walk(const std::vector<long long>& lags,
+                                   const std::vector<int16_t>& rec,
+                                   const std::vector<int16_t>& song) {
+    const long long frames = (long long)song.size() / 2, second = (long long)RATE;
+    long long last_sound = (long long)rec.size() / 2;
+    while (last_sound > 0 && rec[size_t(2 * last_sound - 1)] == 0 &&
+           rec[size_t(2 * last_sound - 2)] == 0)
+        last_sound--;
     std::vector<Segment> segments = {{0, LLONG_MAX, lags[0]}};
-    for (size_t k = 1; k < lags.size(); k++) {
-        if (lags[k] == segments.back().lag) continue;
-        const bool passing = k + 1 < lags.size() && lags[k + 1] != lags[k] &&
-                             !agrees(rec, song, k * STEP, 2048, lags[k]);
-        if (!passing) segments_split(&segments, rec, song, k, lags[k]);
+    long long i = std::max(0LL, -lags[0]);
+    bool exact = true;
+    while (i < frames) {
+        Segment& last = segments.back();
+        while (i < frames && frame_agrees(rec, song, i, last.lag)) i++;
+        if (i >= frames || i + last.lag >= last_sound) break; // the song or the sound ended
+        const long long stop = i, span = exact ? second : RUN;
+        long long at = stop, lag = LLONG_MIN;
+        for (; at + RUN <= frames && at < stop + span; at += RUN)
+            if ((lag = align_exact(rec, song, size_t(at), last.lag, 2 * second, RUN)) != LLONG_MIN)
+                break;
+        if (lag == LLONG_MIN) {
+            const long long k = at / (long long)STEP + 1;
+            if (k >= (long long)lags.size()) break;
+            at = k * (long long)STEP, lag = lags[size_t(k)];
+        }
+        exact = agrees(rec, song, size_t(at), RUN, lag);
+        if (lag != last.lag) {
+            long long from = at;
+            while (exact && from > stop && frame_agrees(rec, song, from - 1, lag)) from--;
+            last.to = exact ? stop : at;
+            segments.push_back({from, LLONG_MAX, lag});
+        }
+        i = at + (exact ? 0 : 1);
     }
     return segments;
 }
@@ -369,7 +371,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "sync_analyze: the recording is too short\n");
         return 1;
     }
-    const std::vector<Segment> segments = segments_of(lags, rec_pcm, song_pcm);
+    const std::vector<Segment> segments = segments_walk(lags, rec_pcm, song_pcm);
     // What was heard is the render, bit for bit, where both exist; gaps
     // are counted (each a change of lag).
     long long compared = 0, differ = 0;
