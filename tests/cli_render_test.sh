@@ -250,7 +250,9 @@ if pulse_start "$tmp/pulse"; then
     start=$(date +%s%N)
     timeout 20 "$tool" play "$tmp/tiny.xm" </dev/null 2>"$tmp/err"; rc=$?
     ms=$((($(date +%s%N) - start) / 1000000))
-    check "play ends by itself at the song's end (exit $rc, $ms ms)" test $rc -eq 0 -a $ms -lt 5000
+    # A busy machine and a fresh server's first stream take seconds; a play
+    # that never ends is cut at 20.
+    check "play ends by itself at the song's end (exit $rc, $ms ms)" test $rc -eq 0 -a $ms -lt 15000
     timeout 20 "$tool" play - -l -t 3 --sync-log "$tmp/loop.log" <"$tmp/tiny.xm" 2>"$tmp/err"; rc=$?
     heard=$(tail -n 1 "$tmp/loop.log" | cut -d' ' -f2 | cut -d. -f1)
     check "play --loop from standard input goes on past the end (heard ${heard:-0} frames)" \
