@@ -23,13 +23,14 @@ namespace {
 // Wine's waveOut counts a frame as played long before it is heard (its
 // first count, a moment after the start, is already 100 ms: its own buffer
 // in front of the sound server), and waveOut has no call that says by how
-// much. Measured through Wine's PulseAudio driver, 20 s runs, the lead grows
-// with the server's latency: about 15, 27, 75, 85 to 130 and 163 ms at 20,
-// 30, 60, 150 and 300 ms; it moves from run to run at the larger latencies,
-// and by steps within a run. Windows itself counts at the audio engine. Under Wine the count is held back by the lead at a desktop
-// server's usual latency (20 to 40 ms); a server set for more (a Bluetooth
-// headset) leaves the picture that much ahead, as waveOut cannot tell.
-constexpr int64_t WINE_HELD_FRAMES = MIX_RATE * 30 / 1000;
+// much. Measured through Wine's PulseAudio driver, 20 s runs, the lead
+// varies from run to run and moves by steps within a run: with the server
+// at 30 ms, 25 to 90 ms in eight runs (54 to 106 ms in earlier ones); 75 ms
+// at 60 ms; 85 to 163 ms at 150 and 300 ms. Windows itself counts at the
+// audio engine.
+// Under Wine the count is held back by the middle of what was seen at a
+// desktop server's usual latency.
+constexpr int64_t WINE_HELD_FRAMES = MIX_RATE * 50 / 1000;
 
 struct WaveOut {
     HWAVEOUT device; // null when closed
