@@ -145,6 +145,8 @@ uint64_t steady_passes(float* out, const int16_t* data, uint64_t p, uint64_t sig
     Lanes l = lanes_start(p, signed_step);
     const Fetch fetch(l);
     const __m256d gain = _mm256_mul_pd(_mm256_setr_pd(gl, gr, gl, gr), _mm256_set1_pd(TWO_POW_M16));
+    // Two passes per trip: of a pass's 35 instructions, 3 only count the loop.
+#pragma GCC unroll 2
     for (uint32_t i = 0; i < passes; i++) {
         accumulate4(out, interpolate4(fetch.samples(data, l), l), gain, gain);
         lanes_next(l);
