@@ -208,13 +208,18 @@ uint64_t ramp_avx2(float* out, const int16_t* data, uint64_t p, uint64_t signed_
     return p;
 }
 
-// Clamp, then round to nearest even (the default rounding mode), 16 at a time.
-int32_t convert_avx2(int16_t* destination, const float* source, int32_t count) {
+// Clamp, then round to nearest even (the default rounding mode), 16 at a
+// time; CLEAR: and zero what was read (source is written only then).
+template <bool CLEAR> int32_t convert_passes(int16_t* destination, float* source, int32_t count) {
     const __m256 lo = _mm256_set1_ps(-32768.0f), hi = _mm256_set1_ps(32767.0f);
     int32_t i = 0;
     for (; i + 16 <= count; i += 16) {
         __m256 a = _mm256_min_ps(_mm256_max_ps(_mm256_loadu_ps(source + i), lo), hi);
         __m256 b = _mm256_min_ps(_mm256_max_ps(_mm256_loadu_ps(source + i + 8), lo), hi);
+        if constexpr (CLEAR) {
+            _mm256_storeu_ps(source + i, _mm256_setzero_ps());
+            _mm256_storeu_ps(source + i + 8, _mm256_setzero_ps());
+        }
         // The pack works within 128-bit halves; put the four quarters back in order.
         __m256i packed = _mm256_packs_epi32(_mm256_cvtps_epi32(a), _mm256_cvtps_epi32(b));
         packed = _mm256_permute4x64_epi64(packed, 0xD8);
@@ -223,6 +228,15 @@ int32_t convert_avx2(int16_t* destination, const float* source, int32_t count) {
     return i;
 }
 
+int32_t convert_avx2(int16_t* destination, const float* source, int32_t count) {
+    return convert_passes<false>(destination, const_cast<float*>(source), count);
+}
+
+int32_t convert_clear_avx2(int16_t* destination, float* source, int32_t count) {
+    return convert_passes<true>(destination, source, count);
+}
+
 } // namespace
 
-extern const MixerKernels MIXER_KERNELS_AVX2 = {steady_avx2, ramp_avx2, convert_avx2};
+extern const MixerKernels MIXER_KERNELS_AVX2 = {steady_avx2, ramp_avx2, convert_avx2,
+                                                convert_clear_avx2};

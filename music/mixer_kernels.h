@@ -27,11 +27,14 @@ using MixRampFn = uint64_t (*)(float* out, const int16_t* data, uint64_t p, uint
 // whole groups of the path's width as `count` holds; returns how many it
 // converted (the caller does the rest).
 using MixConvertFn = int32_t (*)(int16_t* destination, const float* source, int32_t count);
+// The same, and sets the floats it converted to +0.0.
+using MixConvertClearFn = int32_t (*)(int16_t* destination, float* source, int32_t count);
 
 struct MixerKernels {
     MixSteadyFn steady;
     MixRampFn ramp;
     MixConvertFn convert;
+    MixConvertClearFn convert_clear;
 };
 
 // Defined where the instruction set is built in (x86-64 only).

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <bit>
 #include <random>
 #include <string>
 #include <vector>
@@ -788,6 +789,34 @@ TEST_P(MixerPaths, ConvertRoundsHalfToEvenAndClampsInEveryLane) {
     mixer_convert_to_pcm16(out, in, 29);
     for (int i = 0; i < 58; i++) EXPECT_EQ(out[i], want[i % 7]) << i;
     EXPECT_EQ(out[58], 99); // nothing past the end
+}
+
+// The conversion that ends a block also clears its floats for the next one:
+// the same samples as without, every float read now +0.0 (a -0.0 too), in
+// the wide groups and in the tail, and nothing past the end touched.
+TEST_P(MixerPaths, ConvertAndClearGivesTheSameSamplesAndLeavesZeros) {
+    const MixerPath path = GetParam();
+    if (!mixer_path_supported(path))
+        GTEST_SKIP() << "this processor cannot run the " << mixer_path_name(path) << " path";
+    ASSERT_TRUE(mixer_set_path(path));
+    const float cases[7] = {32767.5f, -40000, 2.5f, -0.0f, -0.5f, -32768.5f, 1.5f};
+    for (int32_t frames : {1, 4, 8, 9, 29}) {
+        SCOPED_TRACE(frames);
+        const int32_t count = 2 * frames;
+        float in[59];
+        int16_t want[58], out[59];
+        for (int i = 0; i < 59; i++) in[i] = cases[i % 7];
+        in[count] = 123.0f;
+        out[count] = 99;
+        mixer_convert_to_pcm16(want, in, frames);
+        mixer_convert_and_clear(out, in, frames);
+        for (int i = 0; i < count; i++) {
+            EXPECT_EQ(out[i], want[i]) << i;
+            EXPECT_EQ(std::bit_cast<uint32_t>(in[i]), 0u) << i;
+        }
+        EXPECT_EQ(in[count], 123.0f);
+        EXPECT_EQ(out[count], 99);
+    }
 }
 
 std::string path_test_name(const testing::TestParamInfo<MixerPath>& info) {
