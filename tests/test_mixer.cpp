@@ -257,6 +257,24 @@ TEST_F(Mixer, ZeroFramesChangeNothing) {
     EXPECT_EQ(buf[3], 4);
 }
 
+// Idle voices are passed over in groups of four: a voice playing alone is
+// mixed wherever it sits in its group, the last mixed voice included, and
+// one beyond the mixed voices never is.
+TEST_F(Mixer, EveryMixedVoiceIsMixedAloneAndNoOtherIs) {
+    TestSample s(ramp_pcm(100));
+    for (int i = 0; i <= MIXED_VOICES; i++) {
+        SCOPED_TRACE(i);
+        SetUp();
+        start(i, s.s, 10, 1);
+        float buf[8] = {};
+        mixer_mix_run(buf, 4);
+        const bool mixed = i < MIXED_VOICES;
+        EXPECT_EQ(buf[0], mixed ? 100.0f : 0.0f);
+        EXPECT_EQ(buf[7], mixed ? 130.0f : 0.0f);
+        EXPECT_EQ(position(voices[i]), mixed ? 14.0 : 10.0);
+    }
+}
+
 TEST_F(Mixer, UnloopedSampleStopsAtItsEnd) {
     TestSample s(ramp_pcm(1000));
     start(0, s.s, 998.0, 1.0);
