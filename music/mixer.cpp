@@ -593,11 +593,12 @@ template <bool CLEAR> void convert_to_pcm16(int16_t* destination, float* source,
         if (mixer.convert) i = mixer.convert(destination, source, count);
     }
 #if defined(__SSE2__)
-    // Clamp, then round to nearest even (the default rounding mode), 8 at a time.
-    const __m128 lo = _mm_set1_ps(-32768.0f), hi = _mm_set1_ps(32767.0f);
+    // Clamp (from above only: see MixConvertFn), then round to nearest even
+    // (the default rounding mode), 8 at a time; the pack saturates.
+    const __m128 hi = _mm_set1_ps(32767.0f);
     for (; i + 8 <= count; i += 8) {
-        __m128 a = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(source + i), lo), hi);
-        __m128 b = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(source + i + 4), lo), hi);
+        __m128 a = _mm_min_ps(hi, _mm_loadu_ps(source + i));
+        __m128 b = _mm_min_ps(hi, _mm_loadu_ps(source + i + 4));
         if constexpr (CLEAR) {
             _mm_storeu_ps(source + i, _mm_setzero_ps());
             _mm_storeu_ps(source + i + 4, _mm_setzero_ps());

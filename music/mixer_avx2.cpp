@@ -208,14 +208,15 @@ uint64_t ramp_avx2(float* out, const int16_t* data, uint64_t p, uint64_t signed_
     return p;
 }
 
-// Clamp, then round to nearest even (the default rounding mode), 16 at a
-// time; CLEAR: and zero what was read (source is written only then).
+// Clamp (from above only: see MixConvertFn), then round to nearest even (the
+// default rounding mode), 16 at a time; the pack saturates. CLEAR: and zero
+// what was read (source is written only then).
 template <bool CLEAR> int32_t convert_passes(int16_t* destination, float* source, int32_t count) {
-    const __m256 lo = _mm256_set1_ps(-32768.0f), hi = _mm256_set1_ps(32767.0f);
+    const __m256 hi = _mm256_set1_ps(32767.0f);
     int32_t i = 0;
     for (; i + 16 <= count; i += 16) {
-        __m256 a = _mm256_min_ps(_mm256_max_ps(_mm256_loadu_ps(source + i), lo), hi);
-        __m256 b = _mm256_min_ps(_mm256_max_ps(_mm256_loadu_ps(source + i + 8), lo), hi);
+        __m256 a = _mm256_min_ps(hi, _mm256_loadu_ps(source + i));
+        __m256 b = _mm256_min_ps(hi, _mm256_loadu_ps(source + i + 8));
         if constexpr (CLEAR) {
             _mm256_storeu_ps(source + i, _mm256_setzero_ps());
             _mm256_storeu_ps(source + i + 8, _mm256_setzero_ps());

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <bit>
@@ -807,6 +808,32 @@ TEST_P(MixerPaths, ConvertRoundsHalfToEvenAndClampsInEveryLane) {
     mixer_convert_to_pcm16(out, in, 29);
     for (int i = 0; i < 58; i++) EXPECT_EQ(out[i], want[i % 7]) << i;
     EXPECT_EQ(out[58], 99); // nothing past the end
+}
+
+// The wide loops clamp only from above and leave the rest to saturation:
+// values far past the int32 range either way (infinities too), and the
+// values just past the bounds, in every lane of each group, then a tail.
+TEST_P(MixerPaths, ConvertSaturatesFarBeyondEitherBound) {
+    const MixerPath path = GetParam();
+    if (!mixer_path_supported(path))
+        GTEST_SKIP() << "this processor cannot run the " << mixer_path_name(path) << " path";
+    ASSERT_TRUE(mixer_set_path(path));
+    const float inf = std::numeric_limits<float>::infinity();
+    const float cases[9] = {3e9f,           -3e9f,    inf,       -inf,     2147483648.0f,
+                            -2147483904.0f, 32768.0f, -32769.0f, -32768.5f};
+    const int16_t want[9] = {32767, -32768, 32767, -32768, 32767, -32768, 32767, -32768, -32768};
+    std::vector<float> in(9 * 16 + 6); // whole groups in every lane, then a tail
+    std::vector<int16_t> out(in.size());
+    for (size_t i = 0; i < in.size(); i++) in[i] = cases[i % 9];
+    for (bool clear : {false, true}) {
+        std::vector<float> source = in;
+        if (clear)
+            mixer_convert_and_clear(out.data(), source.data(), int32_t(in.size() / 2));
+        else
+            mixer_convert_to_pcm16(out.data(), source.data(), int32_t(in.size() / 2));
+        for (size_t i = 0; i + 1 < in.size(); i++)
+            EXPECT_EQ(out[i], want[i % 9]) << clear << " " << i;
+    }
 }
 
 // The conversion that ends a block also clears its floats for the next one:
