@@ -430,9 +430,10 @@ TEST(Loader, SixteenBitFramesKeepTheirZeroFrameAndPadding) {
     }
 }
 
-// Delta decoding runs in groups of eight frames with the rest one by one:
-// every length around a group's edge, steps that wrap in 16 bits (and in 8),
-// comes back frame for frame, with the sum carried from group to group.
+// Widening 8-bit data (sixteen at a time) and delta decoding (eight at a
+// time) run in groups with the rest one by one: every length around a
+// group's edge, steps that wrap in 16 bits (and in 8), comes back frame for
+// frame, with the sum carried from group to group.
 TEST(Loader, DeltaSumsCarryAcrossGroupsOfEight) {
     for (int bits : {8, 16}) {
         for (uint32_t length = 1; length <= 34; length++) {
