@@ -186,6 +186,7 @@ struct MixerState {
     RampStepFn ramp_step;
     MixRampFn ramp_exact; // null: every ramp goes one delta per frame
     MixConvertFn convert; // null: the baseline conversion
+    MixConvertClearFn convert_clear;
 };
 
 MixerState mixer;
@@ -197,6 +198,7 @@ void mixer_use(MixerPath path) {
     mixer.ramp_step = e.ramp_step;
     mixer.ramp_exact = e.wide ? e.wide->ramp : nullptr;
     mixer.convert = e.wide ? e.wide->convert : nullptr;
+    mixer.convert_clear = e.wide ? e.wide->convert_clear : nullptr;
     mixer.chosen = true;
 }
 
@@ -567,30 +569,60 @@ void mix_voice(Voice* voice, float* out, int32_t frames) {
 void mixer_mix_run(float* buffer, int32_t frames) {
     if (frames <= 0) return;
     if (!mixer.chosen) mixer_choose();
-    for (int32_t i = 0; i < MIXED_VOICES; i++)
-        if (voices[i].sample) mix_voice(&voices[i], buffer, frames);
+    // Most voices are idle: they are passed over four at a time.
+    static_assert(MIXED_VOICES % 4 == 0);
+    for (Voice* group = voices; group < voices + MIXED_VOICES; group += 4) {
+        if (!(group[0].sample || group[1].sample || group[2].sample || group[3].sample)) continue;
+        for (Voice* v = group; v < group + 4; v++)
+            if (v->sample) mix_voice(v, buffer, frames);
+    }
 }
 
-void mixer_convert_to_pcm16(int16_t* destination, const float* source, int32_t frames) {
+namespace {
+
+// The conversion of both public calls; CLEAR: the floats read are set to
+// +0.0 as they go (source is written only then).
+template <bool CLEAR> void convert_to_pcm16(int16_t* destination, float* source, int32_t frames) {
     if (frames <= 0 || !destination || !source) return;
     const int32_t count = 2 * frames;
     if (!mixer.chosen) mixer_choose();
-    int32_t i = mixer.convert ? mixer.convert(destination, source, count) : 0;
+    int32_t i = 0;
+    if constexpr (CLEAR) {
+        if (mixer.convert_clear) i = mixer.convert_clear(destination, source, count);
+    } else {
+        if (mixer.convert) i = mixer.convert(destination, source, count);
+    }
 #if defined(__SSE2__)
-    // Clamp, then round to nearest even (the default rounding mode), 8 at a time.
-    const __m128 lo = _mm_set1_ps(-32768.0f), hi = _mm_set1_ps(32767.0f);
+    // Clamp (from above only: see MixConvertFn), then round to nearest even
+    // (the default rounding mode), 8 at a time; the pack saturates.
+    const __m128 hi = _mm_set1_ps(32767.0f);
     for (; i + 8 <= count; i += 8) {
-        __m128 a = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(source + i), lo), hi);
-        __m128 b = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(source + i + 4), lo), hi);
+        __m128 a = _mm_min_ps(hi, _mm_loadu_ps(source + i));
+        __m128 b = _mm_min_ps(hi, _mm_loadu_ps(source + i + 4));
+        if constexpr (CLEAR) {
+            _mm_storeu_ps(source + i, _mm_setzero_ps());
+            _mm_storeu_ps(source + i + 4, _mm_setzero_ps());
+        }
         __m128i packed = _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + i), packed);
     }
 #endif
     for (; i < count; i++) {
         float x = source[i];
+        if constexpr (CLEAR) source[i] = 0.0f;
         x = x < -32768.0f ? -32768.0f : (x > 32767.0f ? 32767.0f : x);
         destination[i] = int16_t(std::lrint(x)); // ties to even
     }
+}
+
+} // namespace
+
+void mixer_convert_to_pcm16(int16_t* destination, const float* source, int32_t frames) {
+    convert_to_pcm16<false>(destination, const_cast<float*>(source), frames);
+}
+
+void mixer_convert_and_clear(int16_t* destination, float* source, int32_t frames) {
+    convert_to_pcm16<true>(destination, source, frames);
 }
 
 #if defined(VLORP_MIXER_X86)

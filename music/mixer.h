@@ -24,6 +24,9 @@ void mixer_mix_run(float* buffer, int32_t frames);
 
 // Rounds (ties to even) and clamps 2 x `frames` floats into 16-bit samples.
 void mixer_convert_to_pcm16(int16_t* destination, const float* source, int32_t frames);
+// The same, and leaves the 2 x `frames` floats at +0.0: a mix buffer cleared
+// on the way, ready for the next block, without a second pass over it.
+void mixer_convert_and_clear(int16_t* destination, float* source, int32_t frames);
 
 // The mixer's inner loops come in one set per instruction set; every set
 // gives exactly the bits of the plain one. PLAIN works one frame at a time

@@ -209,18 +209,30 @@ uint64_t ramp_avx512(float* out, const int16_t* data, uint64_t p, uint64_t signe
                : ramp_pass<false>(out, data, p, signed_step, frames, gl, gr, dl, dr);
 }
 
-// Clamp, then round to nearest even (the default rounding mode), 16 at a time.
-int32_t convert_avx512(int16_t* destination, const float* source, int32_t count) {
-    const __m512 lo = _mm512_set1_ps(-32768.0f), hi = _mm512_set1_ps(32767.0f);
+// Clamp (from above only: see MixConvertFn), then round to nearest even (the
+// default rounding mode), 16 at a time; the narrowing saturates. CLEAR: and
+// zero what was read (source is written only then).
+template <bool CLEAR> int32_t convert_passes(int16_t* destination, float* source, int32_t count) {
+    const __m512 hi = _mm512_set1_ps(32767.0f);
     int32_t i = 0;
     for (; i + 16 <= count; i += 16) {
-        __m512 x = _mm512_min_ps(_mm512_max_ps(_mm512_loadu_ps(source + i), lo), hi);
+        __m512 x = _mm512_min_ps(hi, _mm512_loadu_ps(source + i));
+        if constexpr (CLEAR) _mm512_storeu_ps(source + i, _mm512_setzero_ps());
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + i),
                             _mm512_cvtsepi32_epi16(_mm512_cvtps_epi32(x)));
     }
     return i;
 }
 
+int32_t convert_avx512(int16_t* destination, const float* source, int32_t count) {
+    return convert_passes<false>(destination, const_cast<float*>(source), count);
+}
+
+int32_t convert_clear_avx512(int16_t* destination, float* source, int32_t count) {
+    return convert_passes<true>(destination, source, count);
+}
+
 } // namespace
 
-extern const MixerKernels MIXER_KERNELS_AVX512 = {steady_avx512, ramp_avx512, convert_avx512};
+extern const MixerKernels MIXER_KERNELS_AVX512 = {steady_avx512, ramp_avx512, convert_avx512,
+                                                  convert_clear_avx512};

@@ -26,12 +26,22 @@ using MixRampFn = uint64_t (*)(float* out, const int16_t* data, uint64_t p, uint
 // Clamps and rounds (ties to even) floats into 16-bit samples, as many
 // whole groups of the path's width as `count` holds; returns how many it
 // converted (the caller does the rest).
+//
+// The vector loops clamp only from above, to 32767, and let the
+// conversion's saturation do the rest: the bounds are whole numbers, so
+// rounding first and saturating after gives what clamping first gives, and
+// every value below -2^31 (and a NaN, kept by taking the upper bound as
+// the first operand of the min) converts to INT32_MIN, which saturates to
+// -32768 as a clamp to the lower bound would.
 using MixConvertFn = int32_t (*)(int16_t* destination, const float* source, int32_t count);
+// The same, and sets the floats it converted to +0.0.
+using MixConvertClearFn = int32_t (*)(int16_t* destination, float* source, int32_t count);
 
 struct MixerKernels {
     MixSteadyFn steady;
     MixRampFn ramp;
     MixConvertFn convert;
+    MixConvertClearFn convert_clear;
 };
 
 // Defined where the instruction set is built in (x86-64 only).

@@ -183,8 +183,9 @@ static size_t block_offset(int32_t k) {
 static void output_mix_block_to(int16_t* pcm) {
     Song* song = out.playing_song;
     const int32_t k = mix_block_index.load(std::memory_order_relaxed);
+    // Zero already: allocated so, and cleared by the conversion that ends
+    // each block.
     float* slice = out.mix_buffer + block_offset(k);
-    memset(slice, 0, sizeof(float) * BLOCK_FRAMES * 2);
 
     int32_t left_in_tick = out.tick_frames_left;
     int32_t done = 0;
@@ -218,7 +219,7 @@ static void output_mix_block_to(int16_t* pcm) {
     out.mixed_blocks++;
     history_blocks.store(out.mixed_blocks, std::memory_order_release);
 
-    mixer_convert_to_pcm16(pcm, slice, BLOCK_FRAMES);
+    mixer_convert_and_clear(pcm, slice, BLOCK_FRAMES);
     output_ring_published.fetch_add(1, std::memory_order_release);
     mix_block_index.store(k + 1 == BLOCK_COUNT ? 0 : k + 1, std::memory_order_release);
 }

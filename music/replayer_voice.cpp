@@ -76,10 +76,13 @@ static int32_t autovibrato_wave(int32_t type, int32_t pos) {
 }
 
 void channel_autovibrato(Channel* channel, const Instrument* ins) {
-    int32_t w = autovibrato_wave(ins->vibrato_type, channel->autovibrato_position);
-    int32_t d = ins->vibrato_depth * w;
-    if (ins->vibrato_sweep != 0) d = channel->autovibrato_sweep * d / ins->vibrato_sweep;
-    channel->period_delta = wrap_add(channel->period_delta, d >> 6);
+    // No depth, no vibrato (most instruments): its sweep and position still run.
+    if (ins->vibrato_depth != 0) {
+        int32_t w = autovibrato_wave(ins->vibrato_type, channel->autovibrato_position);
+        int32_t d = ins->vibrato_depth * w;
+        if (ins->vibrato_sweep != 0) d = channel->autovibrato_sweep * d / ins->vibrato_sweep;
+        channel->period_delta = wrap_add(channel->period_delta, d >> 6);
+    }
     channel->autovibrato_sweep++;
     if (channel->autovibrato_sweep > ins->vibrato_sweep)
         channel->autovibrato_sweep = ins->vibrato_sweep;
@@ -147,8 +150,8 @@ static Voice* voice_trigger(Channel* channel, Voice* v, Sample* sample) {
 static void voice_set_volume(const Channel* channel, Voice* v) {
     // 255 / 2^35 folds the four 0..64-ish factors (fadeout 0..65536)
     // into 255ths; the product needs 38 bits.
-    int64_t product = int64_t(channel->volume + channel->volume_delta) *
-                      channel->volume_env.value * channel->fadeout_volume * playback.global_volume;
+    int64_t product = int64_t(channel->volume + channel->volume_delta) * channel->volume_env.value *
+                      channel->fadeout_volume * playback.global_volume;
     int32_t vol = float_to_i32(double(product) * double(7.4214768e-9f));
     v->volume = vol;
     v->volume_copy = vol;

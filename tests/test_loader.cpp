@@ -430,6 +430,34 @@ TEST(Loader, SixteenBitFramesKeepTheirZeroFrameAndPadding) {
     }
 }
 
+// Widening 8-bit data (sixteen at a time) and delta decoding (eight at a
+// time) run in groups with the rest one by one: every length around a
+// group's edge, steps that wrap in 16 bits (and in 8), comes back frame for
+// frame, with the sum carried from group to group.
+TEST(Loader, DeltaSumsCarryAcrossGroupsOfEight) {
+    for (int bits : {8, 16}) {
+        for (uint32_t length = 1; length <= 34; length++) {
+            SCOPED_TRACE(testing::Message() << bits << "-bit, " << length << " frames");
+            std::vector<int16_t> pcm(length);
+            for (uint32_t k = 0; k < length; k++) {
+                const int32_t swing = (k % 3 == 1) ? 1 : -1; // full swings wrap the deltas
+                pcm[k] = int16_t(bits == 8 ? swing * (127 - int32_t(k)) : swing * (32767 - 7 * k));
+            }
+            pcm[length - 1] = bits == 8 ? -128 : -32768;
+            XmModuleDef m = test_module();
+            m.instruments.push_back(test_instrument(pcm, bits));
+            Song* song = test_load_bytes(xm_write(m));
+            ASSERT_NE(song, nullptr);
+            const Sample* s = song->instruments[0].samples[0];
+            ASSERT_EQ(s->length, length);
+            for (uint32_t k = 0; k < length; k++)
+                ASSERT_EQ(s->data[k], bits == 8 ? pcm[k] * 256 : pcm[k]) << "frame " << k;
+            EXPECT_EQ(s->data[length], 0) << "the padding is not summed into";
+            song_free(song);
+        }
+    }
+}
+
 // A file cut off anywhere says where it first fell short; the whole file and
 // every real module say nothing is missing.
 TEST(Loader, NamesThePartACutFileLacks) {

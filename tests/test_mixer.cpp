@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <bit>
 #include <random>
 #include <string>
 #include <vector>
@@ -254,6 +256,24 @@ TEST_F(Mixer, ZeroFramesChangeNothing) {
     EXPECT_TRUE(same_voice(before, voices[0]));
     EXPECT_EQ(buf[0], 1);
     EXPECT_EQ(buf[3], 4);
+}
+
+// Idle voices are passed over in groups of four: a voice playing alone is
+// mixed wherever it sits in its group, the last mixed voice included, and
+// one beyond the mixed voices never is.
+TEST_F(Mixer, EveryMixedVoiceIsMixedAloneAndNoOtherIs) {
+    TestSample s(ramp_pcm(100));
+    for (int i = 0; i <= MIXED_VOICES; i++) {
+        SCOPED_TRACE(i);
+        SetUp();
+        start(i, s.s, 10, 1);
+        float buf[8] = {};
+        mixer_mix_run(buf, 4);
+        const bool mixed = i < MIXED_VOICES;
+        EXPECT_EQ(buf[0], mixed ? 100.0f : 0.0f);
+        EXPECT_EQ(buf[7], mixed ? 130.0f : 0.0f);
+        EXPECT_EQ(position(voices[i]), mixed ? 14.0 : 10.0);
+    }
 }
 
 TEST_F(Mixer, UnloopedSampleStopsAtItsEnd) {
@@ -788,6 +808,60 @@ TEST_P(MixerPaths, ConvertRoundsHalfToEvenAndClampsInEveryLane) {
     mixer_convert_to_pcm16(out, in, 29);
     for (int i = 0; i < 58; i++) EXPECT_EQ(out[i], want[i % 7]) << i;
     EXPECT_EQ(out[58], 99); // nothing past the end
+}
+
+// The wide loops clamp only from above and leave the rest to saturation:
+// values far past the int32 range either way (infinities too), and the
+// values just past the bounds, in every lane of each group, then a tail.
+TEST_P(MixerPaths, ConvertSaturatesFarBeyondEitherBound) {
+    const MixerPath path = GetParam();
+    if (!mixer_path_supported(path))
+        GTEST_SKIP() << "this processor cannot run the " << mixer_path_name(path) << " path";
+    ASSERT_TRUE(mixer_set_path(path));
+    const float inf = std::numeric_limits<float>::infinity();
+    const float cases[9] = {3e9f,           -3e9f,    inf,       -inf,     2147483648.0f,
+                            -2147483904.0f, 32768.0f, -32769.0f, -32768.5f};
+    const int16_t want[9] = {32767, -32768, 32767, -32768, 32767, -32768, 32767, -32768, -32768};
+    std::vector<float> in(9 * 16 + 6); // whole groups in every lane, then a tail
+    std::vector<int16_t> out(in.size());
+    for (size_t i = 0; i < in.size(); i++) in[i] = cases[i % 9];
+    for (bool clear : {false, true}) {
+        std::vector<float> source = in;
+        if (clear)
+            mixer_convert_and_clear(out.data(), source.data(), int32_t(in.size() / 2));
+        else
+            mixer_convert_to_pcm16(out.data(), source.data(), int32_t(in.size() / 2));
+        for (size_t i = 0; i + 1 < in.size(); i++)
+            EXPECT_EQ(out[i], want[i % 9]) << clear << " " << i;
+    }
+}
+
+// The conversion that ends a block also clears its floats for the next one:
+// the same samples as without, every float read now +0.0 (a -0.0 too), in
+// the wide groups and in the tail, and nothing past the end touched.
+TEST_P(MixerPaths, ConvertAndClearGivesTheSameSamplesAndLeavesZeros) {
+    const MixerPath path = GetParam();
+    if (!mixer_path_supported(path))
+        GTEST_SKIP() << "this processor cannot run the " << mixer_path_name(path) << " path";
+    ASSERT_TRUE(mixer_set_path(path));
+    const float cases[7] = {32767.5f, -40000, 2.5f, -0.0f, -0.5f, -32768.5f, 1.5f};
+    for (int32_t frames : {1, 4, 8, 9, 29}) {
+        SCOPED_TRACE(frames);
+        const int32_t count = 2 * frames;
+        float in[59];
+        int16_t want[58], out[59];
+        for (int i = 0; i < 59; i++) in[i] = cases[i % 7];
+        in[count] = 123.0f;
+        out[count] = 99;
+        mixer_convert_to_pcm16(want, in, frames);
+        mixer_convert_and_clear(out, in, frames);
+        for (int i = 0; i < count; i++) {
+            EXPECT_EQ(out[i], want[i]) << i;
+            EXPECT_EQ(std::bit_cast<uint32_t>(in[i]), 0u) << i;
+        }
+        EXPECT_EQ(in[count], 123.0f);
+        EXPECT_EQ(out[count], 99);
+    }
 }
 
 std::string path_test_name(const testing::TestParamInfo<MixerPath>& info) {
