@@ -23,14 +23,13 @@ namespace {
 // Wine's waveOut counts a frame as played long before it is heard (its
 // first count, a moment after the start, is already 100 ms: its own buffer
 // in front of the sound server), and waveOut has no call that says by how
-// much. Measured through Wine's PulseAudio driver, 20 s runs, the lead
-// varies from run to run and moves by steps within a run: with the server
-// at 30 ms, 25 to 90 ms in eight runs (54 to 106 ms in earlier ones); 75 ms
-// at 60 ms; 85 to 163 ms at 150 and 300 ms. Windows itself counts at the
-// audio engine.
-// Under Wine the count is held back by the middle of what was seen at a
-// desktop server's usual latency.
-constexpr int64_t WINE_HELD_FRAMES = MIX_RATE * 50 / 1000;
+// much. Measured through Wine's PulseAudio driver, 20 s runs on a quiet
+// machine, the count ran 85 to 91 ms ahead of the sound, steady within a
+// run, with the server's latency at 30 ms and at 150 ms alike. On a busy
+// machine, where Wine cannot keep its buffer full (and the sound breaks
+// up), as little as 25 ms. Windows itself counts at the audio engine.
+// Under Wine the count is held back by the quiet machine's lead.
+constexpr int64_t WINE_HELD_FRAMES = MIX_RATE * 88 / 1000;
 
 struct WaveOut {
     HWAVEOUT device; // null when closed
