@@ -144,16 +144,29 @@ long long align(const std::vector<float>& rec, const std::vector<float>& song, s
     return lag;
 }
 
-// Whether recording and song agree sample for sample over a stretch.
+// Whether song frame i is heard bit for bit at recording frame i + lag.
+bool frame_agrees(const std::vector<int16_t>& rec, const std::vector<int16_t>& song, long long i,
+                  long long lag) {
+    const long long r = i + lag;
+    return i >= 0 && 2 * i + 1 < (long long)song.size() && r >= 0 &&
+           2 * r + 1 < (long long)rec.size() && rec[size_t(2 * r)] == song[size_t(2 * i)] &&
+           rec[size_t(2 * r + 1)] == song[size_t(2 * i + 1)];
+}
+
+// Whether recording and song agree sample for sample over a stretch (to the
+// song's end).
 bool agrees(const std::vector<int16_t>& rec, const std::vector<int16_t>& song, size_t start,
             size_t width, long long lag) {
-    for (size_t i = start; i < start + width && 2 * i + 1 < song.size(); i++) {
-        const long long r = (long long)i + lag;
-        if (r < 0 || 2 * r + 1 >= (long long)rec.size()) return false;
-        if (rec[size_t(2 * r)] != song[2 * i] || rec[size_t(2 * r + 1)] != song[2 * i + 1])
-            return false;
-    }
+    for (size_t i = start; i < start + width && 2 * i + 1 < song.size(); i++)
+        if (!frame_agrees(rec, song, (long long)i, lag)) return false;
     return true;
+}
+
+// The recording frame after its last sound (where the program stopped).
+long long recording_end(const std::vector<int16_t>& rec) {
+    long long end = (long long)rec.size() / 2;
+    while (end > 0 && rec[size_t(2 * end - 1)] == 0 && rec[size_t(2 * end - 2)] == 0) end--;
+    return end;
 }
 
 // Normalised correlation of song and recording over a stretch, at a lag.
@@ -220,8 +233,7 @@ std::vector<long long> align_steps(const std::vector<float>& rec, const std::vec
     }
     if (first == LLONG_MIN)
         first = align(rec, song, 0, 2 * second, -(long long)song.size(), (long long)rec.size());
-    long long last_sound = (long long)rec.size();
-    while (last_sound > 0 && rec[size_t(last_sound - 1)] == 0) last_sound--;
+    const long long last_sound = recording_end(rec_pcm);
     std::vector<long long> lags;
     long long lag = first;
     for (size_t k = 0; (k + 1) * STEP <= song.size(); k++) {
@@ -252,14 +264,6 @@ struct Segment {
     long long from, to, lag;
 };
 
-bool frame_agrees(const std::vector<int16_t>& rec, const std::vector<int16_t>& song, long long i,
-                  long long lag) {
-    const long long r = i + lag;
-    return i >= 0 && 2 * i + 1 < (long long)song.size() && r >= 0 &&
-           2 * r + 1 < (long long)rec.size() && rec[size_t(2 * r)] == song[size_t(2 * i)] &&
-           rec[size_t(2 * r + 1)] == song[size_t(2 * i + 1)];
-}
-
 // The song heard, segment by segment, placed to the frame. The walk follows
 // one lag while the recording is the render bit for bit; where they part,
 // the song is looked for again from there on, RUN frames at a time, within
@@ -274,10 +278,7 @@ std::vector<Segment> segments_walk(const std::vector<long long>& lags,
                                    const std::vector<int16_t>& rec,
                                    const std::vector<int16_t>& song) {
     const long long frames = (long long)song.size() / 2, second = (long long)RATE;
-    long long last_sound = (long long)rec.size() / 2;
-    while (last_sound > 0 && rec[size_t(2 * last_sound - 1)] == 0 &&
-           rec[size_t(2 * last_sound - 2)] == 0)
-        last_sound--;
+    const long long last_sound = recording_end(rec);
     std::vector<Segment> segments = {{0, LLONG_MAX, lags[0]}};
     long long i = std::max(0LL, -lags[0]);
     bool exact = true;
