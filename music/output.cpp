@@ -54,6 +54,7 @@ struct OutputState {
     int64_t mixed_blocks;     // since the start: the mixing side's count
     int64_t left_blocks;      // since the start: the furthest block the device has left
     PlayClock clock;          // the position queries' own
+    PollStamp poll_stamp;     // the mixing thread's, for a device without reports
     double extra_delay;       // seconds the sound takes beyond what the device says
     int32_t tick_frames_left; // of the tick the last block ended in
     int32_t elapsed_ms;       // since play, as the blocks record it
@@ -116,9 +117,10 @@ void output_alloc_buffers(bool ring) {
 // The device's position as it says, unchecked.
 OutputReport output_read_device(const OutputDevice* device) {
     OutputReport report = {};
-    if (!device->report || !device->report(&report))
-        report = {output_clock_seconds(), device->played_frames(), INT64_MAX};
-    return report;
+    if (device->report && device->report(&report)) return report;
+    const int64_t played = device->played_frames();
+    const double time = output_stamp_poll(&out.poll_stamp, output_clock_seconds(), played);
+    return OutputReport{time, played, INT64_MAX};
 }
 
 // Publishes a report for the queries: whatever the device says, no more
@@ -249,6 +251,7 @@ bool player_play(Song* song) {
     while (mix_block_index.load(std::memory_order_relaxed) != 0);
 
     output_report_store(&published, OutputReport{output_clock_seconds(), 0, 0});
+    out.poll_stamp = PollStamp{};
     play_clock_reset(&out.clock);
     play_clock_start(&out.clock, output_clock_seconds());
     // A delay after the device that it cannot know of (a receiver, a TV),
@@ -363,6 +366,35 @@ int32_t output_elapsed_ms() {
 
 void output_set_elapsed_ms(int32_t ms) {
     out.elapsed_ms = ms;
+}
+
+double output_stamp_poll(PollStamp* stamp, double time, int64_t count) {
+    if (count <= 0 || count < stamp->count) *stamp = PollStamp{}; // silent, or sound lost
+    if (count <= 0) return time;
+    // Only the first poll to see a count bounds anything: a later one, seeing
+    // the same count later, says less, and nothing once the device stalls.
+    const double ahead = double(count) / MIX_RATE - time;
+    const bool moved = count > stamp->count;
+    if (moved) {
+        const int64_t step = count - stamp->count;
+        if (stamp->kept > 0) stamp->step = stamp->step ? std::min(stamp->step, step) : step;
+        stamp->count = count;
+        stamp->ahead[stamp->next] = ahead;
+        stamp->next = (stamp->next + 1) % POLL_WINDOW;
+        stamp->kept = std::min(stamp->kept + 1, POLL_WINDOW);
+    }
+    double bound = ahead;
+    for (int32_t i = 0; i < stamp->kept; i++) bound = std::max(bound, stamp->ahead[i]);
+    const double lag_limit =
+        stamp->step ? double(stamp->step) / MIX_RATE + POLL_SKEW : POLL_STEP_LIMIT;
+    if (stamp->kept == 0 || bound - ahead > lag_limit) {
+        // Stalled, or lost sound: what was bound no longer holds.
+        *stamp = PollStamp{};
+        stamp->count = count;
+        if (moved) stamp->ahead[0] = ahead, stamp->next = 1, stamp->kept = 1;
+        return time;
+    }
+    return time - (bound - ahead);
 }
 
 double output_clock_seconds() {

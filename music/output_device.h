@@ -80,6 +80,33 @@ inline uint64_t output_unwrap_count(CountUnwrap* unwrap, uint32_t count) {
     return unwrap->total;
 }
 
+// A device without reports of its own is polled, and its count may move in
+// steps (Wine's waveOut: 10 or 20 ms at a time). A poll sees a step up to a
+// poll interval after it happened, later still on a busy machine, so a
+// count stamped with the time of the poll reads that much behind. Each
+// count read at `time` says the device had played at least that much by
+// then, and so, at real time, at least count + (now - time) * MIX_RATE
+// now: the highest of these over the last POLL_WINDOW polls is the
+// tightest bound, and the count is stamped with the time that bound reached
+// it. A running device's count lags the bound by less than one step; one
+// that lags by more (plus POLL_SKEW for a device clock off the system's)
+// has stalled or lost sound, and one that drops back has lost sound: either
+// starts the bound afresh.
+constexpr int32_t POLL_WINDOW = 64;      // polls: a third of a second at the usual pace
+constexpr double POLL_SKEW = 0.001;      // seconds
+constexpr double POLL_STEP_LIMIT = 0.03; // seconds: the step taken before one is seen
+struct PollStamp {
+    double ahead[POLL_WINDOW]; // count / MIX_RATE - time, seconds, of each poll kept
+    int32_t next;              // where the next poll goes
+    int32_t kept;              // polls kept, up to POLL_WINDOW
+    int64_t count;             // the count last read
+    int64_t step;              // the smallest move of the count since the bound started; 0: none
+};
+// The time the device reached `count`, read at `time` (read the count first:
+// a count read after its time would not be a bound). A count of 0 or less
+// bounds nothing and is stamped as read.
+double output_stamp_poll(PollStamp* stamp, double time, int64_t count);
+
 // The platform's device (ALSA on Linux, waveOut on Windows).
 const OutputDevice* output_platform_device();
 

@@ -24,12 +24,13 @@ namespace {
 // first count, a moment after the start, is already 100 ms: its own buffer
 // in front of the sound server), and waveOut has no call that says by how
 // much. Measured through Wine's PulseAudio driver, 20 s runs on a quiet
-// machine, the count ran 85 to 91 ms ahead of the sound, steady within a
-// run, with the server's latency at 30 ms and at 150 ms alike. On a busy
+// machine, with each count stamped when it was reached (not when a poll saw
+// it), the count ran 91 to 96 ms ahead of the sound, steady within a run,
+// with the server's latency at 30 ms and at 150 ms alike. On a busy
 // machine, where Wine cannot keep its buffer full (and the sound breaks
 // up), as little as 25 ms. Windows itself counts at the audio engine.
 // Under Wine the count is held back by the quiet machine's lead.
-constexpr int64_t WINE_HELD_FRAMES = MIX_RATE * 88 / 1000;
+constexpr int64_t WINE_HELD_FRAMES = MIX_RATE * 95 / 1000;
 
 struct WaveOut {
     HWAVEOUT device; // null when closed

@@ -236,4 +236,96 @@ TEST(PlayClock, ADeviceFasterThanRealTimeIsHeldToTheClock) {
     EXPECT_EQ(play_clock_position(&clock, 10.02), 441000 + 882);
 }
 
+// ---- stamping a polled count --------------------------------------------
+
+// Polls a device heard at `heard(t)`, counting in steps of `step` frames, at
+// uneven intervals of 4 to 15 ms; checks each stamp against the time the
+// device truly reached the count read (`reached`), from `settle` on. A stamp
+// after the poll, or (at real time) before the truth, fails at once.
+struct PollRun {
+    double worst = 0;      // |stamp - truth| from settle on
+    double poll_late = 0;  // mean of poll time - truth: what stamping by poll time would give
+    double stamp_late = 0; // mean of stamp - truth
+};
+PollRun run_polls(const std::function<double(double)>& heard,
+                  const std::function<double(int64_t, double)>& reached, int64_t step, double to,
+                  double settle, bool real_time = true) {
+    PollStamp stamp = {};
+    PollRun run;
+    int64_t n = 0;
+    double t = 0.001;
+    for (int64_t k = 0; t < to; k++) {
+        const int64_t count = int64_t(std::floor(heard(t))) / step * step;
+        const double stamped = output_stamp_poll(&stamp, t, count);
+        if (count > 0) {
+            const double truth = reached(count, t);
+            if (real_time) { // a bound can only hold for a device at real time
+                EXPECT_GE(stamped, truth - 1e-9) << "stamped before the count was reached, t " << t;
+            }
+            EXPECT_LE(stamped, t) << "stamped after the poll, t " << t;
+            if (t > settle) {
+                run.worst = std::max(run.worst, std::fabs(stamped - truth));
+                run.poll_late += t - truth;
+                run.stamp_late += stamped - truth;
+                n++;
+            }
+        }
+        t += 0.004 + 0.011 * std::fmod(double(k) * 0.6180339887, 1.0);
+    }
+    run.poll_late /= double(n);
+    run.stamp_late /= double(n);
+    return run;
+}
+
+double reached_at_real_time(int64_t count, double) {
+    return double(count) / MIX_RATE;
+}
+
+TEST(PollStamp, StepsSeenLateAreStampedWhenTheyHappened) {
+    // Wine's count: 10 ms (or 20 ms) at a time, seen up to 15 ms later.
+    for (int64_t step : {441, 882}) {
+        const PollRun run = run_polls(steady, reached_at_real_time, step, 10, 1);
+        EXPECT_GT(run.poll_late, 0.004) << "step " << step; // what the poll's own time gives
+        EXPECT_LT(run.stamp_late, 0.0005) << "step " << step;
+        EXPECT_LT(run.worst, 0.002) << "step " << step;
+    }
+    // A count that moves smoothly, read at once, is stamped with the time read.
+    const PollRun smooth = run_polls(steady, reached_at_real_time, 1, 10, 1);
+    EXPECT_LT(smooth.worst, 2.0 / MIX_RATE);
+}
+
+TEST(PollStamp, ADeviceClockOffByAThousandthStaysWithinTwoMilliseconds) {
+    for (double skew : {1.001, 0.999}) {
+        const PollRun run = run_polls(
+            [skew](double t) { return steady(t) * skew; },
+            [skew](int64_t c, double) { return double(c) / MIX_RATE / skew; }, 441, 60, 1, false);
+        EXPECT_LT(run.worst, 0.002) << "skew " << skew;
+        EXPECT_LT(std::fabs(run.stamp_late), 0.001) << "skew " << skew;
+    }
+}
+
+TEST(PollStamp, AStallOrACountThatDropsBackStartsTheBoundAfresh) {
+    // The device stops at 3 s, for longer than a step or for much longer,
+    // then goes on from where it was: no count is stamped before its time.
+    for (double stall : {0.015, 0.2}) {
+        const auto stalled = [stall](double t) {
+            return steady(t < 3 ? t : t < 3 + stall ? 3 : t - stall);
+        };
+        const auto reached = [stall](int64_t c, double) {
+            const double t = double(c) / MIX_RATE;
+            return t <= 3 ? t : t + stall;
+        };
+        EXPECT_LT(run_polls(stalled, reached, 441, 6, 4).worst, 0.002) << "stall " << stall;
+    }
+    // An underrun: the count drops back 1 000 frames (23 ms) at 3 s.
+    const auto dropped = [](double t) { return steady(t) - (t < 3 ? 0 : 1000); };
+    const auto dropped_reached = [](int64_t c, double polled) {
+        return double(c) / MIX_RATE + (polled < 3 ? 0 : 1000.0 / MIX_RATE);
+    };
+    EXPECT_LT(run_polls(dropped, dropped_reached, 441, 6, 4).worst, 0.002);
+    // Nothing played yet: stamped as read.
+    PollStamp stamp = {};
+    EXPECT_EQ(output_stamp_poll(&stamp, 1.5, 0), 1.5);
+}
+
 } // namespace
