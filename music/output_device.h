@@ -86,19 +86,19 @@ inline uint64_t output_unwrap_count(CountUnwrap* unwrap, uint32_t count) {
 // count stamped with the time of the poll reads that much behind. Each
 // count read at `time` says the device had played at least that much by
 // then, and so, at real time, at least count + (now - time) * MIX_RATE
-// now: the highest of these over the last POLL_WINDOW polls is the
-// tightest bound, and the count is stamped with the time that bound reached
-// it. A running device's count lags the bound by less than one step; one
+// now: the highest of these over the last POLL_WINDOW polls that saw the
+// count move is the tightest bound, and the count is stamped with the time
+// that bound reached it. A running device's count lags the bound by less than one step; one
 // that lags by more (plus POLL_SKEW for a device clock off the system's)
 // has stalled or lost sound, and one that drops back has lost sound: either
 // starts the bound afresh.
-constexpr int32_t POLL_WINDOW = 64;      // polls: a third of a second at the usual pace
+constexpr int32_t POLL_WINDOW = 64;      // moves: 0.3 s to 1.3 s at every 5 to 20 ms
 constexpr double POLL_SKEW = 0.001;      // seconds
 constexpr double POLL_STEP_LIMIT = 0.03; // seconds: the step taken before one is seen
 struct PollStamp {
-    double ahead[POLL_WINDOW]; // count / MIX_RATE - time, seconds, of each poll kept
+    double ahead[POLL_WINDOW]; // count / MIX_RATE - time, seconds, of each move kept
     int32_t next;              // where the next poll goes
-    int32_t kept;              // polls kept, up to POLL_WINDOW
+    int32_t kept;              // moves kept, up to POLL_WINDOW
     int64_t count;             // the count last read
     int64_t step;              // the smallest move of the count since the bound started; 0: none
 };
