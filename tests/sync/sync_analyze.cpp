@@ -378,9 +378,12 @@ int main(int argc, char** argv) {
     long long compared = 0, differ = 0;
     const long long gaps = (long long)segments.size() - 1;
     if (getenv("SYNC_TRACE"))
-        for (const Segment& s : segments)
-            fprintf(stderr, "# song %.3f-%.3f s heard %+.1f ms later than the recording's start\n",
-                    double(s.from) / RATE, double(s.to) / RATE, double(s.lag) * 1000 / RATE);
+        for (const Segment& s : segments) {
+            char to[32] = "the end"; // the last segment runs on
+            if (s.to != LLONG_MAX) snprintf(to, sizeof to, "%.3f s", double(s.to) / RATE);
+            fprintf(stderr, "# song from %.3f s to %s heard %+.1f ms later than recorded\n",
+                    double(s.from) / RATE, to, double(s.lag) * 1000 / RATE);
+        }
     for (const Segment& s : segments)
         for (long long i = std::max(s.from, -s.lag);
              i < s.to && 2 * i + 1 < (long long)song_pcm.size(); i++) {
